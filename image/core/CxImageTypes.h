@@ -1,0 +1,61 @@
+// The format ids, the memory limit and the sampler constants of the image library.
+#pragma once
+
+#include "platform/DibTypes.h"
+
+#include <cstdint>
+
+enum : uint32_t {
+    CXIMAGE_FORMAT_UNKNOWN = 0,
+    CXIMAGE_FORMAT_BMP = 1,
+    CXIMAGE_FORMAT_GIF = 2,
+    CXIMAGE_FORMAT_JPG = 3,
+    CXIMAGE_FORMAT_PNG = 4,
+    CXIMAGE_FORMAT_ICO = 5,
+    CXIMAGE_FORMAT_TIF = 6,
+    CXIMAGE_FORMAT_TGA = 7,
+    CXIMAGE_FORMAT_PCX = 8,
+    CXIMAGE_FORMAT_WBMP = 9,
+    CXIMAGE_FORMAT_WMF = 10,
+    CXIMAGE_FORMAT_J2K = 11,
+    CXIMAGE_FORMAT_JBG = 12,
+    CXIMAGE_FORMAT_JP2 = 13,
+    CXIMAGE_FORMAT_JPC = 14,
+    CXIMAGE_FORMAT_PGX = 15,
+    CXIMAGE_FORMAT_PNM = 16,
+    CXIMAGE_FORMAT_RAS = 17,
+    CMAX_IMAGE_FORMATS = 18,
+};
+
+// The largest pixel buffer (header, palette and rows) that CxImage::Create allocates.
+constexpr uint64_t CXIMAGE_MAX_MEMORY = 256000000;
+
+// Overflow treatments of the samplers.
+enum OverflowMode : int {
+    OM_FIXED_COLOR = 1,
+    OM_TRANS_COLOR = 2,
+    OM_TRANSPARENT = 3,
+    OM_WRAP = 4,
+    OM_CLAMP_TO_EDGE = 5,
+    OM_REFLECT = 6,
+};
+
+// Interpolation methods of SampleInterpolated.
+enum InterpolationMethod : int {
+    IM_NEAREST = 1,
+    IM_BILINEAR = 2,
+    IM_BSPLINE = 3,
+    IM_BICUBIC = 4,
+    IM_KEYS_CUBIC = 5,
+    IM_LANCZOS = 6,
+    IM_BOX = 7,
+    IM_HERMITE = 8,
+    IM_HAMMING = 9,
+    IM_SINC = 10,
+    IM_BLACKMAN = 11,
+    IM_BESSEL = 12,
+    IM_GAUSSIAN = 13,
+    IM_QUADRATIC = 14,
+    IM_MITCHELL = 15,
+    IM_CATROM = 16,
+};

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing, fuzzing and benchmarking need.
+# Idempotent: when everything is present it prints one line and returns.
+set -euo pipefail
+
+PACKAGES=(
+    build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
+    libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libopenjp2-7-dev libjbig-dev
+    libwmf-dev libemf2svg-dev librsvg2-dev libcairo2-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    libgif-dev imagemagick gifsicle libjpeg-turbo-progs xdg-utils
+)
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "install-deps: all ${#PACKAGES[@]} packages present"
+    exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "install-deps: done"

@@ -1,0 +1,64 @@
+#include "TestSupport.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace bvtest {
+
+std::string TestDataDir()
+{
+    if (const char* dir = std::getenv("BRIMVALE_TESTDATA"))
+        return dir;
+    return BRIMVALE_TESTDATA_DIR;
+}
+
+std::string TestData(const std::string& relative) { return TestDataDir() + "/" + relative; }
+
+std::string SourceDir() { return BRIMVALE_SOURCE_DIR; }
+
+std::string MakeTempDir(const std::string& prefix)
+{
+    std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    return pattern;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+bool FileExists(const std::string& path) { return fs::exists(path); }
+
+std::vector<std::string> ListFiles(const std::string& folder)
+{
+    std::vector<std::string> files;
+    if (!fs::exists(folder))
+        return files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file())
+            files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+} // namespace bvtest
