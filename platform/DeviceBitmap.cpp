@@ -7,64 +7,64 @@ namespace platform {
 
 namespace {
 
-uint32_t StrideFor(int32_t width, uint16_t bitsPerPixel)
-{
-    return uint32_t(((uint64_t(width) * bitsPerPixel + 31) / 32) * 4);
-}
-
-bool IsPaintable(const Bitmap* bitmap)
-{
-    return bitmap && (bitmap->BitsPerPixel() == 24 || bitmap->BitsPerPixel() == 32);
-}
-
-RECT Intersect(const RECT& a, const RECT& b)
-{
-    return RECT { std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-        std::min(a.bottom, b.bottom) };
-}
-
-bool IsEmpty(const RECT& r) { return r.left >= r.right || r.top >= r.bottom; }
-
-// The colour table a DIB header describes: biClrUsed entries, or all of its depth.
-uint32_t DibColorCount(const BITMAPINFOHEADER& header)
-{
-    if (header.biBitCount > 8)
-        return 0;
-    const uint32_t full = 1u << header.biBitCount;
-    return header.biClrUsed ? std::min(header.biClrUsed, full) : full;
-}
-
-// The source pixels a destination pixel covers along one axis, with their shares.
-struct Span {
-    int32_t first;
-    std::vector<double> weights;
-};
-
-std::vector<Span> AreaSpans(int32_t count, double scale, int32_t limit)
-{
-    std::vector<Span> spans(static_cast<size_t>(count));
-    for (int32_t i = 0; i < count; i++) {
-        const double start = i * scale;
-        const double end = std::min(double(limit), (i + 1) * scale);
-        const int32_t first = std::min(limit - 1, int32_t(start));
-        const int32_t last = std::max(first, std::min(limit - 1, int32_t(end - 1e-9)));
-        Span& span = spans[size_t(i)];
-        span.first = first;
-        double total = 0;
-        for (int32_t s = first; s <= last; s++) {
-            const double w = std::max(0.0, std::min(end, s + 1.0) - std::max(start, double(s)));
-            span.weights.push_back(w);
-            total += w;
-        }
-        if (total <= 0) {
-            span.weights.assign(1, 1.0);
-            total = 1;
-        }
-        for (double& w : span.weights)
-            w /= total;
+    uint32_t StrideFor(int32_t width, uint16_t bitsPerPixel)
+    {
+        return uint32_t(((uint64_t(width) * bitsPerPixel + 31) / 32) * 4);
     }
-    return spans;
-}
+
+    bool IsPaintable(const Bitmap* bitmap)
+    {
+        return bitmap && (bitmap->BitsPerPixel() == 24 || bitmap->BitsPerPixel() == 32);
+    }
+
+    RECT Intersect(const RECT& a, const RECT& b)
+    {
+        return RECT { std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+            std::min(a.bottom, b.bottom) };
+    }
+
+    bool IsEmpty(const RECT& r) { return r.left >= r.right || r.top >= r.bottom; }
+
+    // The colour table a DIB header describes: biClrUsed entries, or all of its depth.
+    uint32_t DibColorCount(const BITMAPINFOHEADER& header)
+    {
+        if (header.biBitCount > 8)
+            return 0;
+        const uint32_t full = 1u << header.biBitCount;
+        return header.biClrUsed ? std::min(header.biClrUsed, full) : full;
+    }
+
+    // The source pixels a destination pixel covers along one axis, with their shares.
+    struct Span {
+        int32_t first;
+        std::vector<double> weights;
+    };
+
+    std::vector<Span> AreaSpans(int32_t count, double scale, int32_t limit)
+    {
+        std::vector<Span> spans(static_cast<size_t>(count));
+        for (int32_t i = 0; i < count; i++) {
+            const double start = i * scale;
+            const double end = std::min(double(limit), (i + 1) * scale);
+            const int32_t first = std::min(limit - 1, int32_t(start));
+            const int32_t last = std::max(first, std::min(limit - 1, int32_t(end - 1e-9)));
+            Span& span = spans[size_t(i)];
+            span.first = first;
+            double total = 0;
+            for (int32_t s = first; s <= last; s++) {
+                const double w = std::max(0.0, std::min(end, s + 1.0) - std::max(start, double(s)));
+                span.weights.push_back(w);
+                total += w;
+            }
+            if (total <= 0) {
+                span.weights.assign(1, 1.0);
+                total = 1;
+            }
+            for (double& w : span.weights)
+                w /= total;
+        }
+        return spans;
+    }
 
 } // namespace
 
@@ -160,7 +160,8 @@ uint32_t Palette::NearestIndex(uint8_t red, uint8_t green, uint8_t blue) const
 DeviceContext DeviceContext::CreateCompatible(const DeviceContext*)
 {
     DeviceContext dc;
-    dc.stock = std::make_shared<Bitmap>(1, 1, 1, std::vector<RGBQUAD> { { 0, 0, 0, 0 }, { 255, 255, 255, 0 } });
+    dc.stock = std::make_shared<Bitmap>(
+        1, 1, 1, std::vector<RGBQUAD> { { 0, 0, 0, 0 }, { 255, 255, 255, 0 } });
     dc.bitmap = dc.stock.get();
     return dc;
 }
@@ -296,8 +297,8 @@ int32_t DeviceContext::SetDIBitsToDevice(int32_t x, int32_t y, int32_t cx, int32
                 const int64_t column = int64_t(xSource) + (dx - x);
                 if (column < 0 || column >= header.biWidth)
                     continue;
-                bitmap->SetPixel(dx, dy,
-                    ReadDibPixel(row, int32_t(column), depth, info->bmiColors, colorCount));
+                bitmap->SetPixel(
+                    dx, dy, ReadDibPixel(row, int32_t(column), depth, info->bmiColors, colorCount));
             }
         }
     }
@@ -364,7 +365,8 @@ bool DeviceContext::StretchBlt(int32_t x, int32_t y, int32_t cx, int32_t cy,
                 double b = 0, g = 0, r = 0;
                 const auto& span = columns[size_t(i)];
                 for (size_t k = 0; k < span.weights.size(); k++) {
-                    const RGBQUAD c = snapshot.GetPixel(xSource + span.first + int32_t(k), ySource + sy);
+                    const RGBQUAD c
+                        = snapshot.GetPixel(xSource + span.first + int32_t(k), ySource + sy);
                     b += c.rgbBlue * span.weights[k];
                     g += c.rgbGreen * span.weights[k];
                     r += c.rgbRed * span.weights[k];
@@ -385,7 +387,8 @@ bool DeviceContext::StretchBlt(int32_t x, int32_t y, int32_t cx, int32_t cy,
                         sum[c] += in[c] * span.weights[k];
                 }
                 result[size_t(j) * cx + i] = RGBQUAD { uint8_t(std::min(255.0, sum[0] + 0.5)),
-                    uint8_t(std::min(255.0, sum[1] + 0.5)), uint8_t(std::min(255.0, sum[2] + 0.5)), 0 };
+                    uint8_t(std::min(255.0, sum[1] + 0.5)), uint8_t(std::min(255.0, sum[2] + 0.5)),
+                    0 };
             }
         }
     }
@@ -429,8 +432,8 @@ std::unique_ptr<Bitmap> CreateDIBitmap(
         return result;
     DeviceContext memory = DeviceContext::CreateCompatible(dc);
     memory.SelectBitmap(result.get());
-    memory.SetDIBitsToDevice(0, 0, header->biWidth, header->biHeight, 0, 0, 0,
-        uint32_t(header->biHeight), bits, info);
+    memory.SetDIBitsToDevice(
+        0, 0, header->biWidth, header->biHeight, 0, 0, 0, uint32_t(header->biHeight), bits, info);
     return result;
 }
 
@@ -446,7 +449,8 @@ std::unique_ptr<Bitmap> CreateDIBSection(DeviceContext*, const BITMAPINFO* info,
         || (depth != 1 && depth != 4 && depth != 8 && depth != 24 && depth != 32))
         return nullptr;
     std::vector<RGBQUAD> colors(info->bmiColors, info->bmiColors + DibColorCount(header));
-    auto section = std::make_unique<Bitmap>(header.biWidth, header.biHeight, depth, std::move(colors));
+    auto section
+        = std::make_unique<Bitmap>(header.biWidth, header.biHeight, depth, std::move(colors));
     if (bits)
         *bits = section->Bits();
     return section;
@@ -467,10 +471,12 @@ int32_t GetDIBits(DeviceContext*, const Bitmap* bitmap, uint32_t startScan, uint
 
     if (depth == bitmap->BitsPerPixel()) {
         if (depth <= 8) {
-            const uint32_t count = std::min<uint32_t>(DibColorCount(header), uint32_t(bitmap->Colors().size()));
+            const uint32_t count
+                = std::min<uint32_t>(DibColorCount(header), uint32_t(bitmap->Colors().size()));
             std::memcpy(info->bmiColors, bitmap->Colors().data(), count * sizeof(RGBQUAD));
         }
-        std::memcpy(out, bitmap->Bits() + size_t(startScan) * bitmap->Stride(), size_t(lines) * stride);
+        std::memcpy(
+            out, bitmap->Bits() + size_t(startScan) * bitmap->Stride(), size_t(lines) * stride);
         return int32_t(lines);
     }
     if (depth != 24)

@@ -26,8 +26,7 @@ struct BitmapInfo {
 class Bitmap {
 public:
     // bitsPerPixel: 1, 4, 8, 24 or 32; colours: the colour table of an indexed bitmap.
-    Bitmap(int32_t width, int32_t height, uint16_t bitsPerPixel,
-        std::vector<RGBQUAD> colors = {});
+    Bitmap(int32_t width, int32_t height, uint16_t bitsPerPixel, std::vector<RGBQUAD> colors = {});
 
     int32_t Width() const { return width; }
     int32_t Height() const { return height; }
@@ -133,12 +132,13 @@ private:
 };
 
 // A device bitmap of the context's depth (32 bits), initialised from a DIB block.
-std::unique_ptr<Bitmap> CreateDIBitmap(DeviceContext* dc, const BITMAPINFOHEADER* header,
-    const void* bits, const BITMAPINFO* info);
+std::unique_ptr<Bitmap> CreateDIBitmap(
+    DeviceContext* dc, const BITMAPINFOHEADER* header, const void* bits, const BITMAPINFO* info);
 // A bitmap in the header's own depth and colour table; *bits receives its pixel memory.
 std::unique_ptr<Bitmap> CreateDIBSection(DeviceContext* dc, const BITMAPINFO* info, uint8_t** bits);
 // A device bitmap of the context's depth, all black.
-std::unique_ptr<Bitmap> CreateCompatibleBitmap(const DeviceContext* dc, int32_t width, int32_t height);
+std::unique_ptr<Bitmap> CreateCompatibleBitmap(
+    const DeviceContext* dc, int32_t width, int32_t height);
 // Reads lines of a bitmap into a DIB block of the depth info describes; for an indexed
 // depth the colour table is filled too. Returns the number of lines copied, 0 on failure.
 int32_t GetDIBits(DeviceContext* dc, const Bitmap* bitmap, uint32_t startScan, uint32_t lines,

@@ -52,4 +52,3 @@ constexpr COLORREF RGB(uint8_t r, uint8_t g, uint8_t b)
 constexpr uint8_t GetRValue(COLORREF c) { return uint8_t(c); }
 constexpr uint8_t GetGValue(COLORREF c) { return uint8_t(c >> 8); }
 constexpr uint8_t GetBValue(COLORREF c) { return uint8_t(c >> 16); }
-

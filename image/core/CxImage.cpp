@@ -262,10 +262,7 @@ void CxImage::Clear(uint8_t value)
     std::memset(info.pixels, value, head.biSizeImage);
 }
 
-uint32_t CxImage::GetSize() const
-{
-    return head.biSize + GetPaletteSize() + head.biSizeImage;
-}
+uint32_t CxImage::GetSize() const { return head.biSize + GetPaletteSize() + head.biSizeImage; }
 
 uint8_t* CxImage::GetBits(uint32_t row) const
 {
@@ -398,21 +395,24 @@ platform::Bitmap* CxImage::MakeDeviceBitmap(platform::DeviceContext* dc) const
     return section.release();
 }
 
-bool CxImage::CreateFromDeviceBitmap(const platform::Bitmap* bitmap, const platform::Palette* palette)
+bool CxImage::CreateFromDeviceBitmap(
+    const platform::Bitmap* bitmap, const platform::Palette* palette)
 {
     if (!Destroy())
         return false;
     if (!bitmap)
         return false;
     const platform::BitmapInfo object = bitmap->GetObject();
-    if (!Create(uint32_t(object.bmWidth), uint32_t(object.bmHeight), uint32_t(object.bmBitsPixel), 0))
+    if (!Create(
+            uint32_t(object.bmWidth), uint32_t(object.bmHeight), uint32_t(object.bmBitsPixel), 0))
         return false;
 
     platform::DeviceContext screen = platform::DeviceContext::Screen();
     if (palette)
         screen.SelectPalette(palette);
     auto* block = static_cast<BITMAPINFO*>(dib);
-    const int lines = platform::GetDIBits(&screen, bitmap, 0, uint32_t(head.biHeight), info.pixels, block);
+    const int lines
+        = platform::GetDIBits(&screen, bitmap, 0, uint32_t(head.biHeight), info.pixels, block);
     if (lines == 0) {
         SetLastError("GetDIBits failed");
         return false;

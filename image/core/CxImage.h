@@ -160,8 +160,8 @@ public:
             return RGBQUAD { 0, 0, 0, 0 };
         return PaletteEntries()[index];
     }
-    void SetPaletteColor(uint32_t index, uint8_t red, uint8_t green, uint8_t blue,
-        uint8_t alphaValue = 0);
+    void SetPaletteColor(
+        uint32_t index, uint8_t red, uint8_t green, uint8_t blue, uint8_t alphaValue = 0);
     void SetPalette(const RGBQUAD* palette, uint32_t count = 256);
     void SetPalette(const uint8_t* rgbTriples, uint32_t count);
     void SetPalette(uint32_t count, const uint8_t* red, const uint8_t* green = nullptr,
@@ -251,11 +251,12 @@ public:
     void ApplyOverflow(int32_t& x, int32_t& y, int mode) const;
     void ApplyOverflow(float& x, float& y, int mode) const;
     RGBQUAD SampleWithOverflow(int32_t x, int32_t y, int mode, const RGBQUAD* fallback = nullptr);
-    RGBQUAD SampleInterpolated(float x, float y, int method, int mode,
-        const RGBQUAD* fallback = nullptr);
+    RGBQUAD SampleInterpolated(
+        float x, float y, int method, int mode, const RGBQUAD* fallback = nullptr);
 
     // --- whole-image operations (image/process) ----------------------------------------
-    bool Resample(int32_t newWidth, int32_t newHeight, int mode = 1, CxImage* destination = nullptr);
+    bool Resample(
+        int32_t newWidth, int32_t newHeight, int mode = 1, CxImage* destination = nullptr);
     bool IncreaseBpp(uint32_t bits);
     bool Flip();
     bool Mirror();
@@ -273,7 +274,10 @@ protected:
     {
         return reinterpret_cast<RGBQUAD*>(static_cast<uint8_t*>(dib) + sizeof(BITMAPINFOHEADER));
     }
-    bool AskEscape() { return info.escapeCallback && info.escapeCallback(this, info.escapeUserValue) != 0; }
+    bool AskEscape()
+    {
+        return info.escapeCallback && info.escapeCallback(this, info.escapeUserValue) != 0;
+    }
 
     void* dib;
     BITMAPINFOHEADER head;

@@ -12,8 +12,8 @@ RGBQUAD* CxImage::GetPalette() const
     return PaletteEntries();
 }
 
-void CxImage::SetPaletteColor(uint32_t index, uint8_t red, uint8_t green, uint8_t blue,
-    uint8_t alphaValue)
+void CxImage::SetPaletteColor(
+    uint32_t index, uint8_t red, uint8_t green, uint8_t blue, uint8_t alphaValue)
 {
     index &= 0xFF;
     if (!dib || index >= head.biClrUsed)
@@ -45,8 +45,8 @@ void CxImage::SetPalette(const uint8_t* rgbTriples, uint32_t count)
     info.lastColorValid = false;
 }
 
-void CxImage::SetPalette(uint32_t count, const uint8_t* red, const uint8_t* green,
-    const uint8_t* blue)
+void CxImage::SetPalette(
+    uint32_t count, const uint8_t* red, const uint8_t* green, const uint8_t* blue)
 {
     if (!red || !dib || head.biClrUsed == 0)
         return;

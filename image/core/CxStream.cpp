@@ -189,7 +189,8 @@ int32_t CxMemStream::GetC()
 
 std::vector<uint8_t> CxMemStream::TakeBuffer()
 {
-    std::vector<uint8_t> result = view ? std::vector<uint8_t>(view, view + viewSize) : std::move(owned);
+    std::vector<uint8_t> result
+        = view ? std::vector<uint8_t>(view, view + viewSize) : std::move(owned);
     owned.clear();
     position = 0;
     return result;

@@ -1,0 +1,297 @@
+// Format identification and decode dispatch: the extension table, the probe order for
+// files of unknown format, and the handing over of a reader's result.
+#include "image/core/CxImage.h"
+#include "image/core/CxStream.h"
+
+#include <cstring>
+#include <memory>
+#include <strings.h>
+
+#if __has_include("image/formats/bmp/CxImageBMP.h")
+#include "image/formats/bmp/CxImageBMP.h"
+#define BRIMVALE_HAVE_BMP 1
+#endif
+#if __has_include("image/formats/jpeg/CxImageJPG.h")
+#include "image/formats/jpeg/CxImageJPG.h"
+#define BRIMVALE_HAVE_JPG 1
+#endif
+#if __has_include("image/formats/ico/CxImageICO.h")
+#include "image/formats/ico/CxImageICO.h"
+#define BRIMVALE_HAVE_ICO 1
+#endif
+#if __has_include("image/gif/CxImageGIF.h")
+#include "image/gif/CxImageGIF.h"
+#define BRIMVALE_HAVE_GIF 1
+#endif
+#if __has_include("image/formats/png/CxImagePNG.h")
+#include "image/formats/png/CxImagePNG.h"
+#define BRIMVALE_HAVE_PNG 1
+#endif
+#if __has_include("image/formats/tiff/CxImageTIF.h")
+#include "image/formats/tiff/CxImageTIF.h"
+#define BRIMVALE_HAVE_TIF 1
+#endif
+#if __has_include("image/formats/tga/CxImageTGA.h")
+#include "image/formats/tga/CxImageTGA.h"
+#define BRIMVALE_HAVE_TGA 1
+#endif
+#if __has_include("image/formats/pcx/CxImagePCX.h")
+#include "image/formats/pcx/CxImagePCX.h"
+#define BRIMVALE_HAVE_PCX 1
+#endif
+#if __has_include("image/formats/wbmp/CxImageWBMP.h")
+#include "image/formats/wbmp/CxImageWBMP.h"
+#define BRIMVALE_HAVE_WBMP 1
+#endif
+#if __has_include("image/formats/wmf/CxImageWMF.h")
+#include "image/formats/wmf/CxImageWMF.h"
+#define BRIMVALE_HAVE_WMF 1
+#endif
+#if __has_include("image/formats/j2k/CxImageJ2K.h")
+#include "image/formats/j2k/CxImageJ2K.h"
+#define BRIMVALE_HAVE_J2K 1
+#endif
+#if __has_include("image/formats/jbig/CxImageJBG.h")
+#include "image/formats/jbig/CxImageJBG.h"
+#define BRIMVALE_HAVE_JBG 1
+#endif
+#if __has_include("image/formats/jas/CxImageJAS.h")
+#include "image/formats/jas/CxImageJAS.h"
+#define BRIMVALE_HAVE_JAS 1
+#endif
+
+namespace {
+
+const char* const UNKNOWN_FORMAT = "Decode: Unknown or wrong format";
+
+struct ExtensionEntry {
+    const char* extension;
+    uint32_t type;
+};
+
+// Compared in this order; the first match wins.
+constexpr ExtensionEntry EXTENSIONS[] = {
+    { "bmp", CXIMAGE_FORMAT_BMP },
+    { "jpg", CXIMAGE_FORMAT_JPG },
+    { "jpeg", CXIMAGE_FORMAT_JPG },
+    { "gif", CXIMAGE_FORMAT_GIF },
+    { "png", CXIMAGE_FORMAT_PNG },
+    { "ico", CXIMAGE_FORMAT_ICO },
+    { "tiff", CXIMAGE_FORMAT_TIF },
+    { "tif", CXIMAGE_FORMAT_TIF },
+    { "tga", CXIMAGE_FORMAT_TGA },
+    { "pcx", CXIMAGE_FORMAT_PCX },
+    { "wbmp", CXIMAGE_FORMAT_WBMP },
+    { "wmf", CXIMAGE_FORMAT_WMF },
+    { "emf", CXIMAGE_FORMAT_WMF },
+    { "j2k", CXIMAGE_FORMAT_J2K },
+    { "jp2", CXIMAGE_FORMAT_J2K },
+    { "jbg", CXIMAGE_FORMAT_JBG },
+    { "jpc", CXIMAGE_FORMAT_JPC },
+    { "j2c", CXIMAGE_FORMAT_JPC },
+    { "pgx", CXIMAGE_FORMAT_PGX },
+    { "ras", CXIMAGE_FORMAT_RAS },
+    { "pnm", CXIMAGE_FORMAT_PNM },
+    { "pgm", CXIMAGE_FORMAT_PNM },
+    { "ppm", CXIMAGE_FORMAT_PNM },
+};
+
+// The result of one reader's attempt.
+enum class Attempt { Decoded, Failed, NoReader };
+
+// Runs one reader over the stream. On success the reader's picture and info record move
+// into the target; on failure the reader is handed back through failedReader so the
+// caller can take its texts.
+template <typename Reader, typename... Args>
+Attempt Run(CxImage& target, CxStream* stream, std::unique_ptr<CxImage>& failedReader, Args... args)
+{
+    auto reader = std::make_unique<Reader>();
+    reader->CopyInfo(target);
+    if (reader->Decode(stream, args...)) {
+        target.Transfer(*reader);
+        return Attempt::Decoded;
+    }
+    failedReader = std::move(reader);
+    return Attempt::Failed;
+}
+
+// Decodes with the reader of one format id (13..17 all go to the JPEG 2000 family reader).
+Attempt DecodeAs([[maybe_unused]] CxImage& target, [[maybe_unused]] CxStream* stream, uint32_t type,
+    [[maybe_unused]] std::unique_ptr<CxImage>& failedReader)
+{
+    switch (type) {
+#ifdef BRIMVALE_HAVE_BMP
+    case CXIMAGE_FORMAT_BMP:
+        return Run<CxImageBMP>(target, stream, failedReader);
+#endif
+#ifdef BRIMVALE_HAVE_GIF
+    case CXIMAGE_FORMAT_GIF:
+        return Run<CxImageGIF>(target, stream, failedReader);
+#endif
+#ifdef BRIMVALE_HAVE_JPG
+    case CXIMAGE_FORMAT_JPG:
+        return Run<CxImageJPG>(target, stream, failedReader);
+#endif
+#ifdef BRIMVALE_HAVE_PNG
+    case CXIMAGE_FORMAT_PNG:
+        return Run<CxImagePNG>(target, stream, failedReader);
+#endif
+#ifdef BRIMVALE_HAVE_ICO
+    case CXIMAGE_FORMAT_ICO:
+        return Run<CxImageICO>(target, stream, failedReader);
+#endif
+#ifdef BRIMVALE_HAVE_TIF
+    case CXIMAGE_FORMAT_TIF:
+        return Run<CxImageTIF>(target, stream, failedReader);
+#endif
+#ifdef BRIMVALE_HAVE_TGA
+    case CXIMAGE_FORMAT_TGA:
+        return Run<CxImageTGA>(target, stream, failedReader);
+#endif
+#ifdef BRIMVALE_HAVE_PCX
+    case CXIMAGE_FORMAT_PCX:
+        return Run<CxImagePCX>(target, stream, failedReader);
+#endif
+#ifdef BRIMVALE_HAVE_WBMP
+    case CXIMAGE_FORMAT_WBMP:
+        return Run<CxImageWBMP>(target, stream, failedReader);
+#endif
+#ifdef BRIMVALE_HAVE_WMF
+    case CXIMAGE_FORMAT_WMF:
+        return Run<CxImageWMF>(target, stream, failedReader, int32_t(0), int32_t(0));
+#endif
+#ifdef BRIMVALE_HAVE_J2K
+    case CXIMAGE_FORMAT_J2K:
+        return Run<CxImageJ2K>(target, stream, failedReader);
+#endif
+#ifdef BRIMVALE_HAVE_JBG
+    case CXIMAGE_FORMAT_JBG:
+        return Run<CxImageJBG>(target, stream, failedReader);
+#endif
+#ifdef BRIMVALE_HAVE_JAS
+    case CXIMAGE_FORMAT_UNKNOWN:
+    case CXIMAGE_FORMAT_JP2:
+    case CXIMAGE_FORMAT_JPC:
+    case CXIMAGE_FORMAT_PGX:
+    case CXIMAGE_FORMAT_PNM:
+    case CXIMAGE_FORMAT_RAS:
+        return Run<CxImageJAS>(target, stream, failedReader, type);
+#endif
+    default:
+        return Attempt::NoReader;
+    }
+}
+
+// The readers tried, in order, for a file of unknown format; 0 stands for the JPEG 2000
+// family reader detecting the format by content.
+constexpr uint32_t PROBE_ORDER[] = {
+    CXIMAGE_FORMAT_BMP,
+    CXIMAGE_FORMAT_JPG,
+    CXIMAGE_FORMAT_ICO,
+    CXIMAGE_FORMAT_GIF,
+    CXIMAGE_FORMAT_PNG,
+    CXIMAGE_FORMAT_TIF,
+    CXIMAGE_FORMAT_TGA,
+    CXIMAGE_FORMAT_PCX,
+    CXIMAGE_FORMAT_WBMP,
+    CXIMAGE_FORMAT_WMF,
+    CXIMAGE_FORMAT_J2K,
+    CXIMAGE_FORMAT_JBG,
+    CXIMAGE_FORMAT_UNKNOWN,
+};
+
+} // namespace
+
+uint32_t CxImage::GetTypeFromExtension(const char* fileName)
+{
+    if (!fileName)
+        return CXIMAGE_FORMAT_UNKNOWN;
+    const char* dot = std::strrchr(fileName, '.');
+    const char* extension = dot ? dot + 1 : fileName;
+    for (const ExtensionEntry& entry : EXTENSIONS) {
+        if (strcasecmp(extension, entry.extension) == 0)
+            return entry.type;
+    }
+    return CXIMAGE_FORMAT_UNKNOWN;
+}
+
+CxImage::CxImage(const char* fileName, uint32_t imageType)
+{
+    if (imageType == CXIMAGE_FORMAT_UNKNOWN)
+        imageType = GetTypeFromExtension(fileName);
+    Startup(imageType);
+    Load(fileName, imageType);
+}
+
+bool CxImage::Load(const char* fileName, uint32_t imageType)
+{
+    if (!fileName)
+        return false;
+    if (imageType >= 1 && imageType < CMAX_IMAGE_FORMATS) {
+        FILE* file = std::fopen(fileName, "rb");
+        if (!file)
+            return false;
+        const bool decoded = Decode(file, imageType);
+        std::fclose(file);
+        return decoded;
+    }
+
+    char savedError[256];
+    CopyLastError(savedError, info.lastError);
+    FILE* file = std::fopen(fileName, "rb");
+    if (!file)
+        return false;
+    const bool decoded = Decode(file, CXIMAGE_FORMAT_UNKNOWN);
+    std::fclose(file);
+    if (!decoded && imageType >= CMAX_IMAGE_FORMATS)
+        CopyLastError(info.lastError, savedError);
+    return decoded;
+}
+
+bool CxImage::Decode(FILE* file, uint32_t imageType)
+{
+    CxFileStream stream(file);
+    return Decode(&stream, imageType);
+}
+
+bool CxImage::Decode(CxStream* stream, uint32_t imageType)
+{
+    if (!stream) {
+        SetLastError(UNKNOWN_FORMAT);
+        return false;
+    }
+
+    if (imageType == CXIMAGE_FORMAT_UNKNOWN) {
+        const int32_t start = stream->Tell();
+        for (const uint32_t type : PROBE_ORDER) {
+            std::unique_ptr<CxImage> failed;
+            const Attempt attempt = DecodeAs(*this, stream, type, failed);
+            if (attempt == Attempt::Decoded)
+                return true;
+            if (attempt == Attempt::Failed)
+                stream->Seek(start, SEEK_SET);
+        }
+        SetLastError(UNKNOWN_FORMAT);
+        return false;
+    }
+
+    if (imageType >= CMAX_IMAGE_FORMATS) {
+        SetLastError(UNKNOWN_FORMAT);
+        return false;
+    }
+
+    std::unique_ptr<CxImage> failed;
+    const Attempt attempt = DecodeAs(*this, stream, imageType, failed);
+    if (attempt == Attempt::Decoded)
+        return true;
+    if (attempt == Attempt::NoReader) {
+        // No reader for this format is built into the program.
+        SetLastError(UNKNOWN_FORMAT);
+        return false;
+    }
+    SetLastError(failed->GetLastError());
+    if (imageType == CXIMAGE_FORMAT_GIF || imageType == CXIMAGE_FORMAT_ICO
+        || imageType == CXIMAGE_FORMAT_TIF)
+        info.numFrames = failed->GetNumFrames();
+    return false;
+}
