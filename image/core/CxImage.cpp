@@ -140,6 +140,8 @@ void* CxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t im
 
     if (colors)
         std::memset(PaletteEntries(), 0, colors * 4);
+    // The palette is new: a colour remembered from the old one must not answer for it.
+    info.lastColorValid = false;
     std::memcpy(dib, &head, sizeof(head));
     info.pixels = GetBits(0);
     return dib;
