@@ -170,7 +170,9 @@ bool CxImage::Destroy()
 
 void CxImage::Copy(const CxImage& source, bool copyPixels, bool copySelection, bool copyAlpha)
 {
-    if (&source == this)
+    // A borrowing image cannot replace the buffers it shows (Create would refuse); it is
+    // left exactly as it was rather than with another image's record over them.
+    if (&source == this || info.sharedFrom)
         return;
     // The record is copied whole, except the link that says whose buffers this image
     // borrows: that is this image's own.
