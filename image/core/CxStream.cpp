@@ -107,7 +107,9 @@ uint32_t CxMemStream::Read(void* buffer, uint32_t size, uint32_t count)
     const size_t bytes = size_t(std::min<uint64_t>(available, wanted));
     const size_t items = bytes / size;
     // Whole items are delivered; like fread, the bytes of a partial item are consumed too.
-    std::memcpy(buffer, Data() + position, bytes);
+    // Nothing is copied from an empty buffer or from beyond its end.
+    if (bytes)
+        std::memcpy(buffer, Data() + position, bytes);
     position += bytes;
     if (items < count)
         atEnd = true;
