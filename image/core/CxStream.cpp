@@ -93,7 +93,10 @@ CxMemStream::CxMemStream(const void* data, size_t size)
 
 bool CxMemStream::Close()
 {
-    open = false;
+    // Like a file stream over a caller's handle, a stream over a caller's bytes leaves
+    // them readable; only a buffer of the stream's own is closed.
+    if (!view)
+        open = false;
     return true;
 }
 
