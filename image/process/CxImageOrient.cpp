@@ -218,8 +218,13 @@ bool BuildRotation(const CxImage& source, CxImage& rotated, Turn turn, Step step
         if (bpp == 4)
             std::memset(to, 0, size_t(newStride) * size_t(newHeight));
         for (int32_t tileX = 0; tileX < newWidth; tileX += TILE) {
-            if (step(int32_t(int64_t(tileX) * 100 / newWidth)))
+            if (step(int32_t(int64_t(tileX) * 100 / newWidth))) {
+                // The columns not reached are left black rather than unset memory.
+                const size_t done = (size_t(tileX) * bpp) / 8;
+                for (int32_t ny = 0; ny < newHeight && bpp != 4; ny++)
+                    std::memset(to + size_t(ny) * newStride + done, 0, newStride - done);
                 break;
+            }
             const int32_t endX = std::min(tileX + TILE, newWidth);
             for (int32_t tileY = 0; tileY < newHeight; tileY += TILE) {
                 const int32_t endY = std::min(tileY + TILE, newHeight);
