@@ -62,6 +62,7 @@ int BitCount(uint32_t bpp)
 {
     switch (bpp) {
     case 1:
+    case 2:
     case 4:
     case 8:
     case 16:
@@ -394,6 +395,20 @@ bool CxImageBMP::Decode(CxStream* stream)
                 Fail("compression type not supported");
             }
             break;
+        case 2: {
+            // Two bits per pixel (a Windows CE depth) widen into the 4-bit image.
+            seekToData();
+            if (bmp.biCompression != BI_RGB)
+                Fail("compression type not supported");
+            std::vector<uint8_t> row(((size_t(head.biWidth) * 2 + 31) / 32) * 4);
+            for (int32_t y = 0; y < head.biHeight; y++) {
+                if (stream->Read(row.data(), 1, uint32_t(row.size())) == 0)
+                    break;
+                for (int32_t x = 0; x < head.biWidth; x++)
+                    SetPixelIndex(x, y, uint8_t((row[size_t(x) / 4] >> (6 - 2 * (x & 3))) & 3));
+            }
+            break;
+        }
         case 16: {
             uint32_t red = 0x7C00, green = 0x03E0, blue = 0x001F;
             if (bmp.biCompression == BI_BITFIELDS) {
