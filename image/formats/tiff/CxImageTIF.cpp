@@ -175,6 +175,27 @@ bool HostIsLittleEndian()
     return first == 1;
 }
 
+// Sample `index` of a line as one byte: 8-bit samples as they are, narrower ones as their
+// value (an index into 2^bits entries), wider ones by their high byte. libtiff delivers
+// 16-, 32- and 64-bit samples in host order, other widths packed most significant first.
+uint8_t SampleHighBits(const uint8_t* line, uint64_t index, uint32_t bits)
+{
+    switch (bits) {
+    case 8:
+        return line[index];
+    case 16:
+    case 32:
+    case 64: {
+        const size_t bytes = bits / 8;
+        return line[index * bytes + (HostIsLittleEndian() ? bytes - 1 : 0)];
+    }
+    default: {
+        const uint32_t value = ExtractSample(line, index, bits);
+        return uint8_t(bits > 8 ? value >> (bits - 8) : value);
+    }
+    }
+}
+
 // CIELab (L unsigned, a and b signed, D65 white) to sRGB.
 void CielabToRgb(uint8_t lightness, int8_t aStar, int8_t bStar, uint8_t rgb[3])
 {
@@ -462,8 +483,11 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
     // Lines whose samples are not stored at the image's own depth are widened to one byte
     // per sample first: 16-bit samples keep their high byte, other widths their top bits.
     const bool directCopy = samplesPerPixel == 1 && bitsPerSample == head.biBitCount;
-    const uint64_t samplesPerLine = uint64_t(samplesPerPixel) * width;
-    std::vector<uint8_t> samples(directCopy ? 0 : size_t(samplesPerLine));
+    // At most four samples of a pixel mean anything here (index or L*a*b*, and alpha).
+    const uint32_t samplesUsed = std::min<uint32_t>(samplesPerPixel, 4);
+    if (bitsPerSample > 32 && bitsPerSample != 64)
+        Fail("Corrupted TIFF file!");
+    std::vector<uint8_t> samples(directCopy ? 0 : size_t(width) * samplesUsed);
     const uint32_t sampleMax = bitsPerSample >= 32 ? 0xFFFFFFFFu : (1u << bitsPerSample) - 1;
     const size_t effectiveRow = (size_t(width) * head.biBitCount + 7) / 8;
 
@@ -502,26 +526,10 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
                 std::memcpy(row, line, size_t(std::min<uint64_t>(lineSize, effectiveRow)));
                 continue;
             }
-            if (bitsPerSample == 16) {
-                for (uint64_t i = 0; i < samplesPerLine; i++) {
-                    uint16_t value;
-                    std::memcpy(&value, line + 2 * i, 2);
-                    samples[i] = uint8_t(value >> 8);
-                }
-            } else if (bitsPerSample == 8) {
-                std::memcpy(samples.data(), line, size_t(samplesPerLine));
-            } else if (bitsPerSample == 32 || bitsPerSample == 64) {
-                // Whole-word samples arrive in host order: the last byte is the high one.
-                const size_t bytes = bitsPerSample / 8;
-                for (uint64_t i = 0; i < samplesPerLine; i++)
-                    samples[i] = line[i * bytes + (HostIsLittleEndian() ? bytes - 1 : 0)];
-            } else if (bitsPerSample < 32) {
-                for (uint64_t i = 0; i < samplesPerLine; i++) {
-                    const uint32_t value = ExtractSample(line, i, bitsPerSample);
-                    samples[i] = uint8_t(bitsPerSample > 8 ? value >> (bitsPerSample - 8) : value);
-                }
-            } else {
-                Fail("Corrupted TIFF file!");
+            for (uint32_t x = 0; x < width; x++) {
+                for (uint32_t c = 0; c < samplesUsed; c++)
+                    samples[size_t(x) * samplesUsed + c]
+                        = SampleHighBits(line, uint64_t(x) * samplesPerPixel + c, bitsPerSample);
             }
             // Sub-byte alpha and RGB samples are scaled to the full byte range.
             auto Widen = [&](uint8_t value) {
@@ -530,7 +538,7 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
             };
             const uint8_t* s = samples.data();
             if (samplesPerPixel == 1) {
-                std::memcpy(row, s, std::min<size_t>(size_t(samplesPerLine), effectiveRow));
+                std::memcpy(row, s, std::min<size_t>(width, effectiveRow));
             } else if (samplesPerPixel == 2) {
                 for (uint32_t x = 0; x < width; x++) {
                     SetPixelIndex(int32_t(x), int32_t(y), s[2 * x]);
@@ -545,7 +553,7 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
                     row = info.pixels + size_t(y) * info.rowStride;
                 }
                 for (uint32_t x = 0; x < width; x++) {
-                    const uint8_t* pixel = s + size_t(x) * samplesPerPixel;
+                    const uint8_t* pixel = s + size_t(x) * samplesUsed;
                     uint8_t rgb[3];
                     if (photometric == PHOTOMETRIC_RGB) {
                         // RGB with fewer than 8 bits per sample comes this way too.
@@ -558,7 +566,7 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
                     row[3 * x] = rgb[2];
                     row[3 * x + 1] = rgb[1];
                     row[3 * x + 2] = rgb[0];
-                    if (samplesPerPixel >= 4)
+                    if (samplesUsed == 4)
                         SetAlpha(int32_t(x), int32_t(y), Widen(pixel[3]));
                 }
             }
