@@ -73,10 +73,7 @@ CLinkStatic::CLinkStatic(const QString& text, const QString& url, QWidget* paren
     UpdateCursor();
 }
 
-QColor CLinkStatic::CurrentTextColor() const
-{
-    return PointerInside() ? hoverColor : normalColor;
-}
+QColor CLinkStatic::CurrentTextColor() const { return PointerInside() ? hoverColor : normalColor; }
 
 bool CLinkStatic::PointerInside() const { return rect().contains(mapFromGlobal(QCursor::pos())); }
 

@@ -7,7 +7,9 @@
 #include "CPhotoOpenDialog.h"
 #include "DialogUnits.h"
 #include "UiPrompts.h"
+#if __has_include("app/MakeGif.h")
 #include "app/MakeGif.h"
+#endif
 #include "app/PhotoList.h"
 #include "app/ProjectSettings.h"
 
@@ -148,7 +150,8 @@ void CMainDialog::UpdateButtons()
 void CMainDialog::BeginNewAnimation()
 {
     if (list->count() > 0
-        && !Prompts().AskYesNo(this, QStringLiteral("The image in the list will be cleared.\n\nContinue?")))
+        && !Prompts().AskYesNo(
+            this, QStringLiteral("The image in the list will be cleared.\n\nContinue?")))
         return;
     CNewGifDialog dialog(this);
     if (runDialog(dialog) != QDialog::Accepted)
@@ -159,7 +162,7 @@ void CMainDialog::BeginNewAnimation()
     settings.photoSize = dialog.PhotoSize();
     settings.backgroundColor = dialog.BackgroundColor();
     settings.backgroundImagePath = QFile::encodeName(dialog.BackgroundPath()).toStdString();
-    photos->Reset();
+    photos->ResetPhotoList(settings.overallWidth, settings.overallHeight);
     list->ResetView();
     PostUpdateButtons();
 }
@@ -172,7 +175,8 @@ void CMainDialog::AddPhotos()
     if (chosen.isEmpty())
         return;
     const QStringList sorted = SortPhotoPaths(chosen);
-    WriteSettingString(SETTING_OPEN_PIC_DIR, FolderOfPhoto(QFile::encodeName(sorted.first()).toStdString()).c_str());
+    WriteSettingString(SETTING_OPEN_PIC_DIR,
+        FolderOfPhoto(QFile::encodeName(sorted.first()).toStdString()).c_str());
     AddPhotoPaths(sorted);
 }
 
@@ -183,19 +187,19 @@ void CMainDialog::AddPhotoPaths(const QStringList& paths)
     const QStringList sorted = SortPhotoPaths(paths);
     repaint();
 
-    QProgressDialog progress(QStringLiteral("Adding photos..."), QStringLiteral("Cancel"), 0,
-        int(sorted.size()), this);
+    QProgressDialog progress(
+        QStringLiteral("Adding photos..."), QStringLiteral("Cancel"), 0, int(sorted.size()), this);
     progress.setWindowTitle(AppTitle());
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const int failed = photos->AddPhotos(ToPaths(sorted), TheProjectSettings(),
-        [&](size_t done, size_t total) {
-            progress.setLabelText(QStringLiteral("Photo %1 of %2").arg(done + 1).arg(total));
-            progress.setValue(int(done));
-            QApplication::processEvents();
-            return !progress.wasCanceled();
-        });
+    AddPhotosOptions options;
+    options.progress = [&](size_t done, size_t total) {
+        progress.setLabelText(QStringLiteral("Photo %1 of %2").arg(done).arg(total));
+        progress.setValue(int(done));
+    };
+    const int failed
+        = int(photos->AddPhotos(ToPaths(sorted), TheProjectSettings(), options).size());
     progress.setValue(int(sorted.size()));
     QApplication::restoreOverrideCursor();
     list->RebuildImageList();
@@ -208,7 +212,11 @@ void CMainDialog::AddPhotoPaths(const QStringList& paths)
 
 void CMainDialog::RemoveSelectedPhotos()
 {
-    photos->RemoveSelected(list->SelectedIndices());
+    for (size_t i = 0; i < photos->Count(); i++)
+        photos->SetSelected(i, false);
+    for (size_t i : list->SelectedIndices())
+        photos->SetSelected(i, true);
+    photos->RemoveSelectedPhotos();
     list->RebuildImageList();
     PostUpdateButtons();
 }
@@ -227,7 +235,11 @@ void CMainDialog::MakeAnimation()
     settings.lastFrameDelay = dialog.LastFrameDelay();
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
+#if __has_include("app/MakeGif.h")
     const bool made = MakeGif(*photos, settings, true);
+#else
+    const bool made = false;
+#endif
     QApplication::restoreOverrideCursor();
     if (!made)
         Prompts().Warning(this, QStringLiteral("Failed"));

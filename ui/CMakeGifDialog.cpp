@@ -22,8 +22,8 @@ QLabel* Label(QWidget* parent, const char* text, const QRect& geometry)
 
 } // namespace
 
-CMakeGifDialog::CMakeGifDialog(const QString& outputPath, uint32_t frameDelay,
-    uint32_t lastFrameDelay, QWidget* parent)
+CMakeGifDialog::CMakeGifDialog(
+    const QString& outputPath, uint32_t frameDelay, uint32_t lastFrameDelay, QWidget* parent)
     : QDialog(parent)
     , frameDelay(frameDelay)
     , lastFrameDelay(lastFrameDelay)

@@ -33,7 +33,8 @@ bool ParseUnsigned(const QString& text, uint32_t& value)
 QLineEdit* DigitsEdit(QWidget* parent, const QRect& geometry, uint32_t value)
 {
     auto* edit = new QLineEdit(QString::number(value), parent);
-    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+    edit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
     edit->setGeometry(geometry);
     return edit;
 }

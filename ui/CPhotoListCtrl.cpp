@@ -2,11 +2,12 @@
 
 #include "ImageConversion.h"
 #include "app/PhotoList.h"
-#include "app/ProjectSettings.h"
+#include "platform/DeviceBitmap.h"
 
 #include <QApplication>
 #include <QBitmap>
 #include <QDragEnterEvent>
+#include <QFile>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
@@ -90,8 +91,7 @@ void CPhotoListCtrl::ResetView()
 {
     EndDrag();
     clear();
-    const ProjectSettings& settings = TheProjectSettings();
-    setIconSize(QSize(int(settings.overallWidth), int(settings.overallHeight)));
+    setIconSize(QSize(int(photos.PictureWidth()), int(photos.PictureHeight())));
     RebuildImageList();
 }
 
@@ -101,17 +101,21 @@ void CPhotoListCtrl::RebuildImageList()
     blockSignals(true);
     clear();
     for (size_t i = 0; i < photos.Count(); i++) {
-        const PhotoEntry& entry = photos.At(i);
+        // The list asks the model for each item's picture and label.
         QPixmap picture;
-        if (entry.thumbnail && entry.thumbnail->IsValid())
-            picture = QPixmap::fromImage(ToQImage(*entry.thumbnail));
+        if (const platform::Bitmap* bitmap = photos.Picture(size_t(photos.PictureIndexOf(i))))
+            picture = QPixmap::fromImage(ToQImage(*bitmap));
         else {
             picture = QPixmap(canvas);
             picture.fill(Qt::white);
         }
-        auto* item = new QListWidgetItem(QIcon(picture), QString::fromStdString(entry.displayName));
-        item->setToolTip(QString::fromStdString(entry.displayName));
-        item->setSizeHint(QSize(canvas.width() + 16, canvas.height() + 2 * fontMetrics().height() + 8));
+        char label[260] = {};
+        photos.LabelOf(i, label, sizeof label);
+        const QString name = QFile::decodeName(label);
+        auto* item = new QListWidgetItem(QIcon(picture), name);
+        item->setToolTip(name);
+        item->setSizeHint(
+            QSize(canvas.width() + 16, canvas.height() + 2 * fontMetrics().height() + 8));
         addItem(item);
     }
     blockSignals(false);
@@ -222,8 +226,7 @@ void CPhotoListCtrl::mouseReleaseEvent(QMouseEvent* event)
 
 void CPhotoListCtrl::MoveEntry(int from, int before)
 {
-    photos.Move(size_t(from), size_t(before));
-    const int landed = from < before ? before - 1 : before;
+    const int32_t landed = photos.MoveEntry(size_t(from), size_t(before));
     RebuildImageList();
     clearSelection();
     if (QListWidgetItem* moved = item(landed)) {

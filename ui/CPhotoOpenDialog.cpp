@@ -2,7 +2,9 @@
 
 #include "ImageConversion.h"
 #include "UiPrompts.h"
-#include "app/RoundToInt.h"
+#include "app/Composition.h"
+#include "app/PhotoList.h"
+#include "app/ProjectSettings.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -14,8 +16,6 @@
 #include <algorithm>
 
 namespace {
-
-bool previewEnabled = false;
 
 constexpr qint64 MAX_PREVIEW_BYTES = 0x200000;
 // Longest path the dialog hands on (the platform's limit).
@@ -189,17 +189,8 @@ void CPhotoOpenDialog::PreviewClicked()
 QStringList SortPhotoPaths(QStringList paths)
 {
     std::stable_sort(paths.begin(), paths.end(), [](const QString& a, const QString& b) {
-        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+        return PhotoPathLess(
+            QFile::encodeName(a).toStdString(), QFile::encodeName(b).toStdString());
     });
     return paths;
-}
-
-QString FolderOfPath(const QString& path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    if (slash < 0)
-        return QString();
-    if (slash == 0)
-        return QStringLiteral("/");
-    return path.left(slash);
 }

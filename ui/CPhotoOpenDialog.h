@@ -64,8 +64,6 @@ private:
     QLabel* heightText;
 };
 
-// Sorts paths ascending, comparing whole paths without regard to case.
+// Sorts paths in the order a selection of photos is added (whole paths, without regard
+// to case).
 QStringList SortPhotoPaths(QStringList paths);
-// The folder of a path as stored for the next opening: without its last separator and
-// what follows ("/" for a file at the root).
-QString FolderOfPath(const QString& path);

@@ -74,7 +74,8 @@ TEST(NewGifDialog, EnablesOkOnlyForValidSizes)
         Retype(dialog.HeightEdit(), c.height);
         Retype(dialog.PhotoSizeEdit(), c.photo);
         Settle();
-        EXPECT_EQ(dialog.OkButton()->isEnabled(), c.valid) << c.width << " x " << c.height << " / " << c.photo;
+        EXPECT_EQ(dialog.OkButton()->isEnabled(), c.valid)
+            << c.width << " x " << c.height << " / " << c.photo;
     }
 }
 

@@ -3,7 +3,7 @@
 #include "ScriptedPrompts.h"
 #include "app/PhotoList.h"
 #include "app/ProjectSettings.h"
-#include "support/TestSupport.h"
+#include "tests/support/TestSupport.h"
 #include "ui/CMainDialog.h"
 #include "ui/CNewGifDialog.h"
 #include "ui/CPhotoListCtrl.h"
@@ -46,7 +46,7 @@ protected:
     {
         std::vector<std::string> names;
         for (size_t i = 0; i < window.Photos().Count(); i++)
-            names.push_back(window.Photos().At(i).displayName);
+            names.push_back(window.Photos().Entry(i)->displayName);
         return names;
     }
 
@@ -94,7 +94,8 @@ TEST_F(MainWindowTest, AddingSortsThePathsAndStoresTheFolder)
     window.show();
     QTest::mouseClick(window.AddButton(), Qt::LeftButton);
     Settle();
-    EXPECT_EQ(Names(window), (std::vector<std::string> { "photo0.bmp", "photo1.bmp", "photo2.bmp" }));
+    EXPECT_EQ(
+        Names(window), (std::vector<std::string> { "photo0.bmp", "photo1.bmp", "photo2.bmp" }));
     ASSERT_EQ(prompts.photoDialogFolders.size(), 1);
     EXPECT_TRUE(prompts.photoDialogFolders.first().isEmpty()); // first run: no folder yet
 
@@ -137,7 +138,8 @@ TEST_F(MainWindowTest, BeginFlow)
     QString newWidth;
     window.runDialog = [&](QDialog& dialog) {
         dialogsShown++;
-        if (auto* newGif = qobject_cast<CNewGifDialog*>(&dialog); newGif && answer == QDialog::Accepted) {
+        if (auto* newGif = qobject_cast<CNewGifDialog*>(&dialog);
+            newGif && answer == QDialog::Accepted) {
             newGif->show();
             newGif->WidthEdit()->setText(newWidth);
             newGif->HeightEdit()->setText("200");
@@ -206,17 +208,20 @@ TEST_F(MainWindowTest, DraggingMovesBeforeTheItemDroppedOn)
 
     drag(0, 3); // 0 onto 3 of five gives 1, 2, 0, 3, 4
     EXPECT_EQ(Names(window),
-        (std::vector<std::string> { "photo1.bmp", "photo2.bmp", "photo0.bmp", "photo3.bmp", "photo4.bmp" }));
+        (std::vector<std::string> {
+            "photo1.bmp", "photo2.bmp", "photo0.bmp", "photo3.bmp", "photo4.bmp" }));
     EXPECT_TRUE(list->item(2)->isSelected());
 
     drag(2, 3); // onto its right-hand neighbour: nothing
     drag(2, 2); // onto itself: nothing
     EXPECT_EQ(Names(window),
-        (std::vector<std::string> { "photo1.bmp", "photo2.bmp", "photo0.bmp", "photo3.bmp", "photo4.bmp" }));
+        (std::vector<std::string> {
+            "photo1.bmp", "photo2.bmp", "photo0.bmp", "photo3.bmp", "photo4.bmp" }));
 
     drag(3, 0); // backwards lands at the target
     EXPECT_EQ(Names(window),
-        (std::vector<std::string> { "photo3.bmp", "photo1.bmp", "photo2.bmp", "photo0.bmp", "photo4.bmp" }));
+        (std::vector<std::string> {
+            "photo3.bmp", "photo1.bmp", "photo2.bmp", "photo0.bmp", "photo4.bmp" }));
     EXPECT_EQ(list->DragIndex(), -1);
 }
 
@@ -249,7 +254,8 @@ TEST_F(MainWindowTest, RelayoutKeepsTheMarginsAndButtonSpacing)
     EXPECT_EQ(client.bottom() - window.List()->geometry().bottom(), bottom0);
     EXPECT_EQ(window.CloseButton()->geometry().right(), window.List()->geometry().right());
     EXPECT_EQ(window.AddButton()->geometry().left(), window.BeginButton()->geometry().right() + 2);
-    EXPECT_EQ(window.AboutButton()->geometry().right() + 2, window.CloseButton()->geometry().left());
+    EXPECT_EQ(
+        window.AboutButton()->geometry().right() + 2, window.CloseButton()->geometry().left());
     EXPECT_EQ(window.MakeButton()->geometry().top(), window.BeginButton()->geometry().top());
 }
 

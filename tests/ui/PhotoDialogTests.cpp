@@ -1,5 +1,5 @@
 // The photo open dialog's preview panel, on Qt's own file dialog.
-#include "support/TestSupport.h"
+#include "tests/support/TestSupport.h"
 #include "ui/CPhotoOpenDialog.h"
 
 #include <QApplication>
@@ -102,7 +102,6 @@ TEST(PhotoOpenDialog, UnreadableAndOversizedFilesShowNoPicture)
 
 TEST(PhotoOpenDialog, SortsCaseInsensitivelyAndKeepsTheFolder)
 {
-    const QStringList sorted
-        = SortPhotoPaths({ "/p/b.jpg", "/p/A.jpg", "/p/c.png", "/p/a2.jpg" });
+    const QStringList sorted = SortPhotoPaths({ "/p/b.jpg", "/p/A.jpg", "/p/c.png", "/p/a2.jpg" });
     EXPECT_EQ(sorted, QStringList({ "/p/A.jpg", "/p/a2.jpg", "/p/b.jpg", "/p/c.png" }));
 }
