@@ -5,8 +5,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
+#include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -22,10 +25,27 @@ QString MakeBmp(const QString& folder, const QString& name, int width, int heigh
     return path;
 }
 
+// The dialog lists its folder in the background; names typed before that are redone
+// when the listing arrives.
+void WaitForListing(CPhotoOpenDialog& dialog)
+{
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    ASSERT_NE(model, nullptr);
+    QSignalSpy loaded(model, &QFileSystemModel::directoryLoaded);
+    if (model->rowCount(model->index(dialog.directory().absolutePath())) == 0)
+        loaded.wait(5000);
+    QApplication::processEvents();
+}
+
+// Types names into the dialog's name box, as the user does; the dialog's own completion
+// then selects them in its list.
 void NameFile(CPhotoOpenDialog& dialog, const QString& text)
 {
+    auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"));
     auto* nameEdit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(view, nullptr);
     ASSERT_NE(nameEdit, nullptr);
+    view->clearSelection();
     nameEdit->setText(text);
     QApplication::processEvents();
 }
@@ -41,7 +61,7 @@ TEST(PhotoOpenDialog, PreviewShowsSizeOnlyWhileChecked)
 
     CPhotoOpenDialog dialog(nullptr, folder);
     dialog.show();
-    QApplication::processEvents();
+    WaitForListing(dialog);
     EXPECT_FALSE(dialog.PreviewCheck()->isChecked());
 
     // With "Preview" off, naming a file changes nothing.
@@ -92,6 +112,7 @@ TEST(PhotoOpenDialog, UnreadableAndOversizedFilesShowNoPicture)
     CPhotoOpenDialog::SetPreviewEnabled(true);
     CPhotoOpenDialog dialog(nullptr, folder);
     dialog.show();
+    WaitForListing(dialog);
     for (const char* name : { "junk.bmp", "huge.bmp" }) {
         NameFile(dialog, name);
         EXPECT_FALSE(dialog.Preview()->HasPicture()) << name;
