@@ -344,7 +344,18 @@ void CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
         FieldOr<uint16_t>(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE), CXIMAGE_FORMAT_TIF);
 
     if (rgbPath) {
-        DecodeRgba(width, height, samplesPerPixel, orientation, log);
+        // libtiff's RGBA conversion has no floating-point path.
+        const uint16_t sampleFormat
+            = FieldOr<uint16_t>(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
+        if (sampleFormat == SAMPLEFORMAT_IEEEFP && bitsPerSample == 32
+            && photometric == PHOTOMETRIC_RGB && samplesPerPixel >= 3 && !TIFFIsTiled(tif)
+            && FieldOr<uint16_t>(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
+                == PLANARCONFIG_CONTIG) {
+            DecodeFloatRgb(width, height, samplesPerPixel, log);
+            ApplyOrientation(orientation);
+        } else {
+            DecodeRgba(width, height, samplesPerPixel, orientation, log);
+        }
     } else {
         DecodePalettePath(
             width, height, samplesPerPixel, bitsPerSample, photometric, rowsPerStrip, log);
@@ -405,6 +416,41 @@ void CxImageTIF::DecodeRgba(
         if (partner == 3 || partner == 4)
             Flip();
         ApplyOrientation(orientation);
+    }
+}
+
+// 32-bit floating-point RGB, 0.0 to 1.0 mapped onto 0 to 255 with rounding.
+void CxImageTIF::DecodeFloatRgb(
+    uint32_t width, uint32_t height, uint16_t samplesPerPixel, TiffLog& log)
+{
+    const uint64_t lineBytes = uint64_t(width) * samplesPerPixel * 4;
+    const tmsize_t scanline = TIFFScanlineSize(tiffHandle);
+    if (scanline <= 0 || uint64_t(scanline) < lineBytes || uint64_t(scanline) > CXIMAGE_MAX_MEMORY)
+        FailWithLibraryText("Corrupted TIFF file!", log);
+    std::vector<uint8_t> line(static_cast<size_t>(scanline));
+    auto To8 = [](float value) {
+        if (!(value > 0))
+            return uint8_t(0);
+        return value >= 1 ? uint8_t(255) : uint8_t(value * 255 + 0.5f);
+    };
+    const bool withAlpha = samplesPerPixel == 4 && alpha;
+    for (uint32_t y = 0; y < height; y++) {
+        if (AskEscape())
+            Fail("Cancelled");
+        if (TIFFReadScanline(tiffHandle, line.data(), y, 0) < 0)
+            FailWithLibraryText("Corrupted TIFF file!", log);
+        const int32_t row = int32_t(height - 1 - y);
+        uint8_t* pixel = info.pixels + size_t(row) * info.rowStride;
+        for (uint32_t x = 0; x < width; x++, pixel += 3) {
+            float samples[4] = {};
+            std::memcpy(samples, line.data() + size_t(x) * samplesPerPixel * 4,
+                sizeof(float) * std::min<size_t>(samplesPerPixel, 4));
+            pixel[0] = To8(samples[2]);
+            pixel[1] = To8(samples[1]);
+            pixel[2] = To8(samples[0]);
+            if (withAlpha)
+                SetAlpha(int32_t(x), row, To8(samples[3]));
+        }
     }
 }
 
