@@ -383,6 +383,16 @@ void CxImageTIF::DecodeRgba(
         const uint16_t associated = EXTRASAMPLE_ASSOCALPHA;
         TIFFSetField(tiffHandle, TIFFTAG_EXTRASAMPLES, 1, &associated);
     }
+    // Coefficients that libtiff cannot convert with (a zero green weight, not a number)
+    // are replaced by the format's default, the weights of ITU-R BT.601.
+    float* luma = nullptr;
+    if (FieldOr<uint16_t>(tiffHandle, TIFFTAG_PHOTOMETRIC, 0) == PHOTOMETRIC_YCBCR
+        && TIFFGetFieldDefaulted(tiffHandle, TIFFTAG_YCBCRCOEFFICIENTS, &luma) && luma
+        && (!std::isfinite(luma[0]) || !std::isfinite(luma[1]) || !std::isfinite(luma[2])
+            || luma[1] == 0)) {
+        float bt601[3] = { 0.299f, 0.587f, 0.114f };
+        TIFFSetField(tiffHandle, TIFFTAG_YCBCRCOEFFICIENTS, bt601);
+    }
     if (!TIFFReadRGBAImage(tiffHandle, width, height, raster.get(), 1))
         FailWithLibraryText("Corrupted TIFF file!", log);
 
