@@ -269,6 +269,17 @@ TEST(TiffReader, GreyWithAlphaAndTiledGrey)
                 << x << "," << y;
 }
 
+TEST(TiffReader, OnlyColourPagesWithAFourthSampleGetAlpha)
+{
+    CxImage rgba(bvtest::TestData("tiff/gen/rgba-lzw.tif").c_str(), CXIMAGE_FORMAT_TIF);
+    ASSERT_TRUE(rgba.IsValid()) << rgba.GetLastError();
+    EXPECT_TRUE(rgba.HasAlpha());
+    CxImage cmyk(bvtest::TestData("tiff/gen/cmyk.tif").c_str(), CXIMAGE_FORMAT_TIF);
+    ASSERT_TRUE(cmyk.IsValid()) << cmyk.GetLastError();
+    EXPECT_EQ(cmyk.GetBpp(), 24);
+    EXPECT_FALSE(cmyk.HasAlpha());
+}
+
 TEST(TiffReader, PageBeyondTheLastFails)
 {
     CxImage image;

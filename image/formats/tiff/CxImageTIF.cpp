@@ -337,7 +337,9 @@ void CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
     if (!Create(width, height, depth, CXIMAGE_FORMAT_TIF))
         Fail("CxImageTIF can't create image");
 
-    if (samplesPerPixel == 4 || (samplesPerPixel == 2 && bitsPerSample >= 8))
+    // Four samples of a separated (CMYK) page are its inks, not colour and alpha.
+    if ((samplesPerPixel == 4 && photometric != PHOTOMETRIC_SEPARATED)
+        || (samplesPerPixel == 2 && bitsPerSample >= 8))
         CreateAlpha();
 
     SetFormatOption(
