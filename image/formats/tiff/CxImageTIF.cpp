@@ -549,6 +549,13 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
     const uint32_t sampleMax = bitsPerSample >= 32 ? 0xFFFFFFFFu : (1u << bitsPerSample) - 1;
     const size_t effectiveRow = (size_t(width) * head.biBitCount + 7) / 8;
 
+    // Separate sample planes of whole-byte samples are read plane by plane (striped pages).
+    const size_t sampleBytes = bitsPerSample / 8;
+    const bool planar = samplesPerPixel > 1 && !tiled && bitsPerSample % 8 == 0
+        && FieldOr<uint16_t>(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
+            == PLANARCONFIG_SEPARATE;
+    std::vector<uint8_t> planeBand(planar ? size_t(rowsPerStrip) * width * sampleBytes : 0);
+
     for (uint32_t r = 0; r < height; r += rowsPerStrip) {
         if (AskEscape())
             Fail("Cancelled");
@@ -565,6 +572,25 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
                 for (uint32_t k = 0; k < lines; k++)
                     std::memcpy(
                         band.data() + k * lineSize + offset, tile.data() + k * tileRowSize, copy);
+            }
+        } else if (planar) {
+            // One strip per sample plane: each is interleaved into the band's lines.
+            std::fill(band.begin(), band.end(), 0);
+            const uint64_t planeLine = uint64_t(width) * sampleBytes;
+            for (uint32_t c = 0; c < samplesUsed; c++) {
+                const tmsize_t got
+                    = TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, r, uint16_t(c)),
+                        planeBand.data(), tmsize_t(lines * planeLine));
+                if (got < 0)
+                    FailWithLibraryText("Corrupted TIFF file!", log);
+                const uint64_t whole
+                    = std::min<uint64_t>(uint64_t(got) / sampleBytes, uint64_t(lines) * width);
+                for (uint64_t i = 0; i < whole; i++) {
+                    const uint64_t k = i / width, x = i % width;
+                    std::memcpy(
+                        band.data() + k * lineSize + (x * samplesPerPixel + c) * sampleBytes,
+                        planeBand.data() + i * sampleBytes, sampleBytes);
+                }
             }
         } else {
             const uint64_t wanted = lines * lineSize;
