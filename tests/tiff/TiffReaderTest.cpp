@@ -43,6 +43,25 @@ std::vector<uint8_t> WriteTiff(
     return bytes;
 }
 
+// The same with one strip per sample plane (planar configuration 2).
+std::vector<uint8_t> WritePlanarTiff(
+    const std::function<void(TIFF*)>& setup, const std::vector<std::vector<uint8_t>>& planes)
+{
+    const std::string dir = bvtest::MakeTempDir("bv-tiff");
+    const std::string path = dir + "/planar.tif";
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    EXPECT_NE(tif, nullptr);
+    setup(tif);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
+    for (size_t plane = 0; plane < planes.size(); plane++)
+        TIFFWriteEncodedStrip(tif, uint32_t(plane), const_cast<uint8_t*>(planes[plane].data()),
+            tmsize_t(planes[plane].size()));
+    TIFFClose(tif);
+    std::vector<uint8_t> bytes = bvtest::ReadFileBytes(path);
+    std::filesystem::remove_all(dir);
+    return bytes;
+}
+
 void SetBasics(TIFF* tif, uint32_t width, uint32_t height, uint16_t samples, uint16_t bits,
     uint16_t photometric)
 {
@@ -115,6 +134,31 @@ TEST(TiffReader, CielabPixelsBecomeSrgb)
         EXPECT_EQ(c.rgbGreen, expected[x].rgbGreen) << x;
         EXPECT_EQ(c.rgbBlue, expected[x].rgbBlue) << x;
     }
+}
+
+TEST(TiffReader, PlanarCielabAndGreyWithAlpha)
+{
+    const auto lab
+        = WritePlanarTiff([](TIFF* tif) { SetBasics(tif, 2, 1, 3, 8, PHOTOMETRIC_CIELAB); },
+            { { 255, 128 }, { 0, 0 }, { 0, 0 } });
+    CxImageTIF colour;
+    ASSERT_TRUE(DecodeBytes(colour, lab).ok) << colour.GetLastError();
+    EXPECT_EQ(colour.GetPixelColor(0, 0, false).rgbRed, 255);
+    EXPECT_EQ(colour.GetPixelColor(0, 0, false).rgbBlue, 254);
+    EXPECT_EQ(colour.GetPixelColor(1, 0, false).rgbGreen, 119);
+
+    const auto greyAlpha = WritePlanarTiff(
+        [](TIFF* tif) {
+            SetBasics(tif, 2, 1, 2, 8, PHOTOMETRIC_MINISBLACK);
+            const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+        },
+        { { 40, 50 }, { 255, 7 } });
+    CxImageTIF grey;
+    ASSERT_TRUE(DecodeBytes(grey, greyAlpha).ok) << grey.GetLastError();
+    EXPECT_EQ(grey.GetPixelIndex(1, 0), 50);
+    EXPECT_EQ(grey.GetAlpha(0, 0), 255);
+    EXPECT_EQ(grey.GetAlpha(1, 0), 7);
 }
 
 TEST(TiffReader, MinIsWhiteFaxPageHasWhiteEntryZero)
@@ -267,6 +311,17 @@ TEST(TiffReader, GreyWithAlphaAndTiledGrey)
         for (uint32_t x = 0; x < width; x++)
             ASSERT_EQ(tiled.GetPixelIndex(int32_t(x), int32_t(height - 1 - y)), uint8_t(x + 3 * y))
                 << x << "," << y;
+}
+
+TEST(TiffReader, OnlyColourPagesWithAFourthSampleGetAlpha)
+{
+    CxImage rgba(bvtest::TestData("tiff/gen/rgba-lzw.tif").c_str(), CXIMAGE_FORMAT_TIF);
+    ASSERT_TRUE(rgba.IsValid()) << rgba.GetLastError();
+    EXPECT_TRUE(rgba.HasAlpha());
+    CxImage cmyk(bvtest::TestData("tiff/gen/cmyk.tif").c_str(), CXIMAGE_FORMAT_TIF);
+    ASSERT_TRUE(cmyk.IsValid()) << cmyk.GetLastError();
+    EXPECT_EQ(cmyk.GetBpp(), 24);
+    EXPECT_FALSE(cmyk.HasAlpha());
 }
 
 TEST(TiffReader, PageBeyondTheLastFails)

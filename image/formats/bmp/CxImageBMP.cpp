@@ -283,8 +283,9 @@ bool CxImageBMP::ReadInfoHeader(CxStream* stream, BITMAPINFOHEADER* header)
         Skip(stream, size - 52);
     } else if (size > 40) {
         const int64_t stride = ((int64_t(header->biBitCount) * header->biWidth + 31) / 32) * 4;
-        if (int64_t(header->biSizeImage) != stride * header->biHeight || header->biPlanes != 1
-            || header->biCompression != 0 || header->biClrUsed != 0)
+        // In 128 bits: a hostile width and height overflow the 64-bit product.
+        if (__int128(header->biSizeImage) != __int128(stride) * header->biHeight
+            || header->biPlanes != 1 || header->biCompression != 0 || header->biClrUsed != 0)
             return false;
         if (size - 40 > uint64_t(Remaining(stream)))
             return false;

@@ -337,14 +337,27 @@ void CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
     if (!Create(width, height, depth, CXIMAGE_FORMAT_TIF))
         Fail("CxImageTIF can't create image");
 
-    if (samplesPerPixel == 4 || (samplesPerPixel == 2 && bitsPerSample >= 8))
+    // Four samples of a separated (CMYK) page are its inks, not colour and alpha.
+    if ((samplesPerPixel == 4 && photometric != PHOTOMETRIC_SEPARATED)
+        || (samplesPerPixel == 2 && bitsPerSample >= 8))
         CreateAlpha();
 
     SetFormatOption(
         FieldOr<uint16_t>(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE), CXIMAGE_FORMAT_TIF);
 
     if (rgbPath) {
-        DecodeRgba(width, height, samplesPerPixel, orientation, log);
+        // libtiff's RGBA conversion has no floating-point path.
+        const uint16_t sampleFormat
+            = FieldOr<uint16_t>(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
+        if (sampleFormat == SAMPLEFORMAT_IEEEFP && bitsPerSample == 32
+            && photometric == PHOTOMETRIC_RGB && samplesPerPixel >= 3 && !TIFFIsTiled(tif)
+            && FieldOr<uint16_t>(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
+                == PLANARCONFIG_CONTIG) {
+            DecodeFloatRgb(width, height, samplesPerPixel, log);
+            ApplyOrientation(orientation);
+        } else {
+            DecodeRgba(width, height, samplesPerPixel, orientation, log);
+        }
     } else {
         DecodePalettePath(
             width, height, samplesPerPixel, bitsPerSample, photometric, rowsPerStrip, log);
@@ -371,6 +384,16 @@ void CxImageTIF::DecodeRgba(
         && extraCount == 1 && extraTypes && extraTypes[0] == EXTRASAMPLE_UNASSALPHA) {
         const uint16_t associated = EXTRASAMPLE_ASSOCALPHA;
         TIFFSetField(tiffHandle, TIFFTAG_EXTRASAMPLES, 1, &associated);
+    }
+    // Coefficients that libtiff cannot convert with (a zero green weight, not a number)
+    // are replaced by the format's default, the weights of ITU-R BT.601.
+    float* luma = nullptr;
+    if (FieldOr<uint16_t>(tiffHandle, TIFFTAG_PHOTOMETRIC, 0) == PHOTOMETRIC_YCBCR
+        && TIFFGetFieldDefaulted(tiffHandle, TIFFTAG_YCBCRCOEFFICIENTS, &luma) && luma
+        && (!std::isfinite(luma[0]) || !std::isfinite(luma[1]) || !std::isfinite(luma[2])
+            || luma[1] == 0)) {
+        float bt601[3] = { 0.299f, 0.587f, 0.114f };
+        TIFFSetField(tiffHandle, TIFFTAG_YCBCRCOEFFICIENTS, bt601);
     }
     if (!TIFFReadRGBAImage(tiffHandle, width, height, raster.get(), 1))
         FailWithLibraryText("Corrupted TIFF file!", log);
@@ -405,6 +428,41 @@ void CxImageTIF::DecodeRgba(
         if (partner == 3 || partner == 4)
             Flip();
         ApplyOrientation(orientation);
+    }
+}
+
+// 32-bit floating-point RGB, 0.0 to 1.0 mapped onto 0 to 255 with rounding.
+void CxImageTIF::DecodeFloatRgb(
+    uint32_t width, uint32_t height, uint16_t samplesPerPixel, TiffLog& log)
+{
+    const uint64_t lineBytes = uint64_t(width) * samplesPerPixel * 4;
+    const tmsize_t scanline = TIFFScanlineSize(tiffHandle);
+    if (scanline <= 0 || uint64_t(scanline) < lineBytes || uint64_t(scanline) > CXIMAGE_MAX_MEMORY)
+        FailWithLibraryText("Corrupted TIFF file!", log);
+    std::vector<uint8_t> line(static_cast<size_t>(scanline));
+    auto To8 = [](float value) {
+        if (!(value > 0))
+            return uint8_t(0);
+        return value >= 1 ? uint8_t(255) : uint8_t(value * 255 + 0.5f);
+    };
+    const bool withAlpha = samplesPerPixel == 4 && alpha;
+    for (uint32_t y = 0; y < height; y++) {
+        if (AskEscape())
+            Fail("Cancelled");
+        if (TIFFReadScanline(tiffHandle, line.data(), y, 0) < 0)
+            FailWithLibraryText("Corrupted TIFF file!", log);
+        const int32_t row = int32_t(height - 1 - y);
+        uint8_t* pixel = info.pixels + size_t(row) * info.rowStride;
+        for (uint32_t x = 0; x < width; x++, pixel += 3) {
+            float samples[4] = {};
+            std::memcpy(samples, line.data() + size_t(x) * samplesPerPixel * 4,
+                sizeof(float) * std::min<size_t>(samplesPerPixel, 4));
+            pixel[0] = To8(samples[2]);
+            pixel[1] = To8(samples[1]);
+            pixel[2] = To8(samples[0]);
+            if (withAlpha)
+                SetAlpha(int32_t(x), row, To8(samples[3]));
+        }
     }
 }
 
@@ -491,6 +549,13 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
     const uint32_t sampleMax = bitsPerSample >= 32 ? 0xFFFFFFFFu : (1u << bitsPerSample) - 1;
     const size_t effectiveRow = (size_t(width) * head.biBitCount + 7) / 8;
 
+    // Separate sample planes of whole-byte samples are read plane by plane (striped pages).
+    const size_t sampleBytes = bitsPerSample / 8;
+    const bool planar = samplesPerPixel > 1 && !tiled && bitsPerSample % 8 == 0
+        && FieldOr<uint16_t>(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
+            == PLANARCONFIG_SEPARATE;
+    std::vector<uint8_t> planeBand(planar ? size_t(rowsPerStrip) * width * sampleBytes : 0);
+
     for (uint32_t r = 0; r < height; r += rowsPerStrip) {
         if (AskEscape())
             Fail("Cancelled");
@@ -507,6 +572,25 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
                 for (uint32_t k = 0; k < lines; k++)
                     std::memcpy(
                         band.data() + k * lineSize + offset, tile.data() + k * tileRowSize, copy);
+            }
+        } else if (planar) {
+            // One strip per sample plane: each is interleaved into the band's lines.
+            std::fill(band.begin(), band.end(), 0);
+            const uint64_t planeLine = uint64_t(width) * sampleBytes;
+            for (uint32_t c = 0; c < samplesUsed; c++) {
+                const tmsize_t got
+                    = TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, r, uint16_t(c)),
+                        planeBand.data(), tmsize_t(lines * planeLine));
+                if (got < 0)
+                    FailWithLibraryText("Corrupted TIFF file!", log);
+                const uint64_t whole
+                    = std::min<uint64_t>(uint64_t(got) / sampleBytes, uint64_t(lines) * width);
+                for (uint64_t i = 0; i < whole; i++) {
+                    const uint64_t k = i / width, x = i % width;
+                    std::memcpy(
+                        band.data() + k * lineSize + (x * samplesPerPixel + c) * sampleBytes,
+                        planeBand.data() + i * sampleBytes, sampleBytes);
+                }
             }
         } else {
             const uint64_t wanted = lines * lineSize;

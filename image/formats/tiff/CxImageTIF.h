@@ -18,6 +18,7 @@ private:
     void DecodePage(CxStream* stream, struct TiffLog& log);
     void DecodeRgba(uint32_t width, uint32_t height, uint16_t samplesPerPixel, uint16_t orientation,
         TiffLog& log);
+    void DecodeFloatRgb(uint32_t width, uint32_t height, uint16_t samplesPerPixel, TiffLog& log);
     void DecodePalettePath(uint32_t width, uint32_t height, uint16_t samplesPerPixel,
         uint16_t bitsPerSample, uint16_t photometric, uint32_t rowsPerStrip, TiffLog& log);
     void ApplyOrientation(uint16_t orientation);
