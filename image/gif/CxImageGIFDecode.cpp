@@ -325,6 +325,8 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
                 if (!state.tile->Create(uint32_t(state.screenWidth), uint32_t(state.screenHeight),
                         24, CXIMAGE_FORMAT_GIF))
                     throw GifReadError(state.tile->GetLastError());
+                // What no tile covers stays black.
+                state.tile->Clear(0);
                 info.frame = info.numFrames - 1;
             }
             PaintTile(*state.tile, left, top);
