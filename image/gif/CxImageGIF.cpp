@@ -65,6 +65,8 @@ CxImageGIF::CxImageGIF()
     , decodeStack {}
     , suffixTable {}
     , prefixTable {}
+    , stringLength {}
+    , stringRoot {}
     , hashKeys {}
     , hashCodes {}
     , codeBits(0)

@@ -86,7 +86,9 @@ private:
     int32_t NextByte(CxStream* stream);
     int32_t NextCode(CxStream* stream);
     int32_t FetchCodeByte(CxStream* stream);
+    int32_t ReadCodeBlock(CxStream* stream);
     int32_t DecodeLzw(CxStream* stream, int32_t lineWidth, int32_t& badCodes);
+    int32_t PopStack(uint8_t* sp, uint8_t*& out, uint8_t* lineStart, uint8_t* lineEnd);
     int32_t OutputLine(uint8_t* line, int32_t length);
     void Overlay(CxImageGIF& canvas, int32_t left, int32_t top) const;
     void PaintTile(CxImageGIF& screen, int32_t left, int32_t top) const;
@@ -123,6 +125,10 @@ private:
     uint8_t decodeStack[4096];
     uint8_t suffixTable[4096];
     uint16_t prefixTable[4096];
+    // Length and first code of each code's string, so that counting frames can follow a
+    // sound code stream without unwinding its strings.
+    uint16_t stringLength[4096];
+    uint16_t stringRoot[4096];
 
     // encoder
     int32_t hashKeys[5003];

@@ -325,6 +325,8 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
                 if (!state.tile->Create(uint32_t(state.screenWidth), uint32_t(state.screenHeight),
                         24, CXIMAGE_FORMAT_GIF))
                     throw GifReadError(state.tile->GetLastError());
+                // What no tile covers stays black.
+                state.tile->Clear(0);
                 info.frame = info.numFrames - 1;
             }
             PaintTile(*state.tile, left, top);
@@ -448,7 +450,7 @@ void CxImageGIF::PaintTile(CxImageGIF& screen, int32_t left, int32_t top) const
     }
 }
 
-int32_t CxImageGIF::NextByte(CxStream* stream)
+inline int32_t CxImageGIF::NextByte(CxStream* stream)
 {
     if (readPos >= READ_AHEAD) {
         readLength = int32_t(stream->Read(readBuffer, 1, READ_AHEAD));
@@ -461,31 +463,46 @@ int32_t CxImageGIF::NextByte(CxStream* stream)
     return readBuffer[readPos++];
 }
 
-// Takes the next byte of the current data sub-block, reading the next sub-block when the
-// current one is used up. A negative answer is the end of the data.
-int32_t CxImageGIF::FetchCodeByte(CxStream* stream)
+// Reads the next data sub-block into readBlock and takes its first byte. A negative
+// answer is the end of the data.
+int32_t CxImageGIF::ReadCodeBlock(CxStream* stream)
 {
-    if (readBytesLeft <= 0) {
-        const int32_t size = NextByte(stream);
-        if (size < 0)
-            return size;
-        readBytesLeft = int16_t(size);
+    const int32_t size = NextByte(stream);
+    if (size < 0)
+        return size;
+    readBytesLeft = int16_t(size);
+    if (readPos + size <= readLength) {
+        std::memcpy(readBlock, readBuffer + readPos, size_t(size));
+        readPos += size;
+    } else {
         for (int32_t i = 0; i < size; i++) {
             const int32_t byte = NextByte(stream);
             if (byte < 0)
                 return byte;
             readBlock[i] = uint8_t(byte);
         }
-        readBlockPos = readBlock;
     }
+    readBlockPos = readBlock;
+    // A zero-size block leaves the count negative, which ends the data for the caller.
     readHeldByte = *readBlockPos;
-    if (readBytesLeft > 0)
+    if (size > 0)
         readBlockPos++;
     readBytesLeft--;
     return 0;
 }
 
-int32_t CxImageGIF::NextCode(CxStream* stream)
+// Takes the next byte of the current data sub-block, reading the next sub-block when the
+// current one is used up.
+[[gnu::always_inline]] inline int32_t CxImageGIF::FetchCodeByte(CxStream* stream)
+{
+    if (readBytesLeft <= 0)
+        return ReadCodeBlock(stream);
+    readHeldByte = *readBlockPos++;
+    readBytesLeft--;
+    return 0;
+}
+
+[[gnu::always_inline]] inline int32_t CxImageGIF::NextCode(CxStream* stream)
 {
     if (readBitsLeft == 0) {
         const int32_t result = FetchCodeByte(stream);
@@ -508,6 +525,23 @@ int32_t CxImageGIF::NextCode(CxStream* stream)
     }
     readBitsLeft = int16_t(readBitsLeft - readCodeBits);
     return int32_t(value & ((1u << readCodeBits) - 1));
+}
+
+// Moves the unwound string from the stack into the line, writing out each full line.
+int32_t CxImageGIF::PopStack(uint8_t* sp, uint8_t*& out, uint8_t* lineStart, uint8_t* lineEnd)
+{
+    while (sp > decodeStack) {
+        ptrdiff_t take = std::min(sp - decodeStack, lineEnd - out);
+        for (; take > 0; take--)
+            *out++ = *--sp;
+        if (out == lineEnd) {
+            const int32_t result = OutputLine(lineStart, int32_t(lineEnd - lineStart));
+            if (result < 0)
+                return result;
+            out = lineStart;
+        }
+    }
+    return 0;
 }
 
 int32_t CxImageGIF::DecodeLzw(CxStream* stream, int32_t lineWidth, int32_t& badCodes)
@@ -567,6 +601,83 @@ int32_t CxImageGIF::DecodeLzw(CxStream* stream, int32_t lineWidth, int32_t& badC
             continue;
         }
 
+        if (badCodes == 0) {
+            // A sound stream (no code beyond the next free one, so every chain points
+            // backwards): string lengths come from the tables, and a string that fits the
+            // line is written in place, last byte first.
+            int32_t length = -1;
+            int32_t root = 0;
+            const int32_t oldLength = oldCode < readFirstCode ? 1 : stringLength[oldCode];
+            const int32_t oldRoot = oldCode < readFirstCode ? oldCode : stringRoot[oldCode];
+            if (code < readFirstCode) {
+                length = 1;
+                root = code;
+            } else if (code < readNextCode) {
+                length = stringLength[code];
+                root = stringRoot[code];
+            } else if (code == readNextCode) {
+                length = oldLength + 1;
+                root = firstByte;
+            }
+            if (length > 0) {
+                if (readNextCode < readCodeLimit) {
+                    firstByte = root;
+                    suffixTable[readNextCode] = uint8_t(root);
+                    prefixTable[readNextCode] = uint16_t(oldCode);
+                    stringLength[readNextCode] = uint16_t(oldLength + 1);
+                    stringRoot[readNextCode] = uint16_t(oldRoot);
+                    readNextCode++;
+                    oldCode = code;
+                }
+                if (readNextCode >= readCodeLimit && readCodeBits < 12) {
+                    readCodeLimit = int16_t(readCodeLimit << 1);
+                    readCodeBits++;
+                }
+                if (dryRun) {
+                    // Counting only needs to know when lines are complete.
+                    int32_t fill = int32_t(out - lineStart) + length;
+                    while (fill >= lineWidth) {
+                        const int32_t result = OutputLine(lineStart, lineWidth);
+                        if (result < 0)
+                            return result;
+                        fill -= lineWidth;
+                    }
+                    out = lineStart + fill;
+                    continue;
+                }
+                // The code's entry exists now (a code equal to the next free one included).
+                if (lineEnd - out >= length) {
+                    uint8_t* p = out + length - 1;
+                    int32_t current = code;
+                    while (current >= readFirstCode) {
+                        *p-- = suffixTable[current];
+                        current = prefixTable[current];
+                    }
+                    *p = uint8_t(current);
+                    out += length;
+                    if (out == lineEnd) {
+                        const int32_t result = OutputLine(lineStart, lineWidth);
+                        if (result < 0)
+                            return result;
+                        out = lineStart;
+                    }
+                    continue;
+                }
+                uint8_t* sp = decodeStack;
+                int32_t current = code;
+                while (current >= readFirstCode && sp < stackEnd - 1) {
+                    *sp++ = suffixTable[current];
+                    current = prefixTable[current];
+                }
+                *sp++ = uint8_t(current);
+                const int32_t result = PopStack(sp, out, lineStart, lineEnd);
+                if (result < 0)
+                    return result;
+                continue;
+            }
+            // A code beyond the table: from here on the strings are unwound one by one.
+        }
+
         uint8_t* sp = decodeStack;
         int32_t current = code;
         if (current >= readNextCode) {
@@ -597,15 +708,9 @@ int32_t CxImageGIF::DecodeLzw(CxStream* stream, int32_t lineWidth, int32_t& badC
             readCodeLimit = int16_t(readCodeLimit << 1);
             readCodeBits++;
         }
-        while (sp > decodeStack) {
-            *out++ = *--sp;
-            if (out == lineEnd) {
-                const int32_t result = OutputLine(lineStart, lineWidth);
-                if (result < 0)
-                    return result;
-                out = lineStart;
-            }
-        }
+        const int32_t result = PopStack(sp, out, lineStart, lineEnd);
+        if (result < 0)
+            return result;
     }
     // A partly filled line (the end code came early, or the data ended) still counts.
     if (out != lineStart)

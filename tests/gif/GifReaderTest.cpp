@@ -459,3 +459,22 @@ TEST(GifReader, WiderLaterFramesKeepTheirIndices)
     EXPECT_EQ(TopDownIndex(*image, 3, 3), TopDownIndex(*second, 1, 1));
     EXPECT_EQ(TopDownIndex(*image, 0, 0), TopDownIndex(*first, 0, 0));
 }
+
+TEST(GifReader, LoadsThroughTheFormatDispatch)
+{
+    const std::string path = bvtest::TestData("gif/gen/shapes-8colours.gif");
+    CxImage byType(path.c_str(), CXIMAGE_FORMAT_GIF);
+    ASSERT_TRUE(byType.IsValid()) << byType.GetLastError();
+    EXPECT_EQ(byType.GetType(), uint32_t(CXIMAGE_FORMAT_GIF));
+    Reference reference;
+    ASSERT_TRUE(ReadPng(path + ".ref.png", reference));
+    EXPECT_EQ(CountDifferences(byType, reference), 0);
+
+    // Without a usable extension the readers probe the bytes.
+    const std::string dir = bvtest::MakeTempDir("gif-probe");
+    const std::string copy = dir + "/picture.data";
+    bvtest::WriteFileBytes(copy, bvtest::ReadFileBytes(path));
+    CxImage probed(copy.c_str(), CXIMAGE_FORMAT_UNKNOWN);
+    ASSERT_TRUE(probed.IsValid()) << probed.GetLastError();
+    EXPECT_EQ(probed.GetWidth(), reference.width);
+}

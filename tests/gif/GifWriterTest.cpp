@@ -225,6 +225,7 @@ TEST(GifWriter, FileLayoutIsByteExact)
 {
     // 2 x 2, 1 bpp, black and white; one frame with a transparent index.
     CxImage frame(2, 2, 1);
+    frame.Clear(0);
     frame.SetPaletteColor(0, 0, 0, 0);
     frame.SetPaletteColor(1, 255, 255, 255);
     frame.SetPixelIndex(1, 1, 1); // top right

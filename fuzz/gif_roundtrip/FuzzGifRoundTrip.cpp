@@ -1,0 +1,130 @@
+// Turns the input into frames, writes them with each pixel coding and reads the file back
+// with our reader and with giflib: every index and palette entry must come back.
+#include "image/core/CxImage.h"
+#include "image/core/CxStream.h"
+#include "image/gif/CxImageGIF.h"
+#include "tests/gif/GifPeer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace {
+
+[[noreturn]] void Mismatch(const char* what)
+{
+    std::fprintf(stderr, "GIF round trip mismatch: %s\n", what);
+    std::abort();
+}
+
+class Bytes {
+public:
+    Bytes(const uint8_t* data, size_t size)
+        : data(data)
+        , size(size)
+    {
+    }
+    uint8_t Next()
+    {
+        if (size == 0)
+            return 0;
+        const uint8_t byte = data[position % size];
+        position++;
+        return byte;
+    }
+
+private:
+    const uint8_t* data;
+    size_t size;
+    size_t position = 0;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 4)
+        return 0;
+    Bytes in(data, size);
+    const int count = 1 + in.Next() % 4;
+    const int width = 1 + in.Next() % 96;
+    const int height = 1 + in.Next() % 64;
+    static const int depths[] = { 1, 4, 8 };
+
+    // Every frame covers the screen without transparency, so frame k read back on its own
+    // holds exactly frame k's indices.
+    std::vector<std::unique_ptr<CxImage>> frames;
+    std::vector<CxImage*> pointers;
+    for (int k = 0; k < count; k++) {
+        const int bpp = depths[in.Next() % 3];
+        auto frame = std::make_unique<CxImage>(uint32_t(width), uint32_t(height), uint32_t(bpp));
+        for (int i = 0; i < (1 << bpp); i++)
+            frame->SetPaletteColor(uint32_t(i), in.Next(), in.Next(), in.Next());
+        // Pixel bytes: runs and noise straight from the input.
+        for (int y = 0; y < height; y++) {
+            for (int x = 0; x < width;) {
+                const uint8_t control = in.Next();
+                const int run = (control & 0x80) ? 1 + (control & 0x7F) : 1;
+                const uint8_t value = uint8_t(in.Next() % (1 << bpp));
+                for (int r = 0; r < run && x < width; r++, x++)
+                    frame->SetPixelIndex(x, y, value);
+            }
+        }
+        frame->SetFrameDelay(in.Next());
+        frames.push_back(std::move(frame));
+        pointers.push_back(frames.back().get());
+    }
+
+    for (uint32_t coding = 0; coding < 3; coding++) {
+        for (CxImage* frame : pointers)
+            frame->SetFormatOption(coding, CXIMAGE_FORMAT_GIF);
+        CxImageGIF writer;
+        CxMemStream out;
+        if (!writer.Encode(&out, pointers.data(), count, true))
+            Mismatch("encode failed");
+        const std::vector<uint8_t> bytes = out.TakeBuffer();
+
+        const gifpeer::PeerFile peer = gifpeer::ReadWithGiflib(bytes.data(), bytes.size());
+        if (!peer.ok || int(peer.frames.size()) != count)
+            Mismatch("giflib could not read the file");
+        for (int k = 0; k < count; k++) {
+            const CxImage& frame = *pointers[size_t(k)];
+            const gifpeer::PeerFrame& got = peer.frames[size_t(k)];
+            for (int y = 0; y < height; y++) {
+                for (int x = 0; x < width; x++) {
+                    if (got.indices[size_t(y) * width + x]
+                        != frame.GetPixelIndex(x, height - 1 - y))
+                        Mismatch("giflib index");
+                }
+            }
+            for (uint32_t i = 0; i < (1u << frame.GetBpp()); i++) {
+                const RGBQUAD c = frame.GetPaletteColor(i);
+                if (got.colors[3 * i] != c.rgbRed || got.colors[3 * i + 1] != c.rgbGreen
+                    || got.colors[3 * i + 2] != c.rgbBlue)
+                    Mismatch("giflib palette");
+            }
+
+            CxImageGIF reader;
+            reader.SetFrame(k);
+            CxMemStream stream(bytes.data(), bytes.size());
+            if (!reader.Decode(&stream) || reader.GetNumFrames() != count)
+                Mismatch("our reader failed");
+            for (int y = 0; y < height; y++) {
+                for (int x = 0; x < width; x++) {
+                    if (reader.GetPixelIndex(x, y) != frame.GetPixelIndex(x, y))
+                        Mismatch("our index");
+                }
+            }
+            for (uint32_t i = 0; i < frame.GetNumColors(); i++) {
+                const RGBQUAD a = reader.GetPaletteColor(i);
+                const RGBQUAD b = frame.GetPaletteColor(i);
+                if (a.rgbRed != b.rgbRed || a.rgbGreen != b.rgbGreen || a.rgbBlue != b.rgbBlue)
+                    Mismatch("our palette");
+            }
+        }
+    }
+    return 0;
+}
