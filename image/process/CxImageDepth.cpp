@@ -1,6 +1,7 @@
 // Conversion to a deeper pixel format.
 #include "ProcessSupport.h"
 
+#include <algorithm>
 #include <cstring>
 
 bool CxImage::IncreaseBpp(uint32_t bits)
@@ -54,8 +55,11 @@ bool CxImage::IncreaseBpp(uint32_t bits)
         // Each pixel takes its palette colour; with no alpha plane of its own the image
         // takes the palette's alpha into the new plane (an existing plane was copied as
         // it is and wins, as a pixel's colour with alpha reads it).
-        const RGBQUAD* palette = GetPalette();
-        const uint32_t colors = head.biClrUsed;
+        // A local table: the byte stores below could otherwise alias the palette.
+        RGBQUAD table[256] = {};
+        if (const RGBQUAD* palette = GetPalette())
+            std::memcpy(table, palette, std::min<size_t>(head.biClrUsed, 256) * sizeof(RGBQUAD));
+        const bool eightBit = head.biBitCount == 8;
         uint8_t* paletteAlphaPlane = alpha ? nullptr : deeper.alpha;
         for (int32_t y = 0; y < height; y++) {
             info.progress = int32_t(int64_t(y) * 100 / height);
@@ -65,9 +69,9 @@ bool CxImage::IncreaseBpp(uint32_t bits)
             }
             uint8_t* out = deeper.info.pixels + size_t(y) * deeper.info.rowStride;
             uint8_t* outAlpha = paletteAlphaPlane ? paletteAlphaPlane + size_t(y) * width : nullptr;
+            const uint8_t* indices = info.pixels + size_t(y) * info.rowStride;
             for (int32_t x = 0; x < width; x++) {
-                const uint32_t index = GetPixelIndexUnchecked(x, y);
-                const RGBQUAD c = index < colors ? palette[index] : RGBQUAD { 0, 0, 0, 0 };
+                const RGBQUAD c = table[eightBit ? indices[x] : GetPixelIndexUnchecked(x, y)];
                 out[3 * x] = c.rgbBlue;
                 out[3 * x + 1] = c.rgbGreen;
                 out[3 * x + 2] = c.rgbRed;

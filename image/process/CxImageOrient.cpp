@@ -6,6 +6,7 @@
 #include "ProcessSupport.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -203,14 +204,12 @@ bool BuildRotation(const CxImage& source, CxImage& rotated, Turn turn, Step step
                 const uint8_t byte = row[xb];
                 if (!byte)
                     continue;
-                for (int32_t bit = 0; bit < 8; bit++) {
+                const int32_t bits = std::min(8, width - xb * 8);
+                for (int32_t bit = 0; bit < bits; bit++) {
                     const int32_t x = xb * 8 + bit;
-                    if (x >= width)
-                        break;
-                    if (!(byte & (0x80 >> bit)))
-                        continue;
                     const int32_t ny = turn == Turn::Left ? x : width - 1 - x;
-                    column[size_t(ny) * newStride] |= bitMask;
+                    // Without a branch: noise would defeat its prediction.
+                    column[size_t(ny) * newStride] |= uint8_t(bitMask & -((byte >> (7 - bit)) & 1));
                 }
             }
         }
@@ -229,20 +228,25 @@ bool BuildRotation(const CxImage& source, CxImage& rotated, Turn turn, Step step
             for (int32_t tileY = 0; tileY < newHeight; tileY += TILE) {
                 const int32_t endY = std::min(tileY + TILE, newHeight);
                 for (int32_t ny = tileY; ny < endY; ny++) {
+                    // Along a result row the source column is fixed and the source row
+                    // steps by one.
+                    const ptrdiff_t rowStep
+                        = turn == Turn::Left ? -ptrdiff_t(stride) : ptrdiff_t(stride);
                     if (bpp == 24) {
-                        uint8_t* out = to + size_t(ny) * newStride;
-                        for (int32_t nx = tileX; nx < endX; nx++) {
-                            const uint8_t* p = from + size_t(sourceY(nx, ny)) * stride
-                                + size_t(sourceX(nx, ny)) * 3;
-                            uint8_t* q = out + size_t(nx) * 3;
+                        const uint8_t* p = from + size_t(sourceY(tileX, ny)) * stride
+                            + size_t(sourceX(tileX, ny)) * 3;
+                        uint8_t* q = to + size_t(ny) * newStride + size_t(tileX) * 3;
+                        for (int32_t nx = tileX; nx < endX; nx++, p += rowStep, q += 3) {
                             q[0] = p[0];
                             q[1] = p[1];
                             q[2] = p[2];
                         }
                     } else if (bpp == 8) {
-                        uint8_t* out = to + size_t(ny) * newStride;
-                        for (int32_t nx = tileX; nx < endX; nx++)
-                            out[nx] = from[size_t(sourceY(nx, ny)) * stride + sourceX(nx, ny)];
+                        const uint8_t* p
+                            = from + size_t(sourceY(tileX, ny)) * stride + sourceX(tileX, ny);
+                        uint8_t* q = to + size_t(ny) * newStride;
+                        for (int32_t nx = tileX; nx < endX; nx++, p += rowStep)
+                            q[nx] = *p;
                     } else {
                         for (int32_t nx = tileX; nx < endX; nx++) {
                             rotated.SetPixelIndex(nx, ny,
