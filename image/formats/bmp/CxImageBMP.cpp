@@ -245,26 +245,27 @@ private:
 
 bool CxImageBMP::ReadInfoHeader(CxStream* stream, BITMAPINFOHEADER* header)
 {
-    if (stream->Read(header, sizeof(BITMAPINFOHEADER), 1) != 1)
+    // The size comes first so that an OS/2 core header, 12 bytes, is read alone: a small
+    // OS/2 file may hold fewer than 40 bytes after its header start.
+    std::memset(header, 0, sizeof(*header));
+    if (stream->Read(&header->biSize, 4, 1) != 1)
         return false;
-
     const uint32_t size = header->biSize;
     if (size == 12) {
-        // OS/2 core header: 16-bit unsigned width and height, then planes and bit count.
-        uint8_t core[12];
-        std::memcpy(core, header, sizeof(core));
-        header->biWidth = int32_t(core[4] | (core[5] << 8));
-        header->biHeight = int32_t(core[6] | (core[7] << 8));
-        header->biPlanes = uint16_t(core[8] | (core[9] << 8));
-        header->biBitCount = uint16_t(core[10] | (core[11] << 8));
-        header->biCompression = 0;
-        header->biSizeImage = 0;
-        header->biXPelsPerMeter = 0;
-        header->biYPelsPerMeter = 0;
-        header->biClrUsed = 0;
-        header->biClrImportant = 0;
-        stream->Seek(-28, SEEK_CUR);
-    } else if (size == 40) {
+        // 16-bit unsigned width and height, then planes and bit count.
+        uint8_t core[8];
+        if (stream->Read(core, sizeof(core), 1) != 1)
+            return false;
+        header->biWidth = int32_t(core[0] | (core[1] << 8));
+        header->biHeight = int32_t(core[2] | (core[3] << 8));
+        header->biPlanes = uint16_t(core[4] | (core[5] << 8));
+        header->biBitCount = uint16_t(core[6] | (core[7] << 8));
+    } else if (stream->Read(reinterpret_cast<uint8_t*>(header) + 4, sizeof(*header) - 4, 1) != 1) {
+        return false;
+    }
+
+    if (size == 12 || size == 40) {
+        // Read whole above.
     } else if (size == 64) {
         // OS/2 version 2: the rest of the header holds nothing this reader uses.
         stream->Seek(24, SEEK_CUR);
