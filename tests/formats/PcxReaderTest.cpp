@@ -130,6 +130,8 @@ TEST(PcxReader, RefusesBrokenFilesWithTheirTexts)
         { "encoding 0", encoding, "PCX file has unknown encoding scheme" },
         { "5 planes", PcxHeader(1, 5, 8, 1, 1).data, "Can't handle image with more than 4 planes" },
         { "no data", PcxHeader(8, 1, 4, 4, 4).data, "corrupted PCX" },
+        { "no planes", PcxHeader(1, 0, 30000, 2000, 4).data, "bad PCX header" },
+        { "no bytes per line", PcxHeader(1, 1, 30000, 2000, 0).data, "bad PCX header" },
         { "large picture, tiny file", PcxHeader(8, 3, 1000, 1000, 1000).Raw({ 1, 2, 3 }).data,
             "corrupted PCX" },
         { "two 8-bit planes", PcxHeader(8, 2, 1, 1, 1).Raw({ 1, 2 }).data,

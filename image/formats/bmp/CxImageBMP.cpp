@@ -74,6 +74,13 @@ int BitCount(uint32_t bpp)
     }
 }
 
+// Stride times height of the stored rows, in a width that no header can overflow.
+__int128 ImageBytes(const BITMAPINFOHEADER& h)
+{
+    const __int128 stride = ((__int128(h.biBitCount) * h.biWidth + 31) / 32) * 4;
+    return stride * h.biHeight;
+}
+
 int32_t ToDpi(int32_t pixelsPerMetre)
 {
     if (pixelsPerMetre <= 0)
@@ -283,8 +290,7 @@ bool CxImageBMP::ReadInfoHeader(CxStream* stream, BITMAPINFOHEADER* header)
             return false;
         Skip(stream, size - 52);
     } else if (size > 40) {
-        const int64_t stride = ((int64_t(header->biBitCount) * header->biWidth + 31) / 32) * 4;
-        if (int64_t(header->biSizeImage) != stride * header->biHeight || header->biPlanes != 1
+        if (__int128(header->biSizeImage) != ImageBytes(*header) || header->biPlanes != 1
             || header->biCompression != 0 || header->biClrUsed != 0)
             return false;
         if (size - 40 > uint64_t(Remaining(stream)))
@@ -299,10 +305,8 @@ bool CxImageBMP::ReadInfoHeader(CxStream* stream, BITMAPINFOHEADER* header)
     if (!BitCount(header->biBitCount))
         return false;
 
-    if (header->biSizeImage == 0) {
-        const int64_t stride = ((int64_t(header->biBitCount) * header->biWidth + 31) / 32) * 4;
-        header->biSizeImage = uint32_t(stride * header->biHeight);
-    }
+    if (header->biSizeImage == 0)
+        header->biSizeImage = uint32_t(ImageBytes(*header));
     if (header->biClrUsed == 0)
         header->biClrUsed = header->biBitCount <= 8 ? (1u << header->biBitCount) : 0;
     return true;
@@ -427,9 +431,15 @@ bool CxImageBMP::Decode(CxStream* stream)
             }
             seekToData();
             // 16-bit rows are never wider than the 24-bit rows they expand into.
-            const size_t bytes = size_t((head.biWidth + 1) / 2) * 4 * size_t(head.biHeight);
-            stream->Read(info.pixels, 1, uint32_t(bytes));
+            const size_t sourceStride = size_t((head.biWidth + 1) / 2) * 4;
+            const size_t bytes = sourceStride * size_t(head.biHeight);
+            const size_t got = stream->Read(info.pixels, 1, uint32_t(bytes));
+            // Rows that were never read are zero and would expand to zero: a short file
+            // expands only what it holds, so a huge header over a few bytes stays cheap.
+            const int32_t height = head.biHeight;
+            head.biHeight = int32_t((got + sourceStride - 1) / sourceStride);
             ExpandBitfields(info.pixels, uint16_t(red), uint16_t(green), uint16_t(blue), 16);
+            head.biHeight = height;
             break;
         }
         case 24:
