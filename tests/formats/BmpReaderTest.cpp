@@ -9,7 +9,7 @@ namespace {
 using bvtest::Bytes;
 using bvtest::Rgb;
 
-struct BmpSpec {
+struct BmpLayout {
     uint32_t headerSize = 40;
     int32_t width = 4;
     int32_t height = 2;
@@ -25,7 +25,7 @@ struct BmpSpec {
     bool fileHeader = true;
 };
 
-std::vector<uint8_t> MakeBmp(const BmpSpec& s)
+std::vector<uint8_t> MakeBmp(const BmpLayout& s)
 {
     Bytes info;
     info.U32(s.headerSize).U32(uint32_t(s.width)).U32(uint32_t(s.height)).U16(1).U16(s.bits);
@@ -62,7 +62,7 @@ std::vector<uint8_t> Masks(uint32_t r, uint32_t g, uint32_t b)
 
 TEST(BmpReader, ReadsABareBitmapWithDataAfterThePalette)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.fileHeader = false;
     s.palette = GreyPalette(256, 1);
     s.pixels = { 1, 2, 3, 4, 5, 6, 7, 8 };
@@ -97,7 +97,7 @@ TEST(BmpReader, ReadsOs2CoreHeadersWithThreeBytePalettes)
 TEST(BmpReader, AcceptsV4AndV5HeadersWithPalettesAndBitFields)
 {
     // 8-bit with a palette behind a 124-byte header, biSizeImage 0: common, valid files.
-    BmpSpec pal;
+    BmpLayout pal;
     pal.headerSize = 124;
     pal.palette = GreyPalette(256, 1);
     pal.pixels = { 9, 8, 7, 6, 5, 4, 3, 2 };
@@ -106,7 +106,7 @@ TEST(BmpReader, AcceptsV4AndV5HeadersWithPalettesAndBitFields)
     EXPECT_EQ(v5.GetPixelIndex(1, 0), 8);
 
     // 16-bit 5-6-5 with its masks inside a 108-byte header.
-    BmpSpec bf;
+    BmpLayout bf;
     bf.headerSize = 108;
     bf.width = 2;
     bf.height = 1;
@@ -131,7 +131,7 @@ TEST(BmpReader, AcceptsV4AndV5HeadersWithPalettesAndBitFields)
 
 TEST(BmpReader, OtherLongHeadersNeedTheStrictSizeChecks)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.headerSize = 66;
     s.palette = GreyPalette(256, 1);
     s.pixels = std::vector<uint8_t>(8, 1);
@@ -140,7 +140,7 @@ TEST(BmpReader, OtherLongHeadersNeedTheStrictSizeChecks)
     EXPECT_STREQ(withPalette.GetLastError(), "Error reading BMP info");
 
     // A 24-bit file that states its exact size passes.
-    BmpSpec plain;
+    BmpLayout plain;
     plain.headerSize = 66;
     plain.bits = 24;
     plain.width = 1;
@@ -160,12 +160,12 @@ TEST(BmpReader, OtherLongHeadersNeedTheStrictSizeChecks)
 
 TEST(BmpReader, TopDownRowsGiveTheSameStoredRows)
 {
-    BmpSpec up;
+    BmpLayout up;
     up.bits = 24;
     up.width = 1;
     up.height = 2;
     up.pixels = { 1, 2, 3, 0, 4, 5, 6, 0 };
-    BmpSpec down = up;
+    BmpLayout down = up;
     down.height = -2;
     down.pixels = { 4, 5, 6, 0, 1, 2, 3, 0 };
     CxImageBMP a, b;
@@ -178,7 +178,7 @@ TEST(BmpReader, TopDownRowsGiveTheSameStoredRows)
 
 TEST(BmpReader, SixteenBitsWithoutMasksAre555AndThirtyTwoBitMasksAreIgnored)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.bits = 16;
     s.width = 1;
     s.height = 1;
@@ -187,7 +187,7 @@ TEST(BmpReader, SixteenBitsWithoutMasksAre555AndThirtyTwoBitMasksAreIgnored)
     ASSERT_TRUE(bvtest::DecodeWith(rgb555, MakeBmp(s)));
     EXPECT_EQ(Rgb(rgb555.GetPixelColor(0, 0)), 0xF8F8F8u);
 
-    BmpSpec t;
+    BmpLayout t;
     t.bits = 32;
     t.width = 1;
     t.height = 1;
@@ -206,7 +206,7 @@ TEST(BmpReader, SixteenBitsWithoutMasksAre555AndThirtyTwoBitMasksAreIgnored)
 
 TEST(BmpReader, Rle8RunPastTheRowEndStopsAndDeltaPastTheTopKeepsTheLastRow)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.compression = 1;
     s.palette = GreyPalette(256, 1);
     // Row 0: 4 x 5 fills the row (stride 4); the next run of 2 would pass it: the end.
@@ -233,7 +233,7 @@ TEST(BmpReader, Rle8RunPastTheRowEndStopsAndDeltaPastTheTopKeepsTheLastRow)
 
 TEST(BmpReader, Rle4FollowsTheUsualLayout)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.bits = 4;
     s.compression = 2;
     s.width = 8;
@@ -259,7 +259,7 @@ TEST(BmpReader, Rle4FollowsTheUsualLayout)
 
 TEST(BmpReader, ResolutionBecomesDotsPerInch)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.palette = GreyPalette(256, 1);
     s.pixels = std::vector<uint8_t>(8, 0);
     CxImageBMP bmp;
@@ -276,7 +276,7 @@ int32_t AlwaysStop(CxImage*, uint32_t) { return 1; }
 
 TEST(BmpReader, EscapeCallbackAsksForTheHeaderOnly)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 300;
     s.height = 200;
     s.palette = GreyPalette(256, 1);
@@ -291,7 +291,7 @@ TEST(BmpReader, EscapeCallbackAsksForTheHeaderOnly)
 
 TEST(BmpReader, TwoBitPixelsWidenToFourBits)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.bits = 2;
     s.width = 5;
     s.height = 1;
@@ -310,53 +310,53 @@ TEST(BmpReader, RefusesHostileHeadersWithTheirTexts)
 {
     struct Case {
         const char* what;
-        BmpSpec spec;
+        BmpLayout layout;
         const char* text;
     };
     std::vector<Case> cases;
-    BmpSpec base;
+    BmpLayout base;
     base.palette = GreyPalette(256, 1);
     base.pixels = std::vector<uint8_t>(8, 0);
 
     Case hugePalette { "palette longer than the file", base, "Error reading BMP info" };
-    hugePalette.spec.clrUsed = 0x40000000;
+    hugePalette.layout.clrUsed = 0x40000000;
     cases.push_back(hugePalette);
     Case negativeWidth { "negative width", base, "Can't allocate memory" };
-    negativeWidth.spec.width = -4;
+    negativeWidth.layout.width = -4;
     cases.push_back(negativeWidth);
     Case enormous { "enormous size", base, "Can't allocate memory" };
-    enormous.spec.width = 0x7FFFFFFF;
-    enormous.spec.height = 0x7FFFFFFF;
+    enormous.layout.width = 0x7FFFFFFF;
+    enormous.layout.height = 0x7FFFFFFF;
     cases.push_back(enormous);
     Case lowest { "height INT32_MIN", base, "Error reading BMP info" };
-    lowest.spec.height = INT32_MIN;
+    lowest.layout.height = INT32_MIN;
     cases.push_back(lowest);
     Case noDepth { "bit count 0", base, "Error reading BMP info" };
-    noDepth.spec.bits = 0;
+    noDepth.layout.bits = 0;
     cases.push_back(noDepth);
     Case oddDepth { "bit count 30000", base, "Error reading BMP info" };
-    oddDepth.spec.bits = 30000;
+    oddDepth.layout.bits = 30000;
     cases.push_back(oddDepth);
     Case shortHeader { "header of 20 bytes", base, "Error reading BMP info" };
-    shortHeader.spec.headerSize = 20;
+    shortHeader.layout.headerSize = 20;
     cases.push_back(shortHeader);
     Case longHeader { "header longer than the file", base, "Error reading BMP info" };
-    longHeader.spec.headerSize = 0xFFFFFFF0;
-    longHeader.spec.sizeImage = 8;
-    longHeader.spec.palette.clear();
+    longHeader.layout.headerSize = 0xFFFFFFF0;
+    longHeader.layout.sizeImage = 8;
+    longHeader.layout.palette.clear();
     cases.push_back(longHeader);
     Case jpeg { "8-bit JPEG compression", base, "compression type not supported" };
-    jpeg.spec.compression = 4;
+    jpeg.layout.compression = 4;
     cases.push_back(jpeg);
     Case rle24 { "24-bit RLE", base, "unknown compression" };
-    rle24.spec.bits = 24;
-    rle24.spec.compression = 4;
-    rle24.spec.palette.clear();
+    rle24.layout.bits = 24;
+    rle24.layout.compression = 4;
+    rle24.layout.palette.clear();
     cases.push_back(rle24);
 
     for (const Case& c : cases) {
         CxImageBMP bmp;
-        EXPECT_FALSE(bvtest::DecodeWith(bmp, MakeBmp(c.spec))) << c.what;
+        EXPECT_FALSE(bvtest::DecodeWith(bmp, MakeBmp(c.layout))) << c.what;
         EXPECT_STREQ(bmp.GetLastError(), c.text) << c.what;
     }
 
@@ -368,12 +368,12 @@ TEST(BmpReader, RefusesHostileHeadersWithTheirTexts)
 
 TEST(BmpReader, SurvivesEveryTruncation)
 {
-    BmpSpec rle;
+    BmpLayout rle;
     rle.compression = 1;
     rle.palette = GreyPalette(256, 1);
     rle.pixels = { 4, 5, 0, 0, 0, 4, 1, 2, 3, 4, 0, 2, 1, 1, 2, 7, 0, 1 };
     bvtest::DecodeEveryPrefix<CxImageBMP>(MakeBmp(rle));
-    BmpSpec bf;
+    BmpLayout bf;
     bf.headerSize = 124;
     bf.bits = 16;
     bf.compression = 3;
