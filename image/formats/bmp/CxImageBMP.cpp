@@ -74,6 +74,13 @@ int BitCount(uint32_t bpp)
     }
 }
 
+// Stride times height of the stored rows, in a width that no header can overflow.
+__int128 ImageBytes(const BITMAPINFOHEADER& h)
+{
+    const __int128 stride = ((__int128(h.biBitCount) * h.biWidth + 31) / 32) * 4;
+    return stride * h.biHeight;
+}
+
 int32_t ToDpi(int32_t pixelsPerMetre)
 {
     if (pixelsPerMetre <= 0)
@@ -245,26 +252,27 @@ private:
 
 bool CxImageBMP::ReadInfoHeader(CxStream* stream, BITMAPINFOHEADER* header)
 {
-    if (stream->Read(header, sizeof(BITMAPINFOHEADER), 1) != 1)
+    // The size comes first so that an OS/2 core header, 12 bytes, is read alone: a small
+    // OS/2 file may hold fewer than 40 bytes after its header start.
+    std::memset(header, 0, sizeof(*header));
+    if (stream->Read(&header->biSize, 4, 1) != 1)
         return false;
-
     const uint32_t size = header->biSize;
     if (size == 12) {
-        // OS/2 core header: 16-bit unsigned width and height, then planes and bit count.
-        uint8_t core[12];
-        std::memcpy(core, header, sizeof(core));
-        header->biWidth = int32_t(core[4] | (core[5] << 8));
-        header->biHeight = int32_t(core[6] | (core[7] << 8));
-        header->biPlanes = uint16_t(core[8] | (core[9] << 8));
-        header->biBitCount = uint16_t(core[10] | (core[11] << 8));
-        header->biCompression = 0;
-        header->biSizeImage = 0;
-        header->biXPelsPerMeter = 0;
-        header->biYPelsPerMeter = 0;
-        header->biClrUsed = 0;
-        header->biClrImportant = 0;
-        stream->Seek(-28, SEEK_CUR);
-    } else if (size == 40) {
+        // 16-bit unsigned width and height, then planes and bit count.
+        uint8_t core[8];
+        if (stream->Read(core, sizeof(core), 1) != 1)
+            return false;
+        header->biWidth = int32_t(core[0] | (core[1] << 8));
+        header->biHeight = int32_t(core[2] | (core[3] << 8));
+        header->biPlanes = uint16_t(core[4] | (core[5] << 8));
+        header->biBitCount = uint16_t(core[6] | (core[7] << 8));
+    } else if (stream->Read(reinterpret_cast<uint8_t*>(header) + 4, sizeof(*header) - 4, 1) != 1) {
+        return false;
+    }
+
+    if (size == 12 || size == 40) {
+        // Read whole above.
     } else if (size == 64) {
         // OS/2 version 2: the rest of the header holds nothing this reader uses.
         stream->Seek(24, SEEK_CUR);
@@ -282,10 +290,8 @@ bool CxImageBMP::ReadInfoHeader(CxStream* stream, BITMAPINFOHEADER* header)
             return false;
         Skip(stream, size - 52);
     } else if (size > 40) {
-        const int64_t stride = ((int64_t(header->biBitCount) * header->biWidth + 31) / 32) * 4;
-        // In 128 bits: a hostile width and height overflow the 64-bit product.
-        if (__int128(header->biSizeImage) != __int128(stride) * header->biHeight
-            || header->biPlanes != 1 || header->biCompression != 0 || header->biClrUsed != 0)
+        if (__int128(header->biSizeImage) != ImageBytes(*header) || header->biPlanes != 1
+            || header->biCompression != 0 || header->biClrUsed != 0)
             return false;
         if (size - 40 > uint64_t(Remaining(stream)))
             return false;
@@ -299,10 +305,8 @@ bool CxImageBMP::ReadInfoHeader(CxStream* stream, BITMAPINFOHEADER* header)
     if (!BitCount(header->biBitCount))
         return false;
 
-    if (header->biSizeImage == 0) {
-        const int64_t stride = ((int64_t(header->biBitCount) * header->biWidth + 31) / 32) * 4;
-        header->biSizeImage = uint32_t(stride * header->biHeight);
-    }
+    if (header->biSizeImage == 0)
+        header->biSizeImage = uint32_t(ImageBytes(*header));
     if (header->biClrUsed == 0)
         header->biClrUsed = header->biBitCount <= 8 ? (1u << header->biBitCount) : 0;
     return true;
@@ -427,9 +431,15 @@ bool CxImageBMP::Decode(CxStream* stream)
             }
             seekToData();
             // 16-bit rows are never wider than the 24-bit rows they expand into.
-            const size_t bytes = size_t((head.biWidth + 1) / 2) * 4 * size_t(head.biHeight);
-            stream->Read(info.pixels, 1, uint32_t(bytes));
+            const size_t sourceStride = size_t((head.biWidth + 1) / 2) * 4;
+            const size_t bytes = sourceStride * size_t(head.biHeight);
+            const size_t got = stream->Read(info.pixels, 1, uint32_t(bytes));
+            // Rows that were never read are zero and would expand to zero: a short file
+            // expands only what it holds, so a huge header over a few bytes stays cheap.
+            const int32_t height = head.biHeight;
+            head.biHeight = int32_t((got + sourceStride - 1) / sourceStride);
             ExpandBitfields(info.pixels, uint16_t(red), uint16_t(green), uint16_t(blue), 16);
+            head.biHeight = height;
             break;
         }
         case 24:

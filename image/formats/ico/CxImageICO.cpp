@@ -89,8 +89,11 @@ bool CxImageICO::Decode(CxStream* stream)
             stream->Seek(int32_t(offset), SEEK_SET);
             CxImagePNG png;
             png.CopyInfo(*this);
-            if (!png.Decode(stream))
-                Fail(png.GetLastError());
+            if (!png.Decode(stream)) {
+                // The reader's text must outlive the reader, which unwinding destroys.
+                CopyLastError(info.lastError, png.GetLastError());
+                Fail(info.lastError);
+            }
             const int32_t frames = info.numFrames;
             Transfer(png);
             info.type = CXIMAGE_FORMAT_ICO;

@@ -117,6 +117,9 @@ bool CxImagePCX::Decode(CxStream* stream)
         const uint32_t bytesPerLine = header.bytesPerLine;
         if (planes > 4)
             Fail("Can't handle image with more than 4 planes");
+        // No planes or no bytes per line leave nothing to decode.
+        if (planes == 0 || bytesPerLine == 0)
+            Fail("bad PCX header");
 
         const bool trueColor = bits == 8 && (planes == 3 || planes == 4);
         const uint32_t bpp = trueColor ? 24 : (bits == 1 && planes == 4) ? 4 : bits;
@@ -184,6 +187,8 @@ bool CxImagePCX::Decode(CxStream* stream)
             SetPaletteColor(i, table[i][0], table[i][1], table[i][2], 0);
 
         std::vector<uint8_t> row(size_t(width) + size_t(bytesPerLine) * 8);
+        const int32_t covered = int32_t(
+            planes == 1 && bits >= 1 && bits <= 8 ? bytesPerLine * (8 / bits) : bytesPerLine * 8);
         for (int32_t y = 0; y < height; y++) {
             if (AskEscape())
                 Fail("Cancelled");
@@ -207,7 +212,8 @@ bool CxImagePCX::Decode(CxStream* stream)
                 SplitPackedPixels(row.data(), line, bytesPerLine, planes, bits);
             else
                 MergePlanes(row.data(), line, bytesPerLine, planes, bits);
-            for (int32_t x = 0; x < width; x++)
+            // Columns past the decoded bytes stay black, as Clear left them.
+            for (int32_t x = 0; x < std::min(width, covered); x++)
                 SetPixelIndex(x, target, row[size_t(x)]);
         }
         return true;

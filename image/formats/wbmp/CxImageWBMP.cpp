@@ -14,11 +14,12 @@ struct WbmpError {
 [[noreturn]] void Fail(const char* text) { throw WbmpError { text }; }
 
 // A multi-byte integer: 7 bits per byte, most significant first, the top bit set on every
-// byte but the last. False at the end of the stream; values past 2^28 are refused.
+// byte but the last. False at the end of the stream; values of more than four bytes
+// (2^28 and up) set tooLarge.
 bool ReadMultiByte(CxStream* stream, uint32_t& value, bool& tooLarge)
 {
     value = 0;
-    for (int i = 0; i < 5; i++) {
+    for (int i = 0; i < 4; i++) {
         const int byte = stream->GetC();
         if (byte == EOF)
             return false;
