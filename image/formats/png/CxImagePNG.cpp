@@ -144,17 +144,21 @@ void CxImagePNG::ReadHeader(PngSession& s)
 
     png_color_16p background = nullptr;
     const bool hasBackground = png_get_bKGD(png, pngInfo, &background) != 0;
-    if (pixelDepth != 32) {
-        // Transparency other than an 8-bit alpha channel is composed by the library.
+    const bool transparent = (colorType & PNG_COLOR_MASK_ALPHA) != 0
+        || png_get_valid(png, pngInfo, PNG_INFO_tRNS) != 0;
+    if (pixelDepth == 32) {
+        if (hasBackground)
+            info.transColor = RGBQUAD { uint8_t(background->blue), uint8_t(background->green),
+                uint8_t(background->red), 0 };
+    } else if (transparent) {
+        // Transparency other than an 8-bit alpha channel is composed by the library; a file
+        // without any has nothing to compose and is spared the pass.
         if (hasBackground) {
             png_set_background(png, background, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
         } else {
             png_color_16 grey192 = { 0, 192, 192, 192, 0 };
             png_set_background(png, &grey192, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
         }
-    } else if (hasBackground) {
-        info.transColor = RGBQUAD { uint8_t(background->blue), uint8_t(background->green),
-            uint8_t(background->red), 0 };
     }
     if (bitDepth == 16)
         png_set_strip_16(png);
