@@ -45,6 +45,14 @@ uint32_t ShiftRight(uint32_t value, int count)
     return count >= 0 ? value >> count : value << -count;
 }
 
+// Files carry their resolution, so any dpi may arrive; beyond 54,546,084 dpi the pixels
+// per metre no longer fit and are held at the largest value.
+int32_t PelsPerMeter(int32_t dpi)
+{
+    const double perMeter = std::floor(dpi * 39.37007874015748 + 0.5);
+    return perMeter >= double(INT32_MAX) ? INT32_MAX : int32_t(perMeter);
+}
+
 int CountBits(uint32_t value) { return __builtin_popcount(value & 0xFFFF); }
 
 } // namespace
@@ -140,6 +148,8 @@ void* CxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t im
 
     if (colors)
         std::memset(PaletteEntries(), 0, colors * 4);
+    // The palette is new: a colour remembered from the old one must not answer for it.
+    info.lastColorValid = false;
     std::memcpy(dib, &head, sizeof(head));
     info.pixels = GetBits(0);
     return dib;
@@ -168,7 +178,9 @@ bool CxImage::Destroy()
 
 void CxImage::Copy(const CxImage& source, bool copyPixels, bool copySelection, bool copyAlpha)
 {
-    if (&source == this)
+    // A borrowing image cannot replace the buffers it shows (Create would refuse); it is
+    // left exactly as it was rather than with another image's record over them.
+    if (&source == this || info.sharedFrom)
         return;
     // The record is copied whole, except the link that says whose buffers this image
     // borrows: that is this image's own.
@@ -297,7 +309,7 @@ void CxImage::SetXDPI(int32_t dpi)
     if (dpi <= 0)
         dpi = 96;
     info.xDPI = dpi;
-    head.biXPelsPerMeter = int32_t(std::floor(dpi * 39.37007874015748 + 0.5));
+    head.biXPelsPerMeter = PelsPerMeter(dpi);
 }
 
 void CxImage::SetYDPI(int32_t dpi)
@@ -305,7 +317,7 @@ void CxImage::SetYDPI(int32_t dpi)
     if (dpi <= 0)
         dpi = 96;
     info.yDPI = dpi;
-    head.biYPelsPerMeter = int32_t(std::floor(dpi * 39.37007874015748 + 0.5));
+    head.biYPelsPerMeter = PelsPerMeter(dpi);
 }
 
 uint32_t CxImage::GetFormatOption(uint32_t format) const

@@ -5,6 +5,23 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+
+// Puts a reworked plane in place of the current one. A borrowing image writes it into the
+// lender's plane, which it may change but never free.
+void AdoptPlane(uint8_t*& current, uint8_t* reworked, size_t bytes, bool borrowing)
+{
+    if (borrowing) {
+        std::memcpy(current, reworked, bytes);
+        std::free(reworked);
+        return;
+    }
+    std::free(current);
+    current = reworked;
+}
+
+} // namespace
+
 RGBQUAD* CxImage::GetPalette() const
 {
     if (!dib || head.biClrUsed == 0)
@@ -236,6 +253,9 @@ bool CxImage::CreateAlpha()
 {
     if (alpha)
         return true;
+    // A plane made by a borrowing image would belong to nobody.
+    if (info.sharedFrom)
+        return false;
     const size_t bytes = size_t(head.biWidth) * size_t(head.biHeight);
     if (!dib || bytes == 0)
         return false;
@@ -248,7 +268,9 @@ bool CxImage::CreateAlpha()
 
 void CxImage::DeleteAlpha()
 {
-    std::free(alpha);
+    // A borrowing image only lets go of the lender's plane.
+    if (!info.sharedFrom)
+        std::free(alpha);
     alpha = nullptr;
 }
 
@@ -258,6 +280,8 @@ bool CxImage::CopyAlphaFrom(const CxImage& source)
         return false;
     const size_t bytes = size_t(head.biWidth) * size_t(head.biHeight);
     if (!alpha) {
+        if (info.sharedFrom)
+            return false;
         alpha = static_cast<uint8_t*>(std::malloc(bytes));
         if (!alpha)
             return false;
@@ -278,8 +302,7 @@ bool CxImage::FlipAlpha()
         return false;
     for (size_t y = 0; y < height; y++)
         std::memcpy(flipped + y * width, alpha + (height - 1 - y) * width, width);
-    std::free(alpha);
-    alpha = flipped;
+    AdoptPlane(alpha, flipped, width * height, info.sharedFrom != nullptr);
     return true;
 }
 
@@ -298,14 +321,14 @@ bool CxImage::MirrorAlpha()
         for (size_t x = 0; x < width; x++)
             to[x] = from[width - 1 - x];
     }
-    std::free(alpha);
-    alpha = mirrored;
+    AdoptPlane(alpha, mirrored, width * height, info.sharedFrom != nullptr);
     return true;
 }
 
 bool CxImage::ClearSelection()
 {
-    std::free(selection);
+    if (!info.sharedFrom)
+        std::free(selection);
     selection = nullptr;
     info.selectionBox = RECT { head.biWidth, 0, 0, head.biHeight };
     return true;
@@ -326,6 +349,8 @@ bool CxImage::CopySelectionFrom(const CxImage& source)
         return false;
     const size_t bytes = size_t(head.biWidth) * size_t(head.biHeight);
     if (!selection) {
+        if (info.sharedFrom)
+            return false;
         selection = static_cast<uint8_t*>(std::malloc(bytes));
         if (!selection)
             return false;

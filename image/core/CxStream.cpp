@@ -93,7 +93,10 @@ CxMemStream::CxMemStream(const void* data, size_t size)
 
 bool CxMemStream::Close()
 {
-    open = false;
+    // Like a file stream over a caller's handle, a stream over a caller's bytes leaves
+    // them readable; only a buffer of the stream's own is closed.
+    if (!view)
+        open = false;
     return true;
 }
 
@@ -107,7 +110,9 @@ uint32_t CxMemStream::Read(void* buffer, uint32_t size, uint32_t count)
     const size_t bytes = size_t(std::min<uint64_t>(available, wanted));
     const size_t items = bytes / size;
     // Whole items are delivered; like fread, the bytes of a partial item are consumed too.
-    std::memcpy(buffer, Data() + position, bytes);
+    // Nothing is copied from an empty buffer or from beyond its end.
+    if (bytes)
+        std::memcpy(buffer, Data() + position, bytes);
     position += bytes;
     if (items < count)
         atEnd = true;

@@ -52,8 +52,9 @@ private:
 };
 
 // A stream over bytes in memory. Made over a caller's buffer it reads those bytes and
-// owns nothing (writes fail); made without one it grows a buffer of its own, which can
-// be written, sought in and read back like a file opened for update.
+// owns nothing (writes fail, Close leaves it readable); made without one it grows a buffer
+// of its own, which can be written, sought in and read back like a file opened for update
+// until Close.
 class CxMemStream : public CxStream {
 public:
     CxMemStream(); // empty, owned, growable

@@ -1,0 +1,523 @@
+#include "ColorQuantizer.h"
+
+#include "image/core/CxImageTypes.h"
+#include "image/core/CxStream.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr uint16_t BMP_TYPE = 0x4D42; // "BM"
+constexpr uint32_t FILE_HEADER_SIZE = 14;
+constexpr uint32_t INFO_HEADER_SIZE = 40;
+constexpr uint32_t BI_RGB = 0;
+constexpr uint32_t BI_BITFIELDS = 3;
+
+uint16_t ReadLe16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t ReadLe32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+void PutLe16(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+void PutLe32(uint8_t* p, uint32_t v)
+{
+    for (int i = 0; i < 4; i++)
+        p[i] = uint8_t(v >> (8 * i));
+}
+
+struct Rgb {
+    uint8_t red, green, blue;
+};
+
+// A channel from a bit-field pixel: the masked bits moved down to bit 0.
+struct Channel {
+    uint32_t mask = 0;
+    int shift = 0; // position of the mask's lowest set bit
+    int bits = 0; // number of set bits
+
+    explicit Channel(uint32_t m)
+        : mask(m)
+        , shift(m ? std::countr_zero(m) : 0)
+        , bits(std::popcount(m))
+    {
+    }
+    // 16 bits: scaled so that the field's top bit becomes bit 7.
+    uint8_t Scaled(uint32_t pixel) const
+    {
+        const uint32_t v = (pixel & mask) >> shift;
+        return uint8_t(bits <= 8 ? v << (8 - bits) : v >> (bits - 8));
+    }
+    // 32 bits: the field as it is.
+    uint8_t Plain(uint32_t pixel) const { return uint8_t((pixel & mask) >> shift); }
+};
+
+// The colours of stored row k (0 = bottom) of a bitmap, left to right.
+class RowReader {
+public:
+    explicit RowReader(const LoadedDib& dib)
+        : dib(dib)
+        , red(dib.masks[0])
+        , green(dib.masks[1])
+        , blue(dib.masks[2])
+        , row(size_t(dib.Width()))
+    {
+    }
+
+    const std::vector<Rgb>& Read(int32_t k)
+    {
+        const uint8_t* p = dib.BottomUpRow(k);
+        const int32_t w = dib.Width();
+        const uint16_t bpp = dib.header.biBitCount;
+        switch (bpp) {
+        case 24:
+            for (int32_t x = 0; x < w; x++, p += 3)
+                row[size_t(x)] = Rgb { p[2], p[1], p[0] };
+            break;
+        case 32:
+            for (int32_t x = 0; x < w; x++, p += 4) {
+                const uint32_t v = ReadLe32(p);
+                row[size_t(x)] = Rgb { red.Plain(v), green.Plain(v), blue.Plain(v) };
+            }
+            break;
+        case 16:
+            for (int32_t x = 0; x < w; x++, p += 2) {
+                const uint32_t v = ReadLe16(p);
+                row[size_t(x)] = Rgb { red.Scaled(v), green.Scaled(v), blue.Scaled(v) };
+            }
+            break;
+        default:
+            for (int32_t x = 0; x < w; x++) {
+                uint32_t index;
+                if (bpp == 8)
+                    index = p[x];
+                else if (bpp == 4)
+                    index = (x & 1) ? (p[x >> 1] & 0x0F) : (p[x >> 1] >> 4);
+                else
+                    index = (p[x >> 3] >> (7 - (x & 7))) & 1;
+                // An index beyond the colour table reads as black, as the system shows it.
+                const RGBQUAD c = index < dib.colors.size() ? dib.colors[index] : RGBQUAD {};
+                row[size_t(x)] = Rgb { c.rgbRed, c.rgbGreen, c.rgbBlue };
+            }
+            break;
+        }
+        return row;
+    }
+
+private:
+    const LoadedDib& dib;
+    Channel red, green, blue;
+    std::vector<Rgb> row;
+};
+
+bool WriteAll(CxStream* stream, const void* data, size_t size)
+{
+    return size == 0 || stream->Write(data, 1, uint32_t(size)) == size;
+}
+
+} // namespace
+
+// ----------------------------------------------------------------------------------------
+
+bool LoadDib(CxStream* stream, LoadedDib& dib)
+{
+    if (!stream)
+        return false;
+    const int32_t size = stream->Size();
+    if (size < int32_t(FILE_HEADER_SIZE + INFO_HEADER_SIZE) || !stream->Seek(0, SEEK_SET))
+        return false;
+    std::vector<uint8_t> file(static_cast<size_t>(size));
+    if (stream->Read(file.data(), 1, uint32_t(size)) != uint32_t(size))
+        return false;
+    const uint8_t* data = file.data();
+    if (ReadLe16(data) != BMP_TYPE)
+        return false;
+
+    const uint32_t offBits = ReadLe32(data + 10);
+    const uint8_t* h = data + FILE_HEADER_SIZE;
+    const uint32_t headerSize = ReadLe32(h);
+    if (headerSize < INFO_HEADER_SIZE || headerSize > uint32_t(size) - FILE_HEADER_SIZE)
+        return false;
+    BITMAPINFOHEADER& header = dib.header;
+    std::memcpy(&header, h, sizeof header);
+    header.biSize = INFO_HEADER_SIZE;
+    const uint16_t bpp = header.biBitCount;
+    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+        return false;
+    if (header.biWidth <= 0 || header.biHeight == 0 || header.biHeight == INT32_MIN)
+        return false;
+    if (header.biCompression != BI_RGB
+        && !(header.biCompression == BI_BITFIELDS && (bpp == 16 || bpp == 32)))
+        return false;
+    dib.topDown = header.biHeight < 0;
+
+    uint64_t tableStart = FILE_HEADER_SIZE + uint64_t(headerSize);
+    if (bpp == 16 || bpp == 32) {
+        if (header.biCompression == BI_BITFIELDS) {
+            // The masks follow a 40-byte header, or sit inside a longer one.
+            const uint64_t maskStart = FILE_HEADER_SIZE + INFO_HEADER_SIZE;
+            if (maskStart + 12 > uint64_t(size))
+                return false;
+            for (int i = 0; i < 3; i++)
+                dib.masks[i] = ReadLe32(data + maskStart + 4 * i);
+            if (headerSize == INFO_HEADER_SIZE)
+                tableStart += 12;
+        } else if (bpp == 16) {
+            dib.masks[0] = 0x7C00;
+            dib.masks[1] = 0x03E0;
+            dib.masks[2] = 0x001F;
+        } else {
+            dib.masks[0] = 0xFF0000;
+            dib.masks[1] = 0x00FF00;
+            dib.masks[2] = 0x0000FF;
+        }
+    }
+
+    dib.colors.clear();
+    if (bpp <= 8) {
+        const uint32_t full = 1u << bpp;
+        const uint32_t count = header.biClrUsed ? std::min(header.biClrUsed, full) : full;
+        if (tableStart + uint64_t(count) * 4 > uint64_t(size))
+            return false;
+        dib.colors.resize(count);
+        std::memcpy(dib.colors.data(), data + tableStart, size_t(count) * 4);
+        tableStart += uint64_t(count) * 4;
+    }
+
+    const uint64_t stride = ((uint64_t(header.biWidth) * bpp + 31) / 32) * 4;
+    const uint64_t imageBytes = stride * uint64_t(dib.Height());
+    if (imageBytes > CXIMAGE_MAX_MEMORY)
+        return false;
+    const uint64_t pixelStart = (offBits >= tableStart) ? offBits : tableStart;
+    if (pixelStart > uint64_t(size) || imageBytes > uint64_t(size) - pixelStart)
+        return false;
+    dib.stride = uint32_t(stride);
+    dib.bits.assign(data + pixelStart, data + pixelStart + imageBytes);
+    return true;
+}
+
+// ----------------------------------------------------------------------------------------
+
+PaletteSearch::PaletteSearch(const RGBQUAD* palette, uint32_t count)
+    : cellStart(size_t(CELLS_PER_AXIS) * CELLS_PER_AXIS * CELLS_PER_AXIS, 0)
+    , cellCount(cellStart.size(), 0)
+{
+    entries.reserve(count);
+    for (uint32_t i = 0; i < count; i++)
+        entries.push_back(Entry { palette[i].rgbRed, palette[i].rgbGreen, palette[i].rgbBlue, i });
+}
+
+void PaletteSearch::BuildCell(uint32_t cell)
+{
+    const int32_t cellSize = 1 << CELL_SHIFT;
+    const int32_t low[3] = { int32_t(cell >> (2 * (8 - CELL_SHIFT))) * cellSize,
+        int32_t((cell >> (8 - CELL_SHIFT)) & (CELLS_PER_AXIS - 1)) * cellSize,
+        int32_t(cell & (CELLS_PER_AXIS - 1)) * cellSize };
+    const auto axisNear = [&](int32_t v, int axis) {
+        const int32_t lo = low[axis], hi = low[axis] + cellSize - 1;
+        const int32_t d = v < lo ? lo - v : (v > hi ? v - hi : 0);
+        return d * d;
+    };
+    const auto axisFar = [&](int32_t v, int axis) {
+        const int32_t lo = low[axis], hi = low[axis] + cellSize - 1;
+        const int32_t d = std::max(std::abs(v - lo), std::abs(v - hi));
+        return d * d;
+    };
+    // Any colour of the cell is within `bound` of some entry, so its nearest entry is no
+    // farther than that, and only entries that come that close to the cell can win.
+    int32_t bound = INT32_MAX;
+    for (const Entry& e : entries)
+        bound = std::min(bound, axisFar(e.red, 0) + axisFar(e.green, 1) + axisFar(e.blue, 2));
+    const size_t start = candidates.size();
+    for (const Entry& e : entries) {
+        if (axisNear(e.red, 0) + axisNear(e.green, 1) + axisNear(e.blue, 2) <= bound)
+            candidates.push_back(e);
+    }
+    cellStart[cell] = uint32_t(start + 1);
+    cellCount[cell] = uint16_t(candidates.size() - start);
+}
+
+uint32_t PaletteSearch::Nearest(uint8_t red, uint8_t green, uint8_t blue)
+{
+    if (entries.empty())
+        return 0;
+    const uint32_t cell = (uint32_t(red >> CELL_SHIFT) << (2 * (8 - CELL_SHIFT)))
+        | (uint32_t(green >> CELL_SHIFT) << (8 - CELL_SHIFT)) | uint32_t(blue >> CELL_SHIFT);
+    if (cellStart[cell] == 0)
+        BuildCell(cell);
+    const Entry* e = candidates.data() + (cellStart[cell] - 1);
+    const Entry* end = e + cellCount[cell];
+    // Candidates keep the palette order, so a strict comparison leaves ties to the lowest
+    // index.
+    uint32_t best = e->index;
+    int32_t bestDistance = INT32_MAX;
+    for (; e != end; ++e) {
+        const int32_t dr = e->red - red, dg = e->green - green, db = e->blue - blue;
+        const int32_t d = dr * dr + dg * dg + db * db;
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = e->index;
+        }
+    }
+    return best;
+}
+
+// ----------------------------------------------------------------------------------------
+
+NearestIndexCache::NearestIndexCache(const RGBQUAD* palette, uint32_t count, int32_t columns)
+    : palette(palette, palette + count)
+    , search(palette, count)
+    , columns(size_t(std::max(columns, 0)), Slot { 0, 0, 0, -1 })
+{
+}
+
+int32_t NearestIndexCache::Lookup(uint8_t red, uint8_t green, uint8_t blue, int32_t x)
+{
+    if (last.index >= 0 && last.red == red && last.green == green && last.blue == blue)
+        return last.index;
+    const bool inColumns = x >= 0 && size_t(x) < columns.size();
+    if (inColumns) {
+        const Slot& slot = columns[size_t(x)];
+        if (slot.index >= 0 && slot.red == red && slot.green == green && slot.blue == blue)
+            return slot.index;
+    }
+    const Slot found { red, green, blue, int32_t(search.Nearest(red, green, blue)) };
+    if (inColumns)
+        columns[size_t(x)] = found;
+    last = found;
+    return found.index;
+}
+
+// ----------------------------------------------------------------------------------------
+
+ColorQuantizer::ColorQuantizer(int32_t maxColors, int32_t colorBits)
+    : maxColors(maxColors)
+    , colorBits(std::clamp(colorBits, 1, 8))
+{
+}
+
+ColorQuantizer::~ColorQuantizer() { Reset(); }
+
+void ColorQuantizer::FreeTree(OctreeNode* node)
+{
+    if (!node)
+        return;
+    for (OctreeNode* c : node->child)
+        FreeTree(c);
+    delete node;
+}
+
+void ColorQuantizer::Reset()
+{
+    FreeTree(root);
+    root = nullptr;
+    leafCount = 0;
+    std::fill(std::begin(reducible), std::end(reducible), nullptr);
+}
+
+void ColorQuantizer::AddColor(uint8_t red, uint8_t green, uint8_t blue)
+{
+    OctreeNode** slot = &root;
+    for (int32_t level = 0;; level++) {
+        if (!*slot) {
+            OctreeNode* node = new OctreeNode {};
+            if (level == colorBits) {
+                node->isLeaf = 1;
+                leafCount++;
+            } else {
+                node->next = reducible[level];
+                reducible[level] = node;
+            }
+            *slot = node;
+        }
+        OctreeNode* node = *slot;
+        if (node->isLeaf) {
+            node->pixelCount++;
+            node->redSum += red;
+            node->greenSum += green;
+            node->blueSum += blue;
+            return;
+        }
+        const int shift = 7 - level;
+        const int index
+            = (((red >> shift) & 1) << 2) | (((green >> shift) & 1) << 1) | ((blue >> shift) & 1);
+        slot = &node->child[index];
+    }
+}
+
+void ColorQuantizer::ReduceTree()
+{
+    int32_t level = colorBits - 1;
+    while (level > 0 && !reducible[level])
+        level--;
+    OctreeNode* node = reducible[level];
+    if (!node)
+        return;
+    reducible[level] = node->next;
+    node->next = nullptr;
+
+    uint32_t red = 0, green = 0, blue = 0, count = 0, children = 0;
+    for (OctreeNode*& c : node->child) {
+        if (!c)
+            continue;
+        red += c->redSum;
+        green += c->greenSum;
+        blue += c->blueSum;
+        count += c->pixelCount;
+        children++;
+        FreeTree(c);
+        c = nullptr;
+    }
+    node->redSum = red;
+    node->greenSum = green;
+    node->blueSum = blue;
+    node->pixelCount += count;
+    node->isLeaf = 1;
+    leafCount = leafCount - children + 1;
+}
+
+bool ColorQuantizer::FeedImage(const LoadedDib& source)
+{
+    const uint16_t bpp = source.header.biBitCount;
+    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+        return false;
+    RowReader reader(source);
+    const int32_t height = source.Height();
+    for (int32_t k = 0; k < height; k++) {
+        for (const Rgb& c : reader.Read(k)) {
+            AddColor(c.red, c.green, c.blue);
+            while (leafCount > uint32_t(std::max(maxColors, 1)))
+                ReduceTree();
+        }
+    }
+    return true;
+}
+
+namespace {
+void CollectLeaves(const OctreeNode* node, std::vector<RGBQUAD>& palette)
+{
+    if (!node)
+        return;
+    if (node->isLeaf) {
+        const uint32_t n = std::max<uint32_t>(node->pixelCount, 1);
+        palette.push_back(RGBQUAD { uint8_t(node->blueSum / n), uint8_t(node->greenSum / n),
+            uint8_t(node->redSum / n), 0 });
+        return;
+    }
+    for (const OctreeNode* c : node->child)
+        CollectLeaves(c, palette);
+}
+} // namespace
+
+std::vector<RGBQUAD> ColorQuantizer::MakePalette() const
+{
+    std::vector<RGBQUAD> palette;
+    palette.reserve(leafCount);
+    CollectLeaves(root, palette);
+    return palette;
+}
+
+bool ColorQuantizer::Run(const LoadedDib& source, CxStream* destination)
+{
+    if (!destination)
+        return false;
+    Reset();
+    if (!FeedImage(source))
+        return false;
+    const std::vector<RGBQUAD> palette = MakePalette();
+    if (palette.empty() || palette.size() > 256)
+        return false;
+
+    const uint32_t w = uint32_t(source.Width());
+    const uint32_t h = uint32_t(source.Height());
+    const uint32_t n = uint32_t(palette.size());
+    const uint32_t stride = (w + 3) & ~3u;
+
+    uint8_t headers[FILE_HEADER_SIZE + INFO_HEADER_SIZE] = {};
+    PutLe16(headers, BMP_TYPE);
+    PutLe32(headers + 2, stride * h + 4 * n + 54);
+    PutLe32(headers + 10, 4 * n + 54);
+    uint8_t* info = headers + FILE_HEADER_SIZE;
+    PutLe32(info, INFO_HEADER_SIZE);
+    PutLe32(info + 4, w);
+    PutLe32(info + 8, h);
+    PutLe16(info + 12, 1);
+    PutLe16(info + 14, 8);
+    PutLe32(info + 20, stride * h);
+    PutLe32(info + 32, n);
+    PutLe32(info + 36, n);
+
+    std::vector<uint8_t> table(size_t(n) * 4);
+    for (uint32_t i = 0; i < n; i++) {
+        table[4 * i] = palette[i].rgbBlue;
+        table[4 * i + 1] = palette[i].rgbGreen;
+        table[4 * i + 2] = palette[i].rgbRed;
+        table[4 * i + 3] = 0;
+    }
+
+    // The destination is emptied first: an owned memory stream starts over, a file is
+    // written from its start (the caller created it anew).
+    if (!destination->Seek(0, SEEK_SET))
+        return false;
+    if (!WriteAll(destination, headers, sizeof headers)
+        || !WriteAll(destination, table.data(), table.size()))
+        return false;
+
+    NearestIndexCache cache(palette.data(), n, int32_t(w));
+    RowReader reader(source);
+    std::vector<uint8_t> row(stride);
+    for (uint32_t k = 0; k < h; k++) {
+        std::fill(row.begin(), row.end(), uint8_t(0));
+        const std::vector<Rgb>& colors = reader.Read(int32_t(k));
+        for (uint32_t x = 0; x < w; x++) {
+            const Rgb& c = colors[x];
+            row[x] = uint8_t(cache.Lookup(c.red, c.green, c.blue, int32_t(x)));
+        }
+        if (!WriteAll(destination, row.data(), row.size()))
+            return false;
+    }
+    return destination->Flush();
+}
+
+// ----------------------------------------------------------------------------------------
+
+bool QuantizeBmpStream(CxStream* source, CxStream* destination)
+{
+    LoadedDib dib;
+    if (!LoadDib(source, dib) || !destination)
+        return false;
+    ColorQuantizer quantizer(256, 6);
+    return quantizer.Run(dib, destination);
+}
+
+bool QuantizeBmpFile(const char* sourcePath, const char* destinationPath)
+{
+    if (!sourcePath || !destinationPath)
+        return false;
+    FILE* in = std::fopen(sourcePath, "rb");
+    if (!in)
+        return false;
+    CxFileStream source(in);
+    LoadedDib dib;
+    const bool loaded = LoadDib(&source, dib);
+    std::fclose(in);
+    if (!loaded)
+        return false;
+    FILE* out = std::fopen(destinationPath, "wb");
+    if (!out)
+        return false;
+    bool ok;
+    {
+        CxFileStream destination(out);
+        ColorQuantizer quantizer(256, 6);
+        ok = quantizer.Run(dib, &destination);
+    }
+    ok = (std::fclose(out) == 0) && ok;
+    return ok;
+}

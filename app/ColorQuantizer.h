@@ -1,0 +1,126 @@
+// The program's own colour quantiser: an octree over the top colorBits bits of each
+// channel, reduced after every pixel so that it never holds more than maxColors leaves,
+// whose leaves in tree order are the palette. It reads a composed canvas as a BMP file
+// and writes the 8-bit BMP file of the frame: that palette and, for every pixel, the
+// index of the nearest palette entry.
+#pragma once
+
+#include "platform/DibTypes.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class CxStream;
+
+struct OctreeNode {
+    uint32_t isLeaf;
+    uint32_t pixelCount;
+    uint32_t redSum;
+    uint32_t greenSum;
+    uint32_t blueSum;
+    OctreeNode* child[8];
+    OctreeNode* next; // the next node of the same level's reducible list
+};
+
+// The exact nearest palette entry by squared RGB distance, ties to the lowest index.
+// The colour cube is cut into 16 x 16 x 16 cells; the first lookup in a cell keeps the
+// entries that can be nearest to any colour of the cell (those whose distance to the cell
+// is no more than the smallest farthest-corner distance of any entry), so a lookup
+// compares a handful of entries instead of all of them.
+class PaletteSearch {
+public:
+    PaletteSearch(const RGBQUAD* palette, uint32_t count);
+    uint32_t Nearest(uint8_t red, uint8_t green, uint8_t blue);
+    uint32_t Count() const { return uint32_t(entries.size()); }
+
+private:
+    struct Entry {
+        int32_t red, green, blue;
+        uint32_t index;
+    };
+    static constexpr int CELL_SHIFT = 4;
+    static constexpr int CELLS_PER_AXIS = 256 >> CELL_SHIFT;
+    void BuildCell(uint32_t cell);
+
+    std::vector<Entry> entries;
+    std::vector<uint32_t> cellStart; // offset into candidates + 1; 0 = not built yet
+    std::vector<uint16_t> cellCount;
+    std::vector<Entry> candidates;
+};
+
+// The last colour looked up overall and the last one of each pixel column, in front of the
+// nearest-entry search: flat areas and runs of one colour skip the search.
+class NearestIndexCache {
+public:
+    NearestIndexCache(const RGBQUAD* palette, uint32_t count, int32_t columns);
+    int32_t Lookup(uint8_t red, uint8_t green, uint8_t blue, int32_t x);
+
+private:
+    struct Slot {
+        uint8_t red, green, blue;
+        int32_t index;
+    };
+    std::vector<RGBQUAD> palette;
+    PaletteSearch search;
+    std::vector<Slot> columns;
+    Slot last { 0, 0, 0, -1 };
+};
+
+// A device-independent bitmap as loaded from a BMP file: header, masks, colour table and
+// the stored rows, checked against the bytes that hold them.
+struct LoadedDib {
+    BITMAPINFOHEADER header {};
+    bool topDown = false;
+    uint32_t masks[3] = { 0, 0, 0 }; // red, green, blue for 16 and 32 bits
+    std::vector<RGBQUAD> colors;
+    uint32_t stride = 0;
+    std::vector<uint8_t> bits; // height rows of stride bytes, in file order
+
+    int32_t Width() const { return header.biWidth; }
+    int32_t Height() const { return header.biHeight < 0 ? -header.biHeight : header.biHeight; }
+    // The pixel bytes of stored row k, k = 0 being the bottom row.
+    const uint8_t* BottomUpRow(int32_t k) const
+    {
+        const int32_t fileRow = topDown ? Height() - 1 - k : k;
+        return bits.data() + size_t(fileRow) * stride;
+    }
+};
+
+// Reads an uncompressed (or bit-field) BMP of 1, 4, 8, 16, 24 or 32 bits per pixel; false
+// for anything else, a damaged file, or one larger than CXIMAGE_MAX_MEMORY.
+bool LoadDib(CxStream* stream, LoadedDib& dib);
+
+class ColorQuantizer {
+public:
+    ColorQuantizer(int32_t maxColors, int32_t colorBits);
+    ~ColorQuantizer();
+    ColorQuantizer(const ColorQuantizer&) = delete;
+    ColorQuantizer& operator=(const ColorQuantizer&) = delete;
+
+    // Quantises a loaded bitmap into an 8-bit BMP written to destination from its start.
+    bool Run(const LoadedDib& source, CxStream* destination);
+
+    void Reset();
+    bool FeedImage(const LoadedDib& source);
+    // The palette in tree order: depth first, children 0..7.
+    std::vector<RGBQUAD> MakePalette() const;
+    uint32_t LeafCount() const { return leafCount; }
+
+private:
+    void AddColor(uint8_t red, uint8_t green, uint8_t blue);
+    void ReduceTree();
+    void FreeTree(OctreeNode* node);
+
+    OctreeNode* root = nullptr;
+    uint32_t leafCount = 0;
+    OctreeNode* reducible[9] = {};
+    int32_t maxColors;
+    int32_t colorBits;
+};
+
+// Reduces the BMP in source to at most 256 colours (6 bits per channel) and writes the
+// 8-bit BMP to destination. Both streams stay open.
+bool QuantizeBmpStream(CxStream* source, CxStream* destination);
+// The same from one BMP file to another; the destination is replaced.
+bool QuantizeBmpFile(const char* sourcePath, const char* destinationPath);

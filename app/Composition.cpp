@@ -1,0 +1,298 @@
+#include "Composition.h"
+
+#include "ColorQuantizer.h"
+#include "image/core/CxImage.h"
+#include "image/core/CxStream.h"
+#include "platform/DeviceBitmap.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <vector>
+
+int RoundToInt(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    // "%d" can't hold more than an int; such values never come from a photo size.
+    value = std::fmax(double(INT_MIN), std::fmin(double(INT_MAX), value));
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0lf", value);
+    int result = 0;
+    if (std::sscanf(text, "%d", &result) != 1)
+        return 0;
+    return result;
+}
+
+void NormalizePath(std::string& path)
+{
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    if (path.size() < 3)
+        return;
+    std::string cleaned = path.substr(0, 2);
+    for (size_t i = 2; i < path.size(); i++) {
+        if (path[i] == '\\' && cleaned.size() > 2 && cleaned.back() == '\\')
+            continue;
+        cleaned += path[i];
+    }
+    while (cleaned.size() > 3 && cleaned.back() == '\\')
+        cleaned.pop_back();
+    path = cleaned;
+}
+
+void ReducedSize(uint32_t w, uint32_t h, uint32_t s, int32_t& newWidth, int32_t& newHeight)
+{
+    newWidth = int32_t(w);
+    newHeight = int32_t(h);
+    if (!(w > s || h > s) || h == 0)
+        return;
+    const double r = double(w) / double(h);
+    if (r > 1.0) {
+        newWidth = int32_t(s);
+        newHeight = RoundToInt(double(s) / r);
+    } else {
+        newHeight = int32_t(s);
+        newWidth = RoundToInt(double(s) * r);
+    }
+    // A very elongated photo keeps a side of one pixel rather than none.
+    newWidth = std::max(newWidth, 1);
+    newHeight = std::max(newHeight, 1);
+}
+
+// ----------------------------------------------------------------------------------------
+
+bool SaveBitmapAsBmp(const platform::Bitmap& bitmap, CxStream* stream)
+{
+    if (!stream)
+        return false;
+    const platform::BitmapInfo object = bitmap.GetObject();
+    const uint16_t depth = object.bmBitsPixel;
+    const uint16_t bits = depth <= 1 ? 1 : depth <= 4 ? 4 : depth <= 8 ? 8 : 24;
+    const uint32_t tableEntries = bits <= 8 ? (1u << bits) : 0;
+    if (object.bmWidth <= 0 || object.bmHeight <= 0)
+        return false;
+    const uint64_t stride = ((uint64_t(object.bmWidth) * bits + 31) / 32) * 4;
+    const uint64_t imageBytes = stride * uint64_t(object.bmHeight);
+    const uint64_t blockBytes = sizeof(BITMAPINFOHEADER) + tableEntries * 4 + imageBytes;
+    if (blockBytes > CXIMAGE_MAX_MEMORY)
+        return false;
+
+    std::vector<uint8_t> block(size_t(blockBytes), 0);
+    auto* info = reinterpret_cast<BITMAPINFO*>(block.data());
+    info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info->bmiHeader.biWidth = object.bmWidth;
+    info->bmiHeader.biHeight = object.bmHeight;
+    info->bmiHeader.biPlanes = 1;
+    info->bmiHeader.biBitCount = bits;
+    uint8_t* pixels = block.data() + sizeof(BITMAPINFOHEADER) + tableEntries * 4;
+    platform::DeviceContext screen = platform::DeviceContext::Screen();
+    if (platform::GetDIBits(&screen, &bitmap, 0, uint32_t(object.bmHeight), pixels, info) == 0)
+        return false;
+    // The block keeps the header as written: the pixel fetch may not change it.
+    info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info->bmiHeader.biBitCount = bits;
+
+    uint8_t fileHeader[14] = { 'B', 'M' };
+    const uint32_t fileSize = uint32_t(blockBytes + 14);
+    const uint32_t offset = 14 + 40 + tableEntries * 4;
+    for (int i = 0; i < 4; i++) {
+        fileHeader[2 + i] = uint8_t(fileSize >> (8 * i));
+        fileHeader[10 + i] = uint8_t(offset >> (8 * i));
+    }
+    return stream->Write(fileHeader, 1, 14) == 14
+        && stream->Write(block.data(), 1, uint32_t(block.size())) == block.size();
+}
+
+bool SaveBitmapAsBmp(const platform::Bitmap& bitmap, const char* path)
+{
+    if (!path)
+        return false;
+    FILE* file = std::fopen(path, "wb");
+    if (!file)
+        return false;
+    bool ok;
+    {
+        CxFileStream stream(file);
+        ok = SaveBitmapAsBmp(bitmap, &stream);
+    }
+    ok = (std::fclose(file) == 0) && ok;
+    return ok;
+}
+
+// ----------------------------------------------------------------------------------------
+
+struct BackgroundCache::Key {
+    std::string path;
+    off_t size;
+    int64_t modifiedSeconds;
+    int64_t modifiedNanoseconds;
+    uint32_t width, height;
+    bool operator==(const Key&) const = default;
+};
+
+BackgroundCache::BackgroundCache() = default;
+BackgroundCache::~BackgroundCache() = default;
+
+BackgroundCache& BackgroundCache::Shared()
+{
+    static BackgroundCache cache;
+    return cache;
+}
+
+void BackgroundCache::Clear()
+{
+    std::lock_guard lock(mutex);
+    key.reset();
+    picture.reset();
+}
+
+namespace {
+
+// The background picture read from its file and stretched over the whole canvas with
+// the area-averaging stretch; null when it can't be read.
+std::shared_ptr<const platform::Bitmap> StretchBackground(
+    const std::string& path, uint32_t width, uint32_t height)
+{
+    CxImage picture(path.c_str(), CXIMAGE_FORMAT_UNKNOWN);
+    if (!picture.IsValid())
+        return nullptr;
+    std::unique_ptr<platform::Bitmap> source(picture.MakeDeviceBitmap(nullptr));
+    if (!source)
+        return nullptr;
+    auto canvas = std::make_shared<platform::Bitmap>(int32_t(width), int32_t(height), 24);
+    platform::DeviceContext sourceDc = platform::DeviceContext::CreateCompatible(nullptr);
+    platform::DeviceContext canvasDc = platform::DeviceContext::CreateCompatible(nullptr);
+    sourceDc.SelectBitmap(source.get());
+    canvasDc.SelectBitmap(canvas.get());
+    sourceDc.SetStretchMode(platform::StretchMode::Halftone);
+    canvasDc.SetStretchMode(platform::StretchMode::Halftone);
+    if (!canvasDc.StretchBlt(0, 0, int32_t(width), int32_t(height), sourceDc, 0, 0,
+            source->Width(), source->Height()))
+        return nullptr;
+    return canvas;
+}
+
+} // namespace
+
+std::shared_ptr<const platform::Bitmap> BackgroundCache::Get(
+    const std::string& path, uint32_t width, uint32_t height)
+{
+    struct stat info { };
+    if (::stat(path.c_str(), &info) != 0)
+        return nullptr;
+    const Key wanted { path, info.st_size, int64_t(info.st_mtim.tv_sec),
+        int64_t(info.st_mtim.tv_nsec), width, height };
+    // Held while the picture is made: the other photos of the batch need it too.
+    std::lock_guard lock(mutex);
+    if (key && *key == wanted)
+        return picture;
+    picture = StretchBackground(path, width, height);
+    key = std::make_unique<Key>(wanted);
+    return picture;
+}
+
+// ----------------------------------------------------------------------------------------
+
+std::unique_ptr<platform::Bitmap> ComposeCanvas(
+    CxImage& photo, const ProjectSettings& settings, BackgroundCache* cache)
+{
+    const int32_t width = int32_t(settings.overallWidth);
+    const int32_t height = int32_t(settings.overallHeight);
+    if (width <= 0 || height <= 0)
+        return nullptr;
+    auto canvas = std::make_unique<platform::Bitmap>(width, height, 24);
+    platform::DeviceContext dc = platform::DeviceContext::CreateCompatible(nullptr);
+    dc.SelectBitmap(canvas.get());
+
+    std::shared_ptr<const platform::Bitmap> background;
+    if (!settings.backgroundImagePath.empty()) {
+        BackgroundCache& backgrounds = cache ? *cache : BackgroundCache::Shared();
+        background = backgrounds.Get(
+            settings.backgroundImagePath, settings.overallWidth, settings.overallHeight);
+    }
+    if (background && background->Width() == width && background->Height() == height
+        && background->BitsPerPixel() == 24)
+        std::memcpy(canvas->Bits(), background->Bits(), size_t(canvas->Stride()) * height);
+    else
+        dc.FillRect(RECT { 0, 0, width, height }, settings.backgroundColor);
+
+    // Centred; with an odd difference the extra pixel goes to the right and bottom.
+    const int32_t x = (width - photo.GetWidth()) / 2;
+    const int32_t y = (height - photo.GetHeight()) / 2;
+    photo.Draw(&dc, x, y);
+    dc.SelectBitmap(nullptr);
+    return canvas;
+}
+
+std::unique_ptr<CxImage> QuantizeCanvas(const platform::Bitmap& canvas, std::string* error)
+{
+    CxMemStream canvasBmp;
+    if (!SaveBitmapAsBmp(canvas, &canvasBmp)) {
+        if (error)
+            *error = "can't write the canvas";
+        return nullptr;
+    }
+    CxMemStream frameBmp;
+    if (!QuantizeBmpStream(&canvasBmp, &frameBmp)) {
+        if (error)
+            *error = "can't reduce the canvas to 256 colours";
+        return nullptr;
+    }
+    frameBmp.Seek(0, SEEK_SET);
+    auto frame = std::make_unique<CxImage>();
+    if (!frame->Decode(&frameBmp, CXIMAGE_FORMAT_BMP) || frame->GetBpp() != 8) {
+        if (error)
+            *error = std::string("can't read the frame back: ") + frame->GetLastError();
+        return nullptr;
+    }
+    return frame;
+}
+
+std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
+    const ProjectSettings& settings, BackgroundCache* cache, std::string* error)
+{
+    const auto fail = [&](const std::string& why) -> std::unique_ptr<PhotoEntry> {
+        if (error)
+            *error = why;
+        return nullptr;
+    };
+
+    auto canvas = [&]() -> std::unique_ptr<platform::Bitmap> {
+        CxImage photo(photoPath.c_str(), CXIMAGE_FORMAT_UNKNOWN);
+        if (!photo.IsValid()) {
+            fail(photo.GetLastError()[0] ? photo.GetLastError() : "unknown file format");
+            return nullptr;
+        }
+        photo.IncreaseBpp(24);
+        int32_t newWidth, newHeight;
+        ReducedSize(uint32_t(photo.GetWidth()), uint32_t(photo.GetHeight()), settings.photoSize,
+            newWidth, newHeight);
+        if ((newWidth != photo.GetWidth() || newHeight != photo.GetHeight())
+            && !photo.Resample(newWidth, newHeight, 3)) {
+            fail(photo.GetLastError()[0] ? photo.GetLastError() : "can't reduce the photo");
+            return nullptr;
+        }
+        auto made = ComposeCanvas(photo, settings, cache);
+        if (!made)
+            fail("can't make the canvas");
+        return made;
+    }();
+    if (!canvas)
+        return nullptr;
+
+    auto entry = std::make_unique<PhotoEntry>();
+    entry->thumbnail = std::make_unique<CxImage>();
+    if (!entry->thumbnail->CreateFromDeviceBitmap(canvas.get()))
+        return fail(entry->thumbnail->GetLastError());
+    std::string why;
+    entry->gifFrame = QuantizeCanvas(*canvas, &why);
+    if (!entry->gifFrame)
+        return fail(why);
+    const size_t slash = photoPath.find_last_of('/');
+    entry->displayName = slash == std::string::npos ? photoPath : photoPath.substr(slash + 1);
+    return entry;
+}

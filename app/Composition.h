@@ -1,0 +1,70 @@
+// Composing a frame from a photo: read it, reduce it to the photo size, centre it on a
+// canvas painted with the background, reduce the canvas to at most 256 colours.
+#pragma once
+
+#include "PhotoList.h"
+#include "ProjectSettings.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class CxStream;
+
+namespace platform {
+class Bitmap;
+}
+
+// Rounds by formatting with "%.0lf" and reading the text back with "%d".
+int RoundToInt(double value);
+
+// Cleans a temporary-file path in place: '/' becomes '\', from the third character on
+// runs of backslashes become one, trailing backslashes go (never at or before the third
+// character). Kept for the names the desktop build gives its temporary files.
+void NormalizePath(std::string& path);
+
+// The size a photo of w x h is reduced to for a photo size s: the longer side becomes s,
+// the other keeps the proportion (at least 1 pixel); a photo within s x s keeps its size.
+void ReducedSize(uint32_t w, uint32_t h, uint32_t s, int32_t& newWidth, int32_t& newHeight);
+
+// Writes a bitmap as a BMP file (14-byte file header, 40-byte info header, colour table
+// for indexed depths, bottom-up rows) of 1, 4, 8 or 24 bits per pixel.
+bool SaveBitmapAsBmp(const platform::Bitmap& bitmap, CxStream* stream);
+bool SaveBitmapAsBmp(const platform::Bitmap& bitmap, const char* path);
+
+// The background picture stretched over the canvas, kept for the next photo while the
+// file's path, size and modification time and the canvas size stay the same: every photo
+// gets the pixels it would get from reading the picture again. Safe to share between
+// threads.
+class BackgroundCache {
+public:
+    BackgroundCache();
+    ~BackgroundCache();
+    // The stretched picture, or null when it can't be read (the colour fills instead).
+    std::shared_ptr<const platform::Bitmap> Get(
+        const std::string& path, uint32_t width, uint32_t height);
+    void Clear();
+    static BackgroundCache& Shared();
+
+private:
+    struct Key;
+    std::mutex mutex;
+    std::unique_ptr<Key> key;
+    std::shared_ptr<const platform::Bitmap> picture;
+};
+
+// Makes the entry of one photo with the given settings, or null when the photo can't be
+// read or its frame can't be made; then *error (if given) holds why.
+std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
+    const ProjectSettings& settings, BackgroundCache* cache = nullptr,
+    std::string* error = nullptr);
+
+// Paints the canvas of a photo: background, then the photo (24 bits, already reduced)
+// centred. The canvas is settings.overallWidth x overallHeight at 24 bits per pixel.
+std::unique_ptr<platform::Bitmap> ComposeCanvas(
+    CxImage& photo, const ProjectSettings& settings, BackgroundCache* cache);
+
+// Reduces a canvas to the 8-bit frame through an in-memory BMP round trip: the canvas
+// written as a 24-bit BMP, quantised into an 8-bit BMP, read back by the BMP reader.
+std::unique_ptr<CxImage> QuantizeCanvas(const platform::Bitmap& canvas, std::string* error);

@@ -1,0 +1,218 @@
+#include "PhotoList.h"
+
+#include "Composition.h"
+#include "image/core/CxImage.h"
+#include "platform/DeviceBitmap.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+PhotoEntry::PhotoEntry() = default;
+PhotoEntry::~PhotoEntry() = default;
+
+bool PhotoPathLess(const std::string& a, const std::string& b)
+{
+    const auto fold = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; };
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; i++) {
+        const int ca = fold(static_cast<unsigned char>(a[i]));
+        const int cb = fold(static_cast<unsigned char>(b[i]));
+        if (ca != cb)
+            return ca < cb;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return a < b;
+}
+
+PhotoList::PhotoList(bool keepPictures)
+    : keepPictures(keepPictures)
+{
+}
+
+PhotoList::~PhotoList() = default;
+
+PhotoEntry* PhotoList::Entry(size_t index) const
+{
+    return index < entries.size() ? entries[index].get() : nullptr;
+}
+
+void PhotoList::Changed()
+{
+    if (onChanged)
+        onChanged();
+}
+
+void PhotoList::Append(std::unique_ptr<PhotoEntry> entry)
+{
+    if (!entry)
+        return;
+    entries.push_back(std::move(entry));
+    selected.push_back(false);
+}
+
+std::vector<PhotoFailure> PhotoList::AddPhotos(std::vector<std::string> paths,
+    const ProjectSettings& settings, const AddPhotosOptions& options)
+{
+    std::sort(paths.begin(), paths.end(), PhotoPathLess);
+    const size_t total = paths.size();
+    std::vector<std::unique_ptr<PhotoEntry>> made(total);
+    std::vector<std::string> errors(total);
+    BackgroundCache* cache = options.backgroundCache;
+
+    const auto compose = [&](size_t i) {
+        try {
+            made[i] = ComposeFrame(paths[i], settings, cache, &errors[i]);
+        } catch (const std::bad_alloc&) {
+            made[i].reset();
+            errors[i] = "out of memory";
+        }
+    };
+
+    unsigned threads = options.threads ? options.threads : std::thread::hardware_concurrency();
+    threads = unsigned(std::clamp<size_t>(threads, 1, std::max<size_t>(total, 1)));
+    if (threads <= 1) {
+        for (size_t i = 0; i < total; i++) {
+            compose(i);
+            if (options.progress)
+                options.progress(i + 1, total);
+        }
+    } else {
+        // Each photo is composed on its own; only the appending below needs the order.
+        std::atomic<size_t> next { 0 };
+        std::mutex mutex;
+        std::condition_variable finished;
+        size_t done = 0;
+        std::vector<std::thread> workers;
+        for (unsigned t = 0; t < threads; t++) {
+            workers.emplace_back([&] {
+                for (size_t i; (i = next.fetch_add(1)) < total;) {
+                    compose(i);
+                    std::lock_guard lock(mutex);
+                    done++;
+                    finished.notify_one();
+                }
+            });
+        }
+        {
+            std::unique_lock lock(mutex);
+            size_t reported = 0;
+            while (reported < total) {
+                finished.wait(lock, [&] { return done > reported; });
+                reported = done;
+                if (options.progress) {
+                    lock.unlock();
+                    options.progress(reported, total);
+                    lock.lock();
+                }
+            }
+        }
+        for (std::thread& worker : workers)
+            worker.join();
+    }
+
+    std::vector<PhotoFailure> failures;
+    for (size_t i = 0; i < total; i++) {
+        if (made[i])
+            Append(std::move(made[i]));
+        else
+            failures.push_back(PhotoFailure { paths[i], errors[i] });
+    }
+    // Once after the last photo of the batch, whether or not it could be read.
+    if (total > 0)
+        RebuildImageList();
+    return failures;
+}
+
+bool PhotoList::IsSelected(size_t index) const
+{
+    return index < selected.size() && selected[index];
+}
+
+void PhotoList::SetSelected(size_t index, bool state)
+{
+    if (index < selected.size())
+        selected[index] = state;
+}
+
+void PhotoList::RemoveSelectedPhotos()
+{
+    std::vector<std::unique_ptr<PhotoEntry>> kept;
+    for (size_t i = 0; i < entries.size(); i++) {
+        if (!selected[i])
+            kept.push_back(std::move(entries[i]));
+    }
+    // The removed entries (and their images) are freed here, once.
+    entries = std::move(kept);
+    selected.assign(entries.size(), false);
+    RebuildImageList();
+}
+
+void PhotoList::ResetPhotoList(uint32_t width, uint32_t height)
+{
+    entries.clear();
+    selected.clear();
+    pictures.clear();
+    pictureCount = 0;
+    pictureWidth = width;
+    pictureHeight = height;
+    Changed();
+}
+
+void PhotoList::RebuildImageList()
+{
+    pictures.clear();
+    pictureCount = 0;
+    for (size_t i = 0; i < entries.size(); i++) {
+        PhotoEntry& entry = *entries[i];
+        entry.imageIndex = int32_t(i);
+        if (keepPictures) {
+            pictures.emplace_back(
+                entry.thumbnail ? entry.thumbnail->MakeDeviceBitmap(nullptr) : nullptr);
+        }
+        pictureCount++;
+    }
+    Changed();
+}
+
+int32_t PhotoList::MoveEntry(size_t a, size_t t)
+{
+    const size_t n = entries.size();
+    if (a >= n || t >= n || t == a || t == a + 1)
+        return -1;
+    std::unique_ptr<PhotoEntry> moving = std::move(entries[a]);
+    entries.erase(entries.begin() + std::ptrdiff_t(a));
+    if (a < t)
+        t--;
+    entries.insert(entries.begin() + std::ptrdiff_t(t), std::move(moving));
+    selected.assign(n, false);
+    selected[t] = true;
+    RebuildImageList();
+    return int32_t(t);
+}
+
+int32_t PhotoList::PictureIndexOf(size_t index) const
+{
+    const PhotoEntry* entry = Entry(index);
+    return entry ? entry->imageIndex : -1;
+}
+
+bool PhotoList::LabelOf(size_t index, char* buffer, size_t size) const
+{
+    const PhotoEntry* entry = Entry(index);
+    if (!entry || !buffer || size == 0)
+        return false;
+    const size_t n = std::min(entry->displayName.size(), size - 1);
+    std::memcpy(buffer, entry->displayName.data(), n);
+    buffer[n] = '\0';
+    return true;
+}
+
+const platform::Bitmap* PhotoList::Picture(size_t pictureIndex) const
+{
+    return pictureIndex < pictures.size() ? pictures[pictureIndex].get() : nullptr;
+}

@@ -1,0 +1,109 @@
+// The photo list: the animation itself, one entry per photo in frame order. The model
+// owns its entries (each with its two images) and keeps the image list of thumbnails in
+// step with them; a user interface shows it and asks for labels and pictures by index.
+#pragma once
+
+#include "ProjectSettings.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CxImage;
+class BackgroundCache;
+
+namespace platform {
+class Bitmap;
+}
+
+struct PhotoEntry {
+    std::unique_ptr<CxImage> gifFrame; // the canvas reduced to at most 256 colours
+    std::unique_ptr<CxImage> thumbnail; // the canvas at 24 bits per pixel
+    int32_t imageIndex = -1; // picture of the image list, rewritten by RebuildImageList
+    std::string displayName; // the file name without its folder
+
+    PhotoEntry();
+    ~PhotoEntry();
+    PhotoEntry(const PhotoEntry&) = delete;
+    PhotoEntry& operator=(const PhotoEntry&) = delete;
+};
+
+// A photo that could not be added, and why.
+struct PhotoFailure {
+    std::string path;
+    std::string reason; // the reader's text, or what else went wrong
+};
+
+// How a batch of photos is composed.
+struct AddPhotosOptions {
+    // Photos composed at once; 0 = one per processor core. The list and its frames are
+    // the same whatever the number.
+    unsigned threads = 0;
+    // Shared by the photos of a batch (and of later batches); null = the process-wide one.
+    BackgroundCache* backgroundCache = nullptr;
+    // Told after each photo: how many of the batch are done, and how many there are.
+    // Called on the adding thread.
+    std::function<void(size_t done, size_t total)> progress;
+};
+
+// The case-insensitive order in which a selection of photos is added: bytes compared
+// with ASCII letters folded, ties broken by the plain byte order.
+bool PhotoPathLess(const std::string& a, const std::string& b);
+
+class PhotoList {
+public:
+    // keepPictures: whether the image list holds device bitmaps of the thumbnails (a user
+    // interface shows them; the command-line tool has no use for them).
+    explicit PhotoList(bool keepPictures = true);
+    ~PhotoList();
+    PhotoList(const PhotoList&) = delete;
+    PhotoList& operator=(const PhotoList&) = delete;
+
+    size_t Count() const { return entries.size(); }
+    PhotoEntry* Entry(size_t index) const;
+
+    // Adds the photos of one selection in the order PhotoPathLess gives, each composed
+    // with the settings as they are now, then rebuilds the image list once. Returns the
+    // photos that could not be added (their count is what the user is told).
+    std::vector<PhotoFailure> AddPhotos(std::vector<std::string> paths,
+        const ProjectSettings& settings, const AddPhotosOptions& options = {});
+    // Appends a composed entry as the new last item (the image list is not rebuilt).
+    void Append(std::unique_ptr<PhotoEntry> entry);
+
+    bool IsSelected(size_t index) const;
+    void SetSelected(size_t index, bool selected);
+    // Deletes the selected entries; the others keep their order, and none is selected.
+    void RemoveSelectedPhotos();
+    // Deletes every entry and starts a new image list of width x height pictures.
+    void ResetPhotoList(uint32_t width, uint32_t height);
+    void RebuildImageList();
+    // Moves entry a to the place before the entry that is at index t now (t != a,
+    // t != a + 1, both valid); the moved entry is then the only selected one. Returns its
+    // new index, or -1 when nothing moved.
+    int32_t MoveEntry(size_t a, size_t t);
+
+    // The label and picture requests of the list view.
+    int32_t PictureIndexOf(size_t index) const;
+    // Copies the display name into buffer, cut to size - 1 characters and terminated.
+    bool LabelOf(size_t index, char* buffer, size_t size) const;
+    size_t PictureCount() const { return pictureCount; }
+    const platform::Bitmap* Picture(size_t pictureIndex) const;
+    uint32_t PictureWidth() const { return pictureWidth; }
+    uint32_t PictureHeight() const { return pictureHeight; }
+
+    // Called after every change of the entries, their order or the image list.
+    std::function<void()> onChanged;
+
+private:
+    void Changed();
+
+    std::vector<std::unique_ptr<PhotoEntry>> entries;
+    std::vector<bool> selected;
+    bool keepPictures;
+    std::vector<std::unique_ptr<platform::Bitmap>> pictures;
+    size_t pictureCount = 0;
+    uint32_t pictureWidth = 120;
+    uint32_t pictureHeight = 120;
+};

@@ -1,0 +1,64 @@
+#include "ProjectSettings.h"
+
+#include "platform/SettingsStore.h"
+
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr const char* SETTINGS_KEY = "ORRINWICK/Brimvale/Settings";
+
+std::mutex storeMutex;
+std::string settingsFolder;
+
+platform::SettingsStore Store()
+{
+    std::lock_guard lock(storeMutex);
+    return platform::SettingsStore(SETTINGS_KEY, settingsFolder);
+}
+
+} // namespace
+
+bool previewEnabled = false;
+
+ProjectSettings& TheProjectSettings()
+{
+    static ProjectSettings settings;
+    return settings;
+}
+
+bool ReadSettingString(const char* name, char* buffer, size_t size)
+{
+    if (!name || !buffer || size == 0)
+        return false;
+    const auto value = Store().ReadString(name);
+    if (!value || value->size() + 1 > size)
+        return false;
+    std::memcpy(buffer, value->c_str(), value->size() + 1);
+    return true;
+}
+
+bool WriteSettingString(const char* name, const char* text)
+{
+    if (!name)
+        return false;
+    return Store().WriteString(name, text ? text : "");
+}
+
+std::string FolderOfPhoto(const std::string& photoPath)
+{
+    const size_t slash = photoPath.find_last_of('/');
+    if (slash == std::string::npos)
+        return {};
+    std::string folder = photoPath.substr(0, slash);
+    while (!folder.empty() && folder.back() == '/')
+        folder.pop_back();
+    return folder.empty() ? "/" : folder;
+}
+
+void SetSettingsFolder(const std::string& folder)
+{
+    std::lock_guard lock(storeMutex);
+    settingsFolder = folder;
+}

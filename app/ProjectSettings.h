@@ -1,0 +1,50 @@
+// The animation's settings: how every frame is built and where the result goes. One
+// process-wide record that starts from the same built-in defaults at every start and is
+// never saved; only the folder photos were last added from survives between runs.
+#pragma once
+
+#include "platform/DibTypes.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// The ranges the dialogs and the command-line tool enforce before writing the record.
+constexpr uint32_t MIN_CANVAS_SIDE = 32;
+constexpr uint32_t MAX_CANVAS_SIDE = 800;
+constexpr uint32_t MAX_FRAME_DELAY = 9999;
+constexpr size_t MAX_OUTPUT_PATH = 259;
+
+struct ProjectSettings {
+    uint32_t overallWidth = 120;
+    uint32_t overallHeight = 120;
+    uint32_t photoSize = 120;
+    COLORREF backgroundColor = 0xFFFFFF;
+    std::string backgroundImagePath;
+    std::string outputPath; // at most MAX_OUTPUT_PATH characters
+    uint32_t frameDelay = 50; // 1/100 s
+    uint32_t lastFrameDelay = 50; // 1/100 s
+};
+
+// The process-wide record and the state of the photo dialog's "Preview" box.
+ProjectSettings& TheProjectSettings();
+extern bool previewEnabled;
+
+// The persistent value that keeps the last photo folder.
+constexpr const char* SETTING_OPEN_PIC_DIR = "OpenPicDir";
+
+// Reads a value of the program's settings store into buffer (size bytes, terminated); on
+// any failure, or a value that does not fit, the buffer is left as it was and the result
+// is false.
+bool ReadSettingString(const char* name, char* buffer, size_t size);
+// Stores a value (null text stores the empty string); failures give false and nothing
+// else.
+bool WriteSettingString(const char* name, const char* text);
+
+// The folder of a photo path as OpenPicDir keeps it: without a trailing separator, and
+// "/" for a photo at the root.
+std::string FolderOfPhoto(const std::string& photoPath);
+
+// The store behind ReadSettingString / WriteSettingString: the key under the user's
+// configuration folder, or under another folder (tests); empty restores the default.
+void SetSettingsFolder(const std::string& folder);
