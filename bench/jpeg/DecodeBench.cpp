@@ -221,7 +221,8 @@ public:
             library.replace(at, 4, "Library");
             const auto match = times.find(library);
             if (match != times.end())
-                std::printf("  %-40s %.3f\n", name.c_str() + at + 4, time / match->second);
+                std::printf(
+                    "  %-40s %.3f\n", std::string(name).erase(at, 4).c_str(), time / match->second);
         }
     }
 
