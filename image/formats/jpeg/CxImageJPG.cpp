@@ -163,12 +163,18 @@ CxImageJPG::~CxImageJPG() = default;
 
 bool CxImageJPG::ReadExifFromStream(CxStream* stream)
 {
+    if (!stream)
+        return false;
     // The record's thumbnail points into the segments of the reader being replaced.
     exifRecord.thumbnail = nullptr;
     exifRecord.thumbnailSize = 0;
     exifReader.reset();
     exifReader = std::make_unique<CxExifReader>(&exifRecord);
-    return exifReader->ReadExifFromStream(stream);
+    // The walk reads ahead; whatever it finds, the stream goes back to where it started.
+    const int32_t start = stream->Tell();
+    exifReader->ReadExifFromStream(stream);
+    stream->Seek(start, SEEK_SET);
+    return exifRecord.exifFound;
 }
 
 bool CxImageJPG::Decode(CxStream* stream)
@@ -176,10 +182,7 @@ bool CxImageJPG::Decode(CxStream* stream)
     if (!stream)
         return false;
 
-    // The Exif walk reads ahead; the library starts again where the walk started.
-    const int32_t start = stream->Tell();
     ReadExifFromStream(stream);
-    stream->Seek(start, SEEK_SET);
 
     std::vector<JOCTET> buffer(SOURCE_BUFFER_SIZE);
     JpegSessionOwner owner;

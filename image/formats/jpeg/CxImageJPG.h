@@ -19,7 +19,8 @@ public:
 
     bool Decode(CxStream* stream);
 
-    // The Exif pre-pass alone, from the stream's current position (which it moves).
+    // The Exif pre-pass alone, from the stream's current position, to which the stream
+    // is put back; answers whether an Exif block was read.
     bool ReadExifFromStream(CxStream* stream);
     const ExifRecord& GetExifRecord() const { return exifRecord; }
     const CxExifReader* GetExifReader() const { return exifReader.get(); }

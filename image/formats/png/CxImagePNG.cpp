@@ -144,17 +144,21 @@ void CxImagePNG::ReadHeader(PngSession& s)
 
     png_color_16p background = nullptr;
     const bool hasBackground = png_get_bKGD(png, pngInfo, &background) != 0;
-    if (pixelDepth != 32) {
-        // Transparency other than an 8-bit alpha channel is composed by the library.
+    const bool transparent = (colorType & PNG_COLOR_MASK_ALPHA) != 0
+        || png_get_valid(png, pngInfo, PNG_INFO_tRNS) != 0;
+    if (pixelDepth == 32) {
+        if (hasBackground)
+            info.transColor = RGBQUAD { uint8_t(background->blue), uint8_t(background->green),
+                uint8_t(background->red), 0 };
+    } else if (transparent) {
+        // Transparency other than an 8-bit alpha channel is composed by the library; a file
+        // without any has nothing to compose and is spared the pass.
         if (hasBackground) {
             png_set_background(png, background, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
         } else {
             png_color_16 grey192 = { 0, 192, 192, 192, 0 };
             png_set_background(png, &grey192, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
         }
-    } else if (hasBackground) {
-        info.transColor = RGBQUAD { uint8_t(background->blue), uint8_t(background->green),
-            uint8_t(background->red), 0 };
     }
     if (bitDepth == 16)
         png_set_strip_16(png);
@@ -215,7 +219,8 @@ void CxImagePNG::ReadHeader(PngSession& s)
             Fail(s, ALPHA_TEXT);
         s.hasAlphaChannel = true;
     }
-    if (colorType & PNG_COLOR_MASK_COLOR)
+    // Rows with alpha are split pixel by pixel anyway, and change order on the way.
+    if ((colorType & PNG_COLOR_MASK_COLOR) && !s.hasAlphaChannel)
         png_set_bgr(png);
 
     if (AskEscape())
@@ -259,16 +264,25 @@ void CxImagePNG::ReadRows(PngSession& s)
                 png_read_row(png, row, nullptr);
             } else if (s.hasAlphaChannel) {
                 uint8_t* alphaRow = alpha + size_t(rowIndex) * width;
+                // The buffer holds red, green, blue, alpha; the row blue, green, red.
                 if (mergePass) {
                     for (uint32_t x = 0; x < width; x++) {
-                        std::memcpy(buffer + 4 * size_t(x), row + 3 * size_t(x), 3);
-                        buffer[4 * size_t(x) + 3] = alphaRow[x];
+                        uint8_t* pixel = buffer + 4 * size_t(x);
+                        const uint8_t* stored = row + 3 * size_t(x);
+                        pixel[0] = stored[2];
+                        pixel[1] = stored[1];
+                        pixel[2] = stored[0];
+                        pixel[3] = alphaRow[x];
                     }
                 }
                 png_read_row(png, buffer, nullptr);
                 for (uint32_t x = 0; x < width; x++) {
-                    std::memcpy(row + 3 * size_t(x), buffer + 4 * size_t(x), 3);
-                    alphaRow[x] = buffer[4 * size_t(x) + 3];
+                    const uint8_t* pixel = buffer + 4 * size_t(x);
+                    uint8_t* stored = row + 3 * size_t(x);
+                    stored[0] = pixel[2];
+                    stored[1] = pixel[1];
+                    stored[2] = pixel[0];
+                    alphaRow[x] = pixel[3];
                 }
             } else {
                 if (mergePass)
