@@ -45,7 +45,7 @@ uint32_t ShiftRight(uint32_t value, int count)
     return count >= 0 ? value >> count : value << -count;
 }
 
-// Files carry their resolution, so any dpi may arrive; beyond 54,545,454 dpi the pixels
+// Files carry their resolution, so any dpi may arrive; beyond 54,546,084 dpi the pixels
 // per metre no longer fit and are held at the largest value.
 int32_t PelsPerMeter(int32_t dpi)
 {

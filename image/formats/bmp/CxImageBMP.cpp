@@ -1,0 +1,482 @@
+// Windows and OS/2 bitmap reader.
+// Layout: https://learn.microsoft.com/windows/win32/gdi/bitmap-storage
+#include "CxImageBMP.h"
+
+#include "image/core/CxStream.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr uint16_t BMP_SIGNATURE = 0x4D42; // "BM"
+constexpr uint32_t BI_RGB = 0;
+constexpr uint32_t BI_RLE8 = 1;
+constexpr uint32_t BI_RLE4 = 2;
+constexpr uint32_t BI_BITFIELDS = 3;
+
+#pragma pack(push, 1)
+struct BitmapFileHeader {
+    uint16_t bfType;
+    uint32_t bfSize;
+    uint16_t bfReserved1;
+    uint16_t bfReserved2;
+    uint32_t bfOffBits;
+};
+#pragma pack(pop)
+static_assert(sizeof(BitmapFileHeader) == 14);
+
+// The one error type of this reader: thrown below, caught in Decode.
+struct BmpError {
+    const char* text;
+};
+
+[[noreturn]] void Fail(const char* text) { throw BmpError { text }; }
+
+uint32_t ReadLe32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// Bytes left between the stream position and its end (0 when unknown or past the end).
+int64_t Remaining(CxStream* stream)
+{
+    const int64_t size = stream->Size();
+    const int64_t position = stream->Tell();
+    return (size > position && position >= 0) ? size - position : 0;
+}
+
+// Skips forward, never past the end of the stream.
+void Skip(CxStream* stream, uint64_t bytes)
+{
+    const int64_t left = Remaining(stream);
+    if (bytes > uint64_t(left))
+        bytes = uint64_t(left);
+    if (bytes)
+        stream->Seek(int32_t(bytes), SEEK_CUR);
+}
+
+int BitCount(uint32_t bpp)
+{
+    switch (bpp) {
+    case 1:
+    case 2:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+        return int(bpp);
+    default:
+        return 0;
+    }
+}
+
+int32_t ToDpi(int32_t pixelsPerMetre)
+{
+    if (pixelsPerMetre <= 0)
+        return 0;
+    return int32_t(std::floor(pixelsPerMetre * 0.0254 + 0.5));
+}
+
+// Decodes run-length data. The row pointer only follows rows inside the picture; a
+// delta past the top keeps writing into the last row that was inside.
+class RleDecoder {
+public:
+    RleDecoder(CxStream* stream, uint8_t* pixels, uint32_t stride, int32_t height)
+        : stream(stream)
+        , pixels(pixels)
+        , stride(stride)
+        , height(height)
+        , end(pixels + size_t(stride) * size_t(height))
+    {
+    }
+
+    void Rle8()
+    {
+        int64_t x = 0;
+        int64_t r = 0;
+        uint8_t* row = pixels;
+        for (;;) {
+            if (r >= 0 && r < height)
+                row = pixels + size_t(r) * stride;
+            int n;
+            if (!Next(n))
+                return;
+            if (n > 0) {
+                int value;
+                if (!Next(value))
+                    return;
+                for (int i = 0; i < n; i++) {
+                    // A run that passes the end of the row ends the whole bitmap.
+                    if (x >= int64_t(stride))
+                        return;
+                    row[x++] = uint8_t(value);
+                }
+                continue;
+            }
+            int k;
+            if (!Next(k))
+                return;
+            if (k == 0) {
+                x = 0;
+                r++;
+            } else if (k == 1) {
+                return;
+            } else if (k == 2) {
+                int dx, dy;
+                if (!Next(dx) || !Next(dy))
+                    return;
+                x += dx;
+                r += dy;
+            } else {
+                for (int i = 0; i < k; i++) {
+                    int value;
+                    if (!Next(value))
+                        return;
+                    Store(row, x + i, uint8_t(value));
+                }
+                if (k & 1) {
+                    int pad;
+                    if (!Next(pad))
+                        return;
+                }
+                x += k;
+            }
+        }
+    }
+
+    // The usual layout: x counts pixels; an encoded run alternates the high and low
+    // nibbles of its value whatever nibble it starts on; an absolute run of k pixels takes
+    // (k + 1) / 2 bytes padded to a 16-bit word; a delta moves by whole pixels.
+    void Rle4()
+    {
+        int64_t x = 0;
+        int64_t r = 0;
+        uint8_t* row = pixels;
+        for (;;) {
+            if (r >= 0 && r < height)
+                row = pixels + size_t(r) * stride;
+            int n;
+            if (!Next(n))
+                return;
+            if (n > 0) {
+                int value;
+                if (!Next(value))
+                    return;
+                for (int i = 0; i < n; i++) {
+                    if (x >= int64_t(stride) * 2)
+                        return;
+                    StoreNibble(row, x++, uint8_t((i & 1) ? value & 0x0F : value >> 4));
+                }
+                continue;
+            }
+            int k;
+            if (!Next(k))
+                return;
+            if (k == 0) {
+                x = 0;
+                r++;
+            } else if (k == 1) {
+                return;
+            } else if (k == 2) {
+                int dx, dy;
+                if (!Next(dx) || !Next(dy))
+                    return;
+                x += dx;
+                r += dy;
+            } else {
+                const int bytes = (k + 1) / 2;
+                for (int i = 0; i < bytes; i++) {
+                    int value;
+                    if (!Next(value))
+                        return;
+                    StoreNibble(row, x + 2 * i, uint8_t(value >> 4));
+                    if (2 * i + 1 < k)
+                        StoreNibble(row, x + 2 * i + 1, uint8_t(value & 0x0F));
+                }
+                if (bytes & 1) {
+                    int pad;
+                    if (!Next(pad))
+                        return;
+                }
+                x += k;
+            }
+        }
+    }
+
+private:
+    bool Next(int& value)
+    {
+        value = stream->GetC();
+        return value != EOF;
+    }
+
+    // Absolute runs may continue into the next stored row; bytes beyond the buffer drop.
+    void Store(uint8_t* row, int64_t x, uint8_t value)
+    {
+        if (x < 0 || x >= end - row)
+            return;
+        row[x] = value;
+    }
+
+    void StoreNibble(uint8_t* row, int64_t x, uint8_t value)
+    {
+        const int64_t byte = x / 2;
+        if (byte < 0 || byte >= end - row)
+            return;
+        uint8_t& target = row[byte];
+        if (x & 1)
+            target = uint8_t((target & 0xF0) | (value & 0x0F));
+        else
+            target = uint8_t((target & 0x0F) | (value << 4));
+    }
+
+    CxStream* stream;
+    uint8_t* pixels;
+    uint32_t stride;
+    int32_t height;
+    const uint8_t* end;
+};
+
+} // namespace
+
+bool CxImageBMP::ReadInfoHeader(CxStream* stream, BITMAPINFOHEADER* header)
+{
+    if (stream->Read(header, sizeof(BITMAPINFOHEADER), 1) != 1)
+        return false;
+
+    const uint32_t size = header->biSize;
+    if (size == 12) {
+        // OS/2 core header: 16-bit unsigned width and height, then planes and bit count.
+        uint8_t core[12];
+        std::memcpy(core, header, sizeof(core));
+        header->biWidth = int32_t(core[4] | (core[5] << 8));
+        header->biHeight = int32_t(core[6] | (core[7] << 8));
+        header->biPlanes = uint16_t(core[8] | (core[9] << 8));
+        header->biBitCount = uint16_t(core[10] | (core[11] << 8));
+        header->biCompression = 0;
+        header->biSizeImage = 0;
+        header->biXPelsPerMeter = 0;
+        header->biYPelsPerMeter = 0;
+        header->biClrUsed = 0;
+        header->biClrImportant = 0;
+        stream->Seek(-28, SEEK_CUR);
+    } else if (size == 40) {
+    } else if (size == 64) {
+        // OS/2 version 2: the rest of the header holds nothing this reader uses.
+        stream->Seek(24, SEEK_CUR);
+    } else if (size == 52 || size == 56 || size == 108 || size == 124) {
+        // Windows V2 to V5 headers carry the red, green and blue masks right after the
+        // first 40 bytes, inside the header, where a 40-byte header has them after it.
+        uint8_t masks[12];
+        if (stream->Read(masks, sizeof(masks), 1) != 1)
+            return false;
+        headerMasks[0] = ReadLe32(masks);
+        headerMasks[1] = ReadLe32(masks + 4);
+        headerMasks[2] = ReadLe32(masks + 8);
+        hasHeaderMasks = true;
+        if (size - 52 > uint64_t(Remaining(stream)))
+            return false;
+        Skip(stream, size - 52);
+    } else if (size > 40) {
+        const int64_t stride = ((int64_t(header->biBitCount) * header->biWidth + 31) / 32) * 4;
+        if (int64_t(header->biSizeImage) != stride * header->biHeight || header->biPlanes != 1
+            || header->biCompression != 0 || header->biClrUsed != 0)
+            return false;
+        if (size - 40 > uint64_t(Remaining(stream)))
+            return false;
+        Skip(stream, size - 40);
+    } else {
+        return false;
+    }
+
+    // Only the depths this reader decodes; anything else would give an image whose
+    // pixels were never read.
+    if (!BitCount(header->biBitCount))
+        return false;
+
+    if (header->biSizeImage == 0) {
+        const int64_t stride = ((int64_t(header->biBitCount) * header->biWidth + 31) / 32) * 4;
+        header->biSizeImage = uint32_t(stride * header->biHeight);
+    }
+    if (header->biClrUsed == 0)
+        header->biClrUsed = header->biBitCount <= 8 ? (1u << header->biBitCount) : 0;
+    return true;
+}
+
+bool CxImageBMP::Decode(CxStream* stream)
+{
+    if (!stream)
+        return false;
+
+    try {
+        const int32_t start = stream->Tell();
+
+        BitmapFileHeader file;
+        if (stream->Read(&file, sizeof(file), 1) != 1)
+            Fail("Not a BMP");
+        if (file.bfType != BMP_SIGNATURE) {
+            // A bare device-independent bitmap: the info header starts right here.
+            file.bfOffBits = 0;
+            stream->Seek(start, SEEK_SET);
+        }
+
+        BITMAPINFOHEADER bmp;
+        if (!ReadInfoHeader(stream, &bmp))
+            Fail("Error reading BMP info");
+
+        const bool os2 = bmp.biSize == 12;
+        bool topDown = false;
+        if (bmp.biHeight < 0) {
+            if (bmp.biHeight == INT32_MIN)
+                Fail("Error reading BMP info");
+            topDown = true;
+            bmp.biHeight = -bmp.biHeight;
+        }
+
+        if (AskEscape()) {
+            head.biWidth = bmp.biWidth;
+            head.biHeight = bmp.biHeight;
+            Fail("output dimensions returned");
+        }
+
+        if (!Create(
+                uint32_t(bmp.biWidth), uint32_t(bmp.biHeight), bmp.biBitCount, CXIMAGE_FORMAT_BMP))
+            Fail("Can't allocate memory");
+        // Whatever a short or badly encoded file leaves out stays black.
+        Clear(0);
+
+        head.biXPelsPerMeter = bmp.biXPelsPerMeter;
+        head.biYPelsPerMeter = bmp.biYPelsPerMeter;
+        info.xDPI = ToDpi(bmp.biXPelsPerMeter);
+        info.yDPI = ToDpi(bmp.biYPelsPerMeter);
+
+        if (AskEscape())
+            Fail("Cancelled");
+
+        if (RGBQUAD* palette = GetPalette()) {
+            const uint32_t entrySize = os2 ? 3 : 4;
+            const uint64_t count = bmp.biClrUsed;
+            if (count * entrySize > uint64_t(Remaining(stream)))
+                Fail("Error reading BMP info");
+            const uint32_t stored = uint32_t(std::min<uint64_t>(count, head.biClrUsed));
+            std::vector<uint8_t> entries(size_t(stored) * entrySize);
+            stream->Read(entries.data(), 1, uint32_t(entries.size()));
+            for (uint32_t i = 0; i < stored; i++) {
+                const uint8_t* e = entries.data() + size_t(i) * entrySize;
+                palette[i] = RGBQUAD { e[0], e[1], e[2], 0 };
+            }
+            Skip(stream, (count - stored) * entrySize);
+        }
+
+        if (AskEscape())
+            Fail("Cancelled");
+
+        auto seekToData = [&] {
+            if (file.bfOffBits)
+                stream->Seek(int32_t(uint32_t(start) + file.bfOffBits), SEEK_SET);
+        };
+
+        switch (bmp.biBitCount) {
+        case 1:
+        case 4:
+        case 8:
+            seekToData();
+            if (bmp.biCompression == BI_RGB) {
+                stream->Read(info.pixels, 1, head.biSizeImage);
+            } else if (bmp.biCompression == BI_RLE8) {
+                RleDecoder(stream, info.pixels, info.rowStride, head.biHeight).Rle8();
+            } else if (bmp.biCompression == BI_RLE4) {
+                RleDecoder(stream, info.pixels, info.rowStride, head.biHeight).Rle4();
+            } else {
+                Fail("compression type not supported");
+            }
+            break;
+        case 2: {
+            // Two bits per pixel (a Windows CE depth) widen into the 4-bit image.
+            seekToData();
+            if (bmp.biCompression != BI_RGB)
+                Fail("compression type not supported");
+            std::vector<uint8_t> row(((size_t(head.biWidth) * 2 + 31) / 32) * 4);
+            for (int32_t y = 0; y < head.biHeight; y++) {
+                if (stream->Read(row.data(), 1, uint32_t(row.size())) == 0)
+                    break;
+                for (int32_t x = 0; x < head.biWidth; x++)
+                    SetPixelIndex(x, y, uint8_t((row[size_t(x) / 4] >> (6 - 2 * (x & 3))) & 3));
+            }
+            break;
+        }
+        case 16: {
+            uint32_t red = 0x7C00, green = 0x03E0, blue = 0x001F;
+            if (bmp.biCompression == BI_BITFIELDS) {
+                if (hasHeaderMasks) {
+                    red = headerMasks[0];
+                    green = headerMasks[1];
+                    blue = headerMasks[2];
+                } else {
+                    uint8_t masks[12] = {};
+                    stream->Read(masks, sizeof(masks), 1);
+                    red = ReadLe32(masks);
+                    green = ReadLe32(masks + 4);
+                    blue = ReadLe32(masks + 8);
+                }
+            }
+            seekToData();
+            // 16-bit rows are never wider than the 24-bit rows they expand into.
+            const size_t bytes = size_t((head.biWidth + 1) / 2) * 4 * size_t(head.biHeight);
+            stream->Read(info.pixels, 1, uint32_t(bytes));
+            ExpandBitfields(info.pixels, uint16_t(red), uint16_t(green), uint16_t(blue), 16);
+            break;
+        }
+        case 24:
+            seekToData();
+            if (bmp.biCompression != BI_RGB)
+                Fail("unknown compression");
+            stream->Read(info.pixels, 1, head.biSizeImage);
+            break;
+        case 32: {
+            if (bmp.biCompression != BI_RGB && bmp.biCompression != BI_BITFIELDS)
+                Fail("unknown compression");
+            // The masks after a 40-byte header are not used, but a bare bitmap's pixels
+            // start after them.
+            if (bmp.biCompression == BI_BITFIELDS && !hasHeaderMasks && !file.bfOffBits)
+                Skip(stream, 12);
+            seekToData();
+            // Row by row: bytes 0, 1 and 2 of each pixel are blue, green and red.
+            std::vector<uint8_t> row;
+            try {
+                row.resize(size_t(head.biWidth) * 4);
+            } catch (const std::bad_alloc&) {
+                Fail("can't allocate memory");
+            }
+            for (int32_t y = 0; y < head.biHeight; y++) {
+                const uint32_t got = stream->Read(row.data(), 1, uint32_t(row.size()));
+                if (got == 0)
+                    break;
+                std::fill(row.begin() + got, row.end(), uint8_t(0));
+                uint8_t* to = info.pixels + size_t(y) * info.rowStride;
+                for (int32_t x = 0; x < head.biWidth; x++) {
+                    to[3 * x] = row[4 * size_t(x)];
+                    to[3 * x + 1] = row[4 * size_t(x) + 1];
+                    to[3 * x + 2] = row[4 * size_t(x) + 2];
+                }
+            }
+            break;
+        }
+        default:
+            break;
+        }
+
+        if (topDown)
+            Flip();
+        return true;
+    } catch (const BmpError& error) {
+        CopyLastError(info.lastError, error.text);
+        // The header-only query: the callback still asks to stop, so the dimensions are
+        // the answer.
+        return AskEscape();
+    }
+}

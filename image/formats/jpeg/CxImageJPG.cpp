@@ -1,0 +1,321 @@
+// JPEG reading through libjpeg: a source manager over CxStream, an error exit that jumps
+// back to the decode with the library's message, and the copy of scanlines into the
+// bottom-up image. Reference: ITU T.81 and the JFIF 1.02 specification.
+#include "CxImageJPG.h"
+
+#include "image/core/CxStream.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <jerror.h>
+#include <jpeglib.h>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t SOURCE_BUFFER_SIZE = 4096;
+// A progressive file can ask for any number of scans, each a pass over the whole
+// coefficient buffer; no encoder writes anywhere near this many.
+constexpr int MAX_SCANS = 500;
+// The library's second line of defence behind CXIMAGE_MAX_MEMORY: the coefficient buffer
+// of a progressive file is about twice the size of its pixels.
+constexpr long LIBRARY_MEMORY_LIMIT = long(3 * CXIMAGE_MAX_MEMORY);
+
+const char* const MEMORY_LIMIT_TEXT = "CXIMAGE_MAX_MEMORY exceeded";
+const char* const TOO_MANY_SCANS_TEXT = "Too many progressive JPEG scans";
+
+} // namespace
+
+struct JpegErrorManager {
+    jpeg_error_mgr pub;
+    jmp_buf jump;
+    char (*lastError)[256];
+};
+
+struct JpegStreamSource {
+    jpeg_source_mgr pub;
+    CxStream* stream;
+    JOCTET* buffer;
+    boolean startOfFile;
+};
+
+// Everything the library touches for one decode; trivially destructible, so a jump out of
+// the library skips no destructor. JpegSessionOwner destroys the decompressor.
+struct JpegSession {
+    jpeg_decompress_struct cinfo;
+    JpegErrorManager error;
+    JpegStreamSource source;
+    jpeg_progress_mgr progress;
+    bool created;
+};
+
+namespace {
+
+[[noreturn]] void JumpBack(j_common_ptr cinfo)
+{
+    auto* error = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    std::longjmp(error->jump, 1);
+}
+
+void ErrorExit(j_common_ptr cinfo)
+{
+    auto* error = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    char text[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(cinfo, text);
+    CopyLastError(*error->lastError, text);
+    JumpBack(cinfo);
+}
+
+// A picture application has no console: warnings and trace messages go nowhere.
+void OutputMessage(j_common_ptr) { }
+
+void ProgressMonitor(j_common_ptr cinfo)
+{
+    if (!cinfo->is_decompressor)
+        return;
+    const auto* decompress = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (decompress->input_scan_number > MAX_SCANS) {
+        auto* error = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+        CopyLastError(*error->lastError, TOO_MANY_SCANS_TEXT);
+        JumpBack(cinfo);
+    }
+}
+
+void InitSource(j_decompress_ptr cinfo)
+{
+    reinterpret_cast<JpegStreamSource*>(cinfo->src)->startOfFile = TRUE;
+}
+
+boolean FillInputBuffer(j_decompress_ptr cinfo)
+{
+    auto* source = reinterpret_cast<JpegStreamSource*>(cinfo->src);
+    uint32_t count = source->stream->Read(source->buffer, 1, SOURCE_BUFFER_SIZE);
+    if (count == 0) {
+        if (source->startOfFile)
+            ERREXIT(cinfo, JERR_INPUT_EMPTY);
+        // A file that ends early gets an end-of-image marker: the rows present decode.
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        source->buffer[0] = JOCTET(0xFF);
+        source->buffer[1] = JOCTET(JPEG_EOI);
+        count = 2;
+    }
+    source->pub.next_input_byte = source->buffer;
+    source->pub.bytes_in_buffer = count;
+    source->startOfFile = FALSE;
+    return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count)
+{
+    if (count <= 0)
+        return;
+    jpeg_source_mgr* source = cinfo->src;
+    while (count > long(source->bytes_in_buffer)) {
+        count -= long(source->bytes_in_buffer);
+        FillInputBuffer(cinfo);
+    }
+    source->next_input_byte += count;
+    source->bytes_in_buffer -= size_t(count);
+}
+
+void TermSource(j_decompress_ptr) { }
+
+// The size CxImage::Create would allocate, so that nothing large is asked of the library
+// for a picture that could never be stored.
+uint64_t ImageBytes(uint64_t width, uint64_t height, uint32_t components)
+{
+    const uint64_t bpp = components == 1 ? 8 : 24;
+    const uint64_t stride = ((width * bpp + 31) / 32) * 4;
+    return sizeof(BITMAPINFOHEADER) + (components == 1 ? 256 * 4 : 0) + stride * height;
+}
+
+int32_t DpiFromReal(double value)
+{
+    if (!(value > 0.0))
+        return 0;
+    return value >= 2147483647.0 ? 2147483647 : int32_t(value);
+}
+
+struct JpegSessionOwner {
+    JpegSession session {};
+    JpegSessionOwner() = default;
+    JpegSessionOwner(const JpegSessionOwner&) = delete;
+    JpegSessionOwner& operator=(const JpegSessionOwner&) = delete;
+    ~JpegSessionOwner()
+    {
+        if (session.created)
+            jpeg_destroy_decompress(&session.cinfo);
+    }
+};
+
+} // namespace
+
+CxImageJPG::CxImageJPG()
+    : CxImage(CXIMAGE_FORMAT_JPG)
+    , exifRecord {}
+{
+}
+
+CxImageJPG::~CxImageJPG() = default;
+
+bool CxImageJPG::ReadExifFromStream(CxStream* stream)
+{
+    // The record's thumbnail points into the segments of the reader being replaced.
+    exifRecord.thumbnail = nullptr;
+    exifRecord.thumbnailSize = 0;
+    exifReader.reset();
+    exifReader = std::make_unique<CxExifReader>(&exifRecord);
+    return exifReader->ReadExifFromStream(stream);
+}
+
+bool CxImageJPG::Decode(CxStream* stream)
+{
+    if (!stream)
+        return false;
+
+    // The Exif walk reads ahead; the library starts again where the walk started.
+    const int32_t start = stream->Tell();
+    ReadExifFromStream(stream);
+    stream->Seek(start, SEEK_SET);
+
+    std::vector<JOCTET> buffer(SOURCE_BUFFER_SIZE);
+    JpegSessionOwner owner;
+    JpegSession& session = owner.session;
+    session.source.stream = stream;
+    session.source.buffer = buffer.data();
+    return Decompress(session);
+}
+
+// The recovery point of every library error. Only trivially destructible locals live in
+// this function and in everything it calls that can jump.
+bool CxImageJPG::Decompress(JpegSession& s)
+{
+    jpeg_decompress_struct* cinfo = &s.cinfo;
+    cinfo->err = jpeg_std_error(&s.error.pub);
+    s.error.pub.error_exit = ErrorExit;
+    s.error.pub.output_message = OutputMessage;
+    s.error.lastError = &info.lastError;
+    if (setjmp(s.error.jump))
+        return false;
+
+    jpeg_create_decompress(cinfo);
+    s.created = true;
+    cinfo->mem->max_memory_to_use = LIBRARY_MEMORY_LIMIT;
+    s.progress.progress_monitor = ProgressMonitor;
+    cinfo->progress = &s.progress;
+
+    s.source.pub.init_source = InitSource;
+    s.source.pub.fill_input_buffer = FillInputBuffer;
+    s.source.pub.skip_input_data = SkipInputData;
+    s.source.pub.resync_to_restart = jpeg_resync_to_restart;
+    s.source.pub.term_source = TermSource;
+    s.source.pub.next_input_byte = nullptr;
+    s.source.pub.bytes_in_buffer = 0;
+    cinfo->src = &s.source.pub;
+
+    jpeg_read_header(cinfo, TRUE);
+    if (info.jpegReduction)
+        cinfo->scale_denom = info.jpegReduction;
+
+    // The header-only query: the size without the pixels.
+    if (AskEscape()) {
+        jpeg_calc_output_dimensions(cinfo);
+        head.biWidth = int32_t(cinfo->output_width);
+        head.biHeight = int32_t(cinfo->output_height);
+        return true;
+    }
+
+    // Three-component pictures come out of the library in the image's own order.
+    if (cinfo->out_color_space == JCS_RGB && cinfo->num_components == 3)
+        cinfo->out_color_space = JCS_EXT_BGR;
+    jpeg_calc_output_dimensions(cinfo);
+    if (ImageBytes(cinfo->output_width, cinfo->output_height, cinfo->output_components)
+        > CXIMAGE_MAX_MEMORY) {
+        SetLastError(MEMORY_LIMIT_TEXT);
+        return false;
+    }
+
+    jpeg_start_decompress(cinfo);
+    if (!Create(cinfo->output_width, cinfo->output_height, 8 * cinfo->output_components,
+            CXIMAGE_FORMAT_JPG))
+        return false;
+    SetResolution(s);
+    if (cinfo->out_color_space == JCS_GRAYSCALE) {
+        MakeGreyPalette();
+        head.biClrUsed = 256;
+    } else {
+        head.biClrUsed = 0;
+    }
+
+    DecompressRows(s);
+    jpeg_finish_decompress(cinfo);
+    return true;
+}
+
+void CxImageJPG::DecompressRows(JpegSession& s)
+{
+    jpeg_decompress_struct* cinfo = &s.cinfo;
+    const uint32_t components = uint32_t(cinfo->output_components);
+    const uint32_t height = cinfo->output_height;
+    const size_t rowSamples = size_t(cinfo->output_width) * components;
+    const size_t effectiveWidth = (size_t(head.biWidth) * head.biBitCount + 7) / 8;
+    // Grey and blue-green-red scanlines go straight into the image rows; the others pass
+    // through a row of their own.
+    const bool direct = components == 1 || cinfo->out_color_space == JCS_EXT_BGR;
+    const bool swapRedBlue = components == 3 && !direct;
+    JSAMPARRAY samples = direct ? nullptr
+                                : (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
+                                    JPOOL_IMAGE, JDIMENSION(rowSamples), 1);
+
+    while (cinfo->output_scanline < height) {
+        if (AskEscape())
+            JumpBack(reinterpret_cast<j_common_ptr>(cinfo));
+        uint8_t* row = info.pixels + size_t(height - 1 - cinfo->output_scanline) * info.rowStride;
+        if (direct) {
+            JSAMPROW target = row;
+            if (jpeg_read_scanlines(cinfo, &target, 1) != 1)
+                break;
+            continue;
+        }
+        if (jpeg_read_scanlines(cinfo, samples, 1) != 1)
+            break;
+        const uint8_t* source = samples[0];
+        if (components == 4) {
+            // Adobe writes CMYK inverted, so the stored samples are already 255 - ink.
+            for (size_t x3 = 0, x4 = 0; x3 < effectiveWidth && x4 < rowSamples; x3 += 3, x4 += 4) {
+                const uint32_t k = source[x4 + 3];
+                row[x3] = uint8_t(k * source[x4 + 2] / 255);
+                row[x3 + 1] = uint8_t(k * source[x4 + 1] / 255);
+                row[x3 + 2] = uint8_t(k * source[x4] / 255);
+            }
+        } else {
+            std::memcpy(row, source, std::min(rowSamples, effectiveWidth));
+        }
+        if (swapRedBlue)
+            SwapRedBlue(row, uint32_t(3 * head.biWidth));
+    }
+}
+
+void CxImageJPG::SetResolution(JpegSession& s)
+{
+    if (exifRecord.exifFound) {
+        const double unit = exifRecord.resolutionUnit;
+        if (exifRecord.xResolution != 0.0f && unit != 0.0)
+            SetXDPI(DpiFromReal(exifRecord.xResolution / unit));
+        if (exifRecord.yResolution != 0.0f && unit != 0.0)
+            SetYDPI(DpiFromReal(exifRecord.yResolution / unit));
+        return;
+    }
+    const jpeg_decompress_struct& cinfo = s.cinfo;
+    if (cinfo.density_unit == 2) {
+        SetXDPI(int32_t(std::floor(cinfo.X_density * 2.54 + 0.5)));
+        SetYDPI(int32_t(std::floor(cinfo.Y_density * 2.54 + 0.5)));
+    } else if (cinfo.density_unit == 1) {
+        SetXDPI(cinfo.X_density);
+        SetYDPI(cinfo.Y_density);
+    }
+    // Density unit 0 gives only the pixel aspect ratio: the resolution stays as it was.
+}

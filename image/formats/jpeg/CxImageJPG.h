@@ -1,0 +1,34 @@
+// CxImageJPG: reads JFIF and Exif JPEG files (baseline or progressive; grey, YCbCr or
+// CMYK) through libjpeg. Grey files give 8-bit images with a grey palette, all others
+// 24-bit blue-green-red. The Exif orientation is recorded, never applied.
+#pragma once
+
+#include "image/core/CxImage.h"
+#include "image/formats/exif/CxExifReader.h"
+
+#include <memory>
+
+struct JpegSession;
+
+class CxImageJPG : public CxImage {
+public:
+    CxImageJPG();
+    ~CxImageJPG() override;
+    CxImageJPG(const CxImageJPG&) = delete;
+    CxImageJPG& operator=(const CxImageJPG&) = delete;
+
+    bool Decode(CxStream* stream);
+
+    // The Exif pre-pass alone, from the stream's current position (which it moves).
+    bool ReadExifFromStream(CxStream* stream);
+    const ExifRecord& GetExifRecord() const { return exifRecord; }
+    const CxExifReader* GetExifReader() const { return exifReader.get(); }
+
+private:
+    bool Decompress(JpegSession& session);
+    void DecompressRows(JpegSession& session);
+    void SetResolution(JpegSession& session);
+
+    std::unique_ptr<CxExifReader> exifReader;
+    ExifRecord exifRecord;
+};

@@ -1,0 +1,218 @@
+// ZSoft PCX reader.
+// Layout: ZSoft PCX Technical Reference Manual, revision 5.
+#include "CxImagePCX.h"
+
+#include "image/core/CxStream.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace {
+
+#pragma pack(push, 1)
+struct PcxHeader {
+    uint8_t manufacturer;
+    uint8_t version;
+    uint8_t encoding;
+    uint8_t bitsPerPixel;
+    uint16_t xMin;
+    uint16_t yMin;
+    uint16_t xMax;
+    uint16_t yMax;
+    uint16_t hDpi;
+    uint16_t vDpi;
+    uint8_t colorMap[48];
+    uint8_t reserved;
+    uint8_t planes;
+    uint16_t bytesPerLine;
+    uint8_t filler[60];
+};
+#pragma pack(pop)
+static_assert(sizeof(PcxHeader) == 128);
+
+constexpr uint8_t PALETTE_MARKER = 12;
+
+// The one error type of this reader: thrown below, caught in Decode.
+struct PcxError {
+    const char* text;
+};
+
+[[noreturn]] void Fail(const char* text) { throw PcxError { text }; }
+
+} // namespace
+
+void CxImagePCX::MergePlanes(uint8_t* pixels, const uint8_t* planeData, uint32_t bytesPerLine,
+    uint32_t planes, uint32_t bitsPerPixel)
+{
+    if (planes > 4)
+        Fail("Can't handle more than 4 planes");
+    if (bitsPerPixel != 1)
+        Fail("Can't handle more than 1 bit per pixel");
+    std::memset(pixels, 0, size_t(bytesPerLine) * 8);
+    for (uint32_t plane = 0; plane < planes; plane++) {
+        const uint8_t* data = planeData + size_t(plane) * bytesPerLine;
+        uint8_t* out = pixels;
+        for (uint32_t i = 0; i < bytesPerLine; i++) {
+            const uint8_t byte = data[i];
+            for (int bit = 7; bit >= 0; bit--, out++) {
+                if (byte & (1 << bit))
+                    *out |= uint8_t(1 << plane);
+            }
+        }
+    }
+}
+
+void CxImagePCX::SplitPackedPixels(uint8_t* pixels, const uint8_t* data, uint32_t bytesPerLine,
+    uint32_t planes, uint32_t bitsPerPixel)
+{
+    if (planes != 1)
+        Fail("Can't handle packed pixels with more than 1 plane.");
+    for (uint32_t i = 0; i < bytesPerLine; i++) {
+        const uint8_t byte = data[i];
+        switch (bitsPerPixel) {
+        case 8:
+            *pixels++ = byte;
+            break;
+        case 4:
+            *pixels++ = uint8_t(byte >> 4);
+            *pixels++ = uint8_t(byte & 0x0F);
+            break;
+        case 2:
+            for (int shift = 6; shift >= 0; shift -= 2)
+                *pixels++ = uint8_t((byte >> shift) & 3);
+            break;
+        case 1:
+            for (int bit = 7; bit >= 0; bit--)
+                *pixels++ = uint8_t((byte >> bit) & 1);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+bool CxImagePCX::Decode(CxStream* stream)
+{
+    if (!stream)
+        return false;
+
+    try {
+        PcxHeader header;
+        if (stream->Read(&header, sizeof(header), 1) != 1)
+            Fail("Can't read PCX image");
+        if (header.manufacturer != 10)
+            Fail("Error: Not a PCX file");
+        if (header.encoding != 1)
+            Fail("PCX file has unknown encoding scheme");
+
+        const int32_t width = int32_t(header.xMax) - int32_t(header.xMin) + 1;
+        const int32_t height = int32_t(header.yMax) - int32_t(header.yMin) + 1;
+        info.xDPI = header.hDpi;
+        info.yDPI = header.vDpi;
+
+        const uint32_t planes = header.planes;
+        const uint32_t bits = header.bitsPerPixel;
+        const uint32_t bytesPerLine = header.bytesPerLine;
+        if (planes > 4)
+            Fail("Can't handle image with more than 4 planes");
+
+        const bool trueColor = bits == 8 && (planes == 3 || planes == 4);
+        const uint32_t bpp = trueColor ? 24 : (bits == 1 && planes == 4) ? 4 : bits;
+        // Bounds that give no pixels are refused by Create like any other bad size.
+        const int32_t xDpi = info.xDPI;
+        const int32_t yDpi = info.yDPI;
+        if (!Create(uint32_t(std::max(width, 0)), uint32_t(std::max(height, 0)), bpp,
+                CXIMAGE_FORMAT_PCX))
+            Fail(info.lastError[0] ? info.lastError : "Can't allocate memory");
+        info.xDPI = xDpi;
+        info.yDPI = yDpi;
+        Clear(0);
+        if (trueColor && planes == 4 && !CreateAlpha())
+            Fail("Can't allocate memory");
+
+        if (AskEscape())
+            Fail("Cancelled");
+
+        // The decoded planes: every run byte gives at most 63 bytes, so a stream too short
+        // for the picture is refused before the buffer is allocated.
+        const size_t lineBytes = size_t(planes) * bytesPerLine;
+        const uint64_t total = uint64_t(lineBytes) * uint64_t(height);
+        const int64_t left = int64_t(stream->Size()) - stream->Tell();
+        if (total > CXIMAGE_MAX_MEMORY || (left >= 0 && total > uint64_t(left) * 63 + 63))
+            Fail("corrupted PCX");
+        std::vector<uint8_t> data;
+        try {
+            data.resize(size_t(total));
+        } catch (const std::bad_alloc&) {
+            Fail("Can't allocate memory");
+        }
+
+        size_t position = 0;
+        while (position < data.size()) {
+            if (stream->Eof())
+                Fail("corrupted PCX");
+            const int b = stream->GetC();
+            if (b == EOF)
+                Fail("corrupted PCX");
+            if (b <= 0xBF) {
+                data[position++] = uint8_t(b);
+                continue;
+            }
+            const int v = stream->GetC();
+            if (v == EOF)
+                Fail("corrupted PCX");
+            const size_t count = size_t(b & 0x3F);
+            if (count > data.size() - position)
+                Fail("repeat count spans end of image");
+            std::memset(data.data() + position, v, count);
+            position += count;
+        }
+
+        uint8_t table[256][3] = {};
+        std::memcpy(table, header.colorMap, sizeof(header.colorMap));
+        if (bits == 8 && planes == 1) {
+            if (stream->GetC() != PALETTE_MARKER)
+                Fail("bad color map signature");
+            stream->Read(table, 3, 256);
+        } else if (bits == 1 && planes == 1) {
+            std::memset(table[0], 0, 3);
+            std::memset(table[1], 255, 3);
+        }
+        for (uint32_t i = 0; i < GetNumColors(); i++)
+            SetPaletteColor(i, table[i][0], table[i][1], table[i][2], 0);
+
+        std::vector<uint8_t> row(size_t(width) + size_t(bytesPerLine) * 8);
+        for (int32_t y = 0; y < height; y++) {
+            if (AskEscape())
+                Fail("Cancelled");
+            const uint8_t* line = data.data() + size_t(y) * lineBytes;
+            const int32_t target = height - 1 - y;
+            if (trueColor) {
+                // Columns past the stored bytes of a plane stay black.
+                for (int32_t x = 0; x < width; x++) {
+                    if (uint32_t(x) >= bytesPerLine)
+                        break;
+                    const RGBQUAD color
+                        = { line[2 * bytesPerLine + x], line[bytesPerLine + x], line[x], 0 };
+                    SetPixelColor(x, target, color, false);
+                    if (planes == 4)
+                        SetAlpha(x, target, line[3 * bytesPerLine + x]);
+                }
+                continue;
+            }
+            std::fill(row.begin(), row.end(), uint8_t(0));
+            if (planes == 1)
+                SplitPackedPixels(row.data(), line, bytesPerLine, planes, bits);
+            else
+                MergePlanes(row.data(), line, bytesPerLine, planes, bits);
+            for (int32_t x = 0; x < width; x++)
+                SetPixelIndex(x, target, row[size_t(x)]);
+        }
+        return true;
+    } catch (const PcxError& error) {
+        CopyLastError(info.lastError, error.text);
+        return false;
+    }
+}

@@ -1,0 +1,610 @@
+// TIFF reader. libtiff parses the directories and runs the codecs; this file binds it to
+// a CxStream and turns one page into a CxImage: colour pages through libtiff's RGBA
+// conversion, grey, palette and CIELab pages through our own strip or tile walk.
+// Format: TIFF 6.0 (Adobe, 1992), with libtiff's extensions for the SGI log codecs.
+#include "CxImageTIF.h"
+
+#include "image/core/CxStream.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <tiffio.h>
+#include <vector>
+
+// Collects what libtiff reports about one handle: the first error is kept for the
+// reader's message, warnings are dropped.
+struct TiffLog {
+    std::string firstError;
+};
+
+namespace {
+
+class CxTiffError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] void Fail(const char* text) { throw CxTiffError(text); }
+
+// Messages that describe a failure inside libtiff carry its first error text along.
+[[noreturn]] void FailWithLibraryText(const char* text, const TiffLog& log)
+{
+    if (log.firstError.empty())
+        throw CxTiffError(text);
+    throw CxTiffError(std::string(text) + " (" + log.firstError + ")");
+}
+
+// --- client I/O over a CxStream ----------------------------------------------------------
+
+tmsize_t StreamRead(thandle_t handle, void* buffer, tmsize_t size)
+{
+    if (size <= 0)
+        return 0;
+    const uint32_t count = uint32_t(std::min<tmsize_t>(size, 0x7FFFFFFF));
+    return tmsize_t(static_cast<CxStream*>(handle)->Read(buffer, 1, count));
+}
+
+tmsize_t StreamWrite(thandle_t handle, void* buffer, tmsize_t size)
+{
+    if (size <= 0)
+        return 0;
+    const uint32_t count = uint32_t(std::min<tmsize_t>(size, 0x7FFFFFFF));
+    return tmsize_t(static_cast<CxStream*>(handle)->Write(buffer, 1, count));
+}
+
+toff_t StreamSeek(thandle_t handle, toff_t offset, int origin)
+{
+    constexpr toff_t SEEK_FAILED = toff_t(-1);
+    if (offset == 0xFFFFFFFF)
+        return 0xFFFFFFFF;
+    auto* stream = static_cast<CxStream*>(handle);
+    // libtiff passes relative moves as two's-complement 64-bit values; the stream
+    // addresses at most 2 GiB.
+    const int64_t signedOffset = int64_t(offset);
+    if (origin == SEEK_SET ? offset > 0x7FFFFFFF
+                           : (signedOffset > 0x7FFFFFFF || signedOffset < -0x7FFFFFFF))
+        return SEEK_FAILED;
+    if (!stream->Seek(int32_t(signedOffset), origin))
+        return SEEK_FAILED;
+    if (origin == SEEK_SET)
+        return offset;
+    const int32_t position = stream->Tell();
+    return position < 0 ? SEEK_FAILED : toff_t(position);
+}
+
+int StreamClose(thandle_t) { return 0; }
+
+toff_t StreamSize(thandle_t handle)
+{
+    const int32_t size = static_cast<CxStream*>(handle)->Size();
+    return size < 0 ? 0 : toff_t(size);
+}
+
+int StreamMap(thandle_t, void**, toff_t*) { return 0; }
+
+void StreamUnmap(thandle_t, void*, toff_t) { }
+
+int CollectError(TIFF*, void* userData, const char* module, const char* format, va_list args)
+{
+    auto* log = static_cast<TiffLog*>(userData);
+    if (log && log->firstError.empty()) {
+        char text[200];
+        std::vsnprintf(text, sizeof(text), format, args);
+        log->firstError = (module && *module) ? std::string(module) + ": " + text : text;
+    }
+    return 1; // handled: the process-wide handler stays silent
+}
+
+int DropWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// Messages libtiff raises before a handle exists go to its process-wide handlers, which
+// would print them; nothing else in the program uses libtiff, so they are silenced.
+void SilenceGlobalHandlers()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        TIFFSetErrorHandler(nullptr);
+        TIFFSetWarningHandler(nullptr);
+    });
+}
+
+struct OptionsDeleter {
+    void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
+struct RasterDeleter {
+    void operator()(uint32_t* raster) const { _TIFFfree(raster); }
+};
+
+template <typename T> T FieldOr(TIFF* tif, uint32_t tag, T fallback)
+{
+    T value {};
+    return TIFFGetField(tif, tag, &value) ? value : fallback;
+}
+
+// A resolution or position as libtiff delivers it, made safe for the conversion to int.
+bool ToInt(double value, int32_t& result)
+{
+    if (!std::isfinite(value) || value < -2147483648.0 || value >= 2147483648.0)
+        return false;
+    result = int32_t(value);
+    return true;
+}
+
+uint8_t Clamp8(double value)
+{
+    const double truncated = std::trunc(value);
+    if (!(truncated > 0))
+        return 0;
+    return truncated >= 255 ? 255 : uint8_t(truncated);
+}
+
+double Companding(double c)
+{
+    return c > 0.00304 ? 1.055 * std::pow(c, 0.41667) - 0.055 : 12.92 * c;
+}
+
+// Samples as packed in a TIFF line: most significant bit first, any width up to 32.
+uint32_t ExtractSample(const uint8_t* line, uint64_t index, uint32_t bits)
+{
+    uint64_t bit = index * bits;
+    uint32_t value = 0;
+    for (uint32_t left = bits; left > 0;) {
+        const uint32_t inByte = 8 - uint32_t(bit & 7);
+        const uint32_t take = std::min(inByte, left);
+        const uint32_t byte = line[bit >> 3];
+        value = (value << take) | ((byte >> (inByte - take)) & ((1u << take) - 1));
+        left -= take;
+        bit += take;
+    }
+    return value;
+}
+
+bool HostIsLittleEndian()
+{
+    const uint16_t probe = 1;
+    uint8_t first;
+    std::memcpy(&first, &probe, 1);
+    return first == 1;
+}
+
+// Sample `index` of a line as one byte: 8-bit samples as they are, narrower ones as their
+// value (an index into 2^bits entries), wider ones by their high byte. libtiff delivers
+// 16-, 32- and 64-bit samples in host order, other widths packed most significant first.
+uint8_t SampleHighBits(const uint8_t* line, uint64_t index, uint32_t bits)
+{
+    switch (bits) {
+    case 8:
+        return line[index];
+    case 16:
+    case 32:
+    case 64: {
+        const size_t bytes = bits / 8;
+        return line[index * bytes + (HostIsLittleEndian() ? bytes - 1 : 0)];
+    }
+    default: {
+        const uint32_t value = ExtractSample(line, index, bits);
+        return uint8_t(bits > 8 ? value >> (bits - 8) : value);
+    }
+    }
+}
+
+// CIELab (L unsigned, a and b signed, D65 white) to sRGB.
+void CielabToRgb(uint8_t lightness, int8_t aStar, int8_t bStar, uint8_t rgb[3])
+{
+    const double yPrime = (lightness * 0.3921568627450981 + 16) * 0.008620689655172414;
+    const double xTerm = aStar * 0.002 + yPrime;
+    const double zTerm = yPrime - bStar * 0.005;
+    const double x = xTerm * xTerm * xTerm * 0.95047;
+    const double y = yPrime * yPrime * yPrime;
+    const double z = zTerm * zTerm * zTerm * 1.0883;
+    const double r = 3.240479 * x - 1.53715 * y - 0.498535 * z;
+    const double g = -0.969256 * x + 1.875992 * y + 0.041556 * z;
+    const double b = 0.055648 * x - 0.204043 * y + 1.057311 * z;
+    rgb[0] = Clamp8(Companding(r) * 255);
+    rgb[1] = Clamp8(Companding(g) * 255);
+    rgb[2] = Clamp8(Companding(b) * 255);
+}
+
+} // namespace
+
+CxImageTIF::CxImageTIF()
+    : tiffHandle(nullptr)
+{
+    Startup(CXIMAGE_FORMAT_TIF);
+}
+
+CxImageTIF::~CxImageTIF() { CloseTiff(); }
+
+void CxImageTIF::CloseTiff()
+{
+    if (tiffHandle) {
+        TIFFClose(tiffHandle);
+        tiffHandle = nullptr;
+    }
+}
+
+bool CxImageTIF::Decode(CxStream* stream)
+{
+    if (!stream)
+        return false;
+    TiffLog log;
+    try {
+        DecodePage(stream, log);
+        CloseTiff();
+        return true;
+    } catch (const CxTiffError& error) {
+        CopyLastError(info.lastError, error.what());
+    } catch (const std::bad_alloc&) {
+        CopyLastError(info.lastError, "CxImageTIF can't allocate memory");
+    }
+    CloseTiff();
+    // Only the header-only query, which the escape callback asks for, ends in success.
+    return std::strcmp(info.lastError, "output dimensions returned") == 0 && AskEscape();
+}
+
+void CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
+{
+    SilenceGlobalHandlers();
+    std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
+    if (!options)
+        Fail("Error encountered while opening TIFF file");
+    // libtiff's own limit on any single buffer it allocates, behind our checks below.
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t(CXIMAGE_MAX_MEMORY));
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), CollectError, &log);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), DropWarning, nullptr);
+
+    CloseTiff();
+    tiffHandle = TIFFClientOpenExt("TIFF IMAGE", "rb", static_cast<thandle_t>(stream), StreamRead,
+        StreamWrite, StreamSeek, StreamClose, StreamSize, StreamMap, StreamUnmap, options.get());
+    if (!tiffHandle)
+        FailWithLibraryText("Error encountered while opening TIFF file", log);
+    TIFF* tif = tiffHandle;
+
+    info.numFrames = int32_t(TIFFNumberOfDirectories(tif) & 0xFFFF);
+    const uint16_t page = uint16_t(info.frame & 0xFFFF);
+    if (page >= info.numFrames || !TIFFSetDirectory(tif, page))
+        Fail("Error: page not present in TIFF file");
+
+    const uint32_t width = FieldOr<uint32_t>(tif, TIFFTAG_IMAGEWIDTH, 0);
+    const uint32_t height = FieldOr<uint32_t>(tif, TIFFTAG_IMAGELENGTH, 0);
+    const uint16_t samplesPerPixel = FieldOr<uint16_t>(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    const uint16_t bitsPerSample = FieldOr<uint16_t>(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    uint32_t rowsPerStrip = FieldOr<uint32_t>(tif, TIFFTAG_ROWSPERSTRIP, 0xFFFFFFFF);
+    const uint16_t photometric = FieldOr<uint16_t>(tif, TIFFTAG_PHOTOMETRIC, 0);
+    const uint16_t orientation = FieldOr<uint16_t>(tif, TIFFTAG_ORIENTATION, 1);
+
+    if (AskEscape()) {
+        head.biWidth = int32_t(width);
+        head.biHeight = int32_t(height);
+        Fail("output dimensions returned");
+    }
+
+    uint16_t resolutionUnit = RESUNIT_INCH;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &resolutionUnit);
+    float resolution = 0;
+    int32_t converted = 0;
+    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &resolution)) {
+        const double dpi
+            = resolutionUnit == RESUNIT_CENTIMETER ? resolution * 2.54 + 0.5 : resolution;
+        if (ToInt(dpi, converted))
+            SetXDPI(converted);
+    }
+    if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &resolution)) {
+        const double dpi
+            = resolutionUnit == RESUNIT_CENTIMETER ? resolution * 2.54 + 0.5 : resolution;
+        if (ToInt(dpi, converted))
+            SetYDPI(converted);
+    }
+    float position = 0;
+    if (TIFFGetField(tif, TIFFTAG_XPOSITION, &position) && ToInt(position, converted))
+        info.xOffset = converted;
+    if (TIFFGetField(tif, TIFFTAG_YPOSITION, &position) && ToInt(position, converted))
+        info.yOffset = converted;
+
+    head.biClrUsed = 0;
+    info.transIndex = -1;
+    // A zero rows-per-strip would make the band walk stand still.
+    if (rowsPerStrip > height || rowsPerStrip == 0) {
+        rowsPerStrip = height;
+        if (height > 0)
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
+    }
+
+    const bool rgbPath = (bitsPerSample >= 8 && photometric == PHOTOMETRIC_RGB)
+        || photometric == PHOTOMETRIC_SEPARATED || photometric == PHOTOMETRIC_YCBCR
+        || photometric == PHOTOMETRIC_LOGL || photometric == PHOTOMETRIC_LOGLUV;
+    uint32_t depth = 24;
+    if (!rgbPath) {
+        if ((photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK)
+            && bitsPerSample == 1)
+            depth = 1;
+        else if (bitsPerSample == 4)
+            depth = 4;
+        else
+            depth = 8;
+    }
+
+    if (AskEscape())
+        Fail("Cancelled");
+    if (!Create(width, height, depth, CXIMAGE_FORMAT_TIF))
+        Fail("CxImageTIF can't create image");
+
+    if (samplesPerPixel == 4 || (samplesPerPixel == 2 && bitsPerSample >= 8))
+        CreateAlpha();
+
+    SetFormatOption(
+        FieldOr<uint16_t>(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE), CXIMAGE_FORMAT_TIF);
+
+    if (rgbPath) {
+        DecodeRgba(width, height, samplesPerPixel, orientation, log);
+    } else {
+        DecodePalettePath(
+            width, height, samplesPerPixel, bitsPerSample, photometric, rowsPerStrip, log);
+        ApplyOrientation(orientation);
+    }
+}
+
+void CxImageTIF::DecodeRgba(
+    uint32_t width, uint32_t height, uint16_t samplesPerPixel, uint16_t orientation, TiffLog& log)
+{
+    const uint64_t rasterBytes = uint64_t(width) * height * 4;
+    if (rasterBytes > CXIMAGE_MAX_MEMORY)
+        Fail("No space for raster buffer");
+    std::unique_ptr<uint32_t, RasterDeleter> raster(
+        static_cast<uint32_t*>(_TIFFmalloc(tmsize_t(rasterBytes))));
+    if (!raster)
+        Fail("No space for raster buffer");
+    // libtiff premultiplies colours by an unassociated alpha; declared associated, the
+    // samples come through as stored, which is what the alpha plane expects.
+    uint16_t extraCount = 0;
+    uint16_t* extraTypes = nullptr;
+    if (samplesPerPixel == 4
+        && TIFFGetField(tiffHandle, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes)
+        && extraCount == 1 && extraTypes && extraTypes[0] == EXTRASAMPLE_UNASSALPHA) {
+        const uint16_t associated = EXTRASAMPLE_ASSOCALPHA;
+        TIFFSetField(tiffHandle, TIFFTAG_EXTRASAMPLES, 1, &associated);
+    }
+    if (!TIFFReadRGBAImage(tiffHandle, width, height, raster.get(), 1))
+        FailWithLibraryText("Corrupted TIFF file!", log);
+
+    const bool withAlpha = samplesPerPixel == 4 && alpha;
+    for (uint32_t y = 0; y < height; y++) {
+        if (AskEscape())
+            Fail("Cancelled");
+        const uint32_t* source = raster.get() + size_t(y) * width;
+        uint8_t* row = info.pixels + size_t(y) * info.rowStride;
+        for (uint32_t x = 0; x < width; x++) {
+            const uint32_t word = source[x];
+            row[3 * x] = uint8_t(TIFFGetB(word));
+            row[3 * x + 1] = uint8_t(TIFFGetG(word));
+            row[3 * x + 2] = uint8_t(TIFFGetR(word));
+        }
+        if (withAlpha) {
+            uint8_t* alphaRow = alpha + size_t(y) * width;
+            for (uint32_t x = 0; x < width; x++)
+                alphaRow[x] = uint8_t(TIFFGetA(source[x]));
+        }
+    }
+    raster.reset();
+
+    // libtiff's RGBA conversion applies the flips of orientations 2 to 4 but treats the
+    // transposed orientations 5 to 8 as their untransposed partners (5 as 1, 6 as 2, 7 as
+    // 3, 8 as 4). Undo those flips and apply the full orientation ourselves.
+    if (orientation >= 5 && orientation <= 8) {
+        const uint16_t partner = uint16_t(orientation - 4);
+        if (partner == 2 || partner == 3)
+            Mirror();
+        if (partner == 3 || partner == 4)
+            Flip();
+        ApplyOrientation(orientation);
+    }
+}
+
+void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t samplesPerPixel,
+    uint16_t bitsPerSample, uint16_t photometric, uint32_t rowsPerStrip, TiffLog& log)
+{
+    TIFF* tif = tiffHandle;
+    const uint32_t colours = head.biClrUsed;
+
+    RGBQUAD palette[256];
+    std::memset(palette, 0, sizeof(palette));
+    const bool grey
+        = photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
+    if (grey && bitsPerSample == 1) {
+        RGBQUAD& white = palette[photometric == PHOTOMETRIC_MINISBLACK ? 1 : 0];
+        white.rgbBlue = white.rgbGreen = white.rgbRed = 255;
+    } else if (grey) {
+        // Levels for the values the samples can take: 2, 3, 5, 6 and 7-bit samples are
+        // widened to one byte each and index the first 2^bits entries.
+        const uint32_t levels = bitsPerSample < 8 ? (1u << bitsPerSample) : colours;
+        for (uint32_t i = 0; i < levels && i < 256; i++) {
+            uint8_t level = uint8_t((i * 255 + (levels - 1) / 2) / (levels - 1));
+            if (photometric == PHOTOMETRIC_MINISWHITE)
+                level = uint8_t(255 - level);
+            palette[i].rgbBlue = palette[i].rgbGreen = palette[i].rgbRed = level;
+        }
+    } else if (photometric == PHOTOMETRIC_PALETTE) {
+        uint16_t* red = nullptr;
+        uint16_t* green = nullptr;
+        uint16_t* blue = nullptr;
+        if (TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) && red && green && blue) {
+            const uint32_t count = bitsPerSample >= 8 ? 256 : (1u << bitsPerSample);
+            bool sixteenBit = false;
+            for (uint32_t i = 0; i < count; i++)
+                sixteenBit |= red[i] > 255 || green[i] > 255 || blue[i] > 255;
+            for (uint32_t i = 0; i < count; i++) {
+                if (sixteenBit) {
+                    palette[i].rgbRed = uint8_t(red[i] * 255u / 65535u);
+                    palette[i].rgbGreen = uint8_t(green[i] * 255u / 65535u);
+                    palette[i].rgbBlue = uint8_t(blue[i] * 255u / 65535u);
+                } else {
+                    palette[i].rgbRed = uint8_t(red[i]);
+                    palette[i].rgbGreen = uint8_t(green[i]);
+                    palette[i].rgbBlue = uint8_t(blue[i]);
+                }
+            }
+        }
+    }
+    if (!GetPalette())
+        Fail("Unable to allocate TIFF palette");
+    SetPalette(palette, colours);
+
+    const uint64_t lineSize = (uint64_t(samplesPerPixel) * bitsPerSample * width + 7) / 8;
+    const bool tiled = TIFFIsTiled(tif);
+    uint32_t tileWidth = 0;
+    uint64_t tileRowSize = 0;
+    std::vector<uint8_t> tile;
+    if (tiled) {
+        tileWidth = FieldOr<uint32_t>(tif, TIFFTAG_TILEWIDTH, 0);
+        rowsPerStrip = FieldOr<uint32_t>(tif, TIFFTAG_TILELENGTH, 0);
+        const tmsize_t tileSize = TIFFTileSize(tif);
+        tileRowSize = uint64_t(std::max<tmsize_t>(TIFFTileRowSize(tif), 0));
+        if (tileWidth == 0 || rowsPerStrip == 0 || tileSize <= 0 || tileRowSize == 0
+            || uint64_t(tileSize) > CXIMAGE_MAX_MEMORY
+            || uint64_t(tileSize) < tileRowSize * rowsPerStrip)
+            FailWithLibraryText("Corrupted tiled TIFF file!", log);
+        tile.resize(size_t(tileSize));
+    }
+    const uint64_t bandBytes = uint64_t(rowsPerStrip) * lineSize;
+    if (lineSize == 0 || bandBytes > CXIMAGE_MAX_MEMORY)
+        Fail("CxImageTIF can't allocate memory");
+    std::vector<uint8_t> band(static_cast<size_t>(bandBytes));
+    const uint64_t scanlineSize
+        = std::min<uint64_t>(uint64_t(std::max<tmsize_t>(TIFFScanlineSize(tif), 0)), lineSize);
+
+    // Lines whose samples are not stored at the image's own depth are widened to one byte
+    // per sample first: 16-bit samples keep their high byte, other widths their top bits.
+    const bool directCopy = samplesPerPixel == 1 && bitsPerSample == head.biBitCount;
+    // At most four samples of a pixel mean anything here (index or L*a*b*, and alpha).
+    const uint32_t samplesUsed = std::min<uint32_t>(samplesPerPixel, 4);
+    if (bitsPerSample > 32 && bitsPerSample != 64)
+        Fail("Corrupted TIFF file!");
+    std::vector<uint8_t> samples(directCopy ? 0 : size_t(width) * samplesUsed);
+    const uint32_t sampleMax = bitsPerSample >= 32 ? 0xFFFFFFFFu : (1u << bitsPerSample) - 1;
+    const size_t effectiveRow = (size_t(width) * head.biBitCount + 7) / 8;
+
+    for (uint32_t r = 0; r < height; r += rowsPerStrip) {
+        if (AskEscape())
+            Fail("Cancelled");
+        const uint32_t lines = std::min(rowsPerStrip, height - r);
+
+        if (tiled) {
+            for (uint32_t column = 0; column * uint64_t(tileWidth) < width; column++) {
+                const uint64_t offset = column * tileRowSize;
+                if (offset >= scanlineSize)
+                    break;
+                if (TIFFReadTile(tif, tile.data(), column * tileWidth, r, 0, 0) < 0)
+                    FailWithLibraryText("Corrupted tiled TIFF file!", log);
+                const size_t copy = size_t(std::min(tileRowSize, scanlineSize - offset));
+                for (uint32_t k = 0; k < lines; k++)
+                    std::memcpy(
+                        band.data() + k * lineSize + offset, tile.data() + k * tileRowSize, copy);
+            }
+        } else {
+            const uint64_t wanted = lines * lineSize;
+            const tmsize_t got = TIFFReadEncodedStrip(
+                tif, TIFFComputeStrip(tif, r, 0), band.data(), tmsize_t(wanted));
+            if (got < 0)
+                FailWithLibraryText("Corrupted TIFF file!", log);
+            if (uint64_t(got) < wanted)
+                std::memset(band.data() + got, 0, size_t(wanted - uint64_t(got)));
+        }
+
+        for (uint32_t k = 0; k < lines; k++) {
+            const uint32_t y = height - 1 - r - k;
+            uint8_t* line = band.data() + k * lineSize;
+            uint8_t* row = info.pixels + size_t(y) * info.rowStride;
+            if (directCopy) {
+                std::memcpy(row, line, size_t(std::min<uint64_t>(lineSize, effectiveRow)));
+                continue;
+            }
+            for (uint32_t x = 0; x < width; x++) {
+                for (uint32_t c = 0; c < samplesUsed; c++)
+                    samples[size_t(x) * samplesUsed + c]
+                        = SampleHighBits(line, uint64_t(x) * samplesPerPixel + c, bitsPerSample);
+            }
+            // Sub-byte alpha and RGB samples are scaled to the full byte range.
+            auto Widen = [&](uint8_t value) {
+                return bitsPerSample < 8 ? uint8_t((value * 255u + sampleMax / 2) / sampleMax)
+                                         : value;
+            };
+            const uint8_t* s = samples.data();
+            if (samplesPerPixel == 1) {
+                std::memcpy(row, s, std::min<size_t>(width, effectiveRow));
+            } else if (samplesPerPixel == 2) {
+                for (uint32_t x = 0; x < width; x++) {
+                    SetPixelIndex(int32_t(x), int32_t(y), s[2 * x]);
+                    SetAlpha(int32_t(x), int32_t(y), Widen(s[2 * x + 1]));
+                }
+            } else {
+                if (head.biBitCount != 24) {
+                    if (!Create(width, height, 24, CXIMAGE_FORMAT_TIF))
+                        Fail("CxImageTIF can't create image");
+                    if (samplesPerPixel == 4)
+                        CreateAlpha();
+                    row = info.pixels + size_t(y) * info.rowStride;
+                }
+                for (uint32_t x = 0; x < width; x++) {
+                    const uint8_t* pixel = s + size_t(x) * samplesUsed;
+                    uint8_t rgb[3];
+                    if (photometric == PHOTOMETRIC_RGB) {
+                        // RGB with fewer than 8 bits per sample comes this way too.
+                        rgb[0] = Widen(pixel[0]);
+                        rgb[1] = Widen(pixel[1]);
+                        rgb[2] = Widen(pixel[2]);
+                    } else {
+                        CielabToRgb(pixel[0], int8_t(pixel[1]), int8_t(pixel[2]), rgb);
+                    }
+                    row[3 * x] = rgb[2];
+                    row[3 * x + 1] = rgb[1];
+                    row[3 * x + 2] = rgb[0];
+                    if (samplesUsed == 4)
+                        SetAlpha(int32_t(x), int32_t(y), Widen(pixel[3]));
+                }
+            }
+        }
+    }
+}
+
+// Brings rows stored in the file's orientation into the picture as displayed. The
+// transposed orientations 6 (rows run top to bottom along the right edge) and 8 (along
+// the left edge) need a clockwise and a counter-clockwise quarter turn respectively.
+void CxImageTIF::ApplyOrientation(uint16_t orientation)
+{
+    switch (orientation) {
+    case ORIENTATION_TOPRIGHT:
+        Mirror();
+        break;
+    case ORIENTATION_BOTRIGHT:
+        Flip();
+        Mirror();
+        break;
+    case ORIENTATION_BOTLEFT:
+        Flip();
+        break;
+    case ORIENTATION_LEFTTOP:
+        RotateRight();
+        Mirror();
+        break;
+    case ORIENTATION_RIGHTTOP:
+        RotateRight();
+        break;
+    case ORIENTATION_RIGHTBOT:
+        RotateLeft();
+        Mirror();
+        break;
+    case ORIENTATION_LEFTBOT:
+        RotateLeft();
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,663 @@
+// The GIF reader: one frame of a GIF87a/GIF89a file, composed over the frames before it on
+// the logical screen the way a viewer shows it at that moment.
+#include "CxImageGIF.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+// The one error type of this reader; it never leaves Decode.
+class GifReadError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+constexpr int32_t READ_AHEAD = 16383;
+constexpr int32_t TABLE_CODES = 4096;
+
+// LZW decoder results.
+constexpr int32_t LZW_BAD_CODE_SIZE = -20;
+constexpr int32_t LZW_NO_MEMORY = -10;
+
+int32_t Word(const uint8_t* bytes) { return bytes[0] | (bytes[1] << 8); }
+
+uint32_t BppForTable(int32_t size)
+{
+    if (size <= 2)
+        return 1;
+    if (size <= 16)
+        return 4;
+    return 8;
+}
+
+// The same limit CxImage::Create applies, checked without allocating.
+bool FitsMemory(int32_t width, int32_t height, uint32_t bpp)
+{
+    const uint64_t stride = ((uint64_t(width) * bpp + 31) / 32) * 4;
+    const uint64_t colors = bpp <= 8 ? (1u << bpp) : 0;
+    return sizeof(BITMAPINFOHEADER) + colors * 4 + stride * uint64_t(height) <= CXIMAGE_MAX_MEMORY;
+}
+
+} // namespace
+
+struct CxImageGIF::ColorTable {
+    int32_t size = 0;
+    uint8_t entries[256 * 3] = {};
+};
+
+struct CxImageGIF::DecodeState {
+    int32_t screenWidth = 0;
+    int32_t screenHeight = 0;
+    uint8_t backgroundIndex = 0;
+    bool globalTable = false;
+    ColorTable table;
+    int32_t tileScore = 0;
+    int32_t imageCounter = 0;
+    int32_t previousDisposal = 0;
+    int32_t firstTransIndex = -1;
+    int32_t counted = 0;
+    bool scanning = true;
+    bool requestedComposed = false;
+    std::unique_ptr<CxImageGIF> tile;
+};
+
+bool CxImageGIF::Decode(CxStream* stream)
+{
+    if (!stream)
+        return false;
+    try {
+        DecodeState state;
+        DecodeFrames(stream, state);
+        return true;
+    } catch (const GifReadError& error) {
+        CopyLastError(info.lastError, error.what());
+    } catch (const std::bad_alloc&) {
+        CopyLastError(info.lastError, "GIF: out of memory");
+    }
+    return false;
+}
+
+void CxImageGIF::DecodeFrames(CxStream* stream, DecodeState& state)
+{
+    uint8_t screen[13];
+    if (stream->Read(screen, 1, 13) != 13 || std::memcmp(screen, "GIF8", 4) != 0)
+        throw GifReadError("Not a GIF");
+    state.screenWidth = Word(screen + 6);
+    state.screenHeight = Word(screen + 8);
+    const uint8_t screenFlags = screen[10];
+    state.backgroundIndex = screen[11];
+
+    if (AskEscape()) {
+        // A size-only query.
+        head.biWidth = state.screenWidth;
+        head.biHeight = state.screenHeight;
+        return;
+    }
+
+    state.table.size = 2 << (screenFlags & 7);
+    if (screenFlags & 0x80) {
+        state.globalTable = true;
+        const uint32_t bytes = uint32_t(state.table.size) * 3;
+        if (stream->Read(state.table.entries, 1, bytes) != bytes)
+            throw GifReadError("GIF file truncated in its colour table");
+    } else {
+        state.tileScore = 1;
+    }
+
+    // Counting reads every extension of the file; what the real scan sees before the
+    // requested frame must not depend on blocks that come after it.
+    const CxGifControlBlock savedControl = controlBlock;
+    const int32_t savedTransIndex = info.transIndex;
+    const uint32_t savedDelay = info.frameDelay;
+    const int32_t savedDisposal = disposalMethod;
+
+    const int32_t start = stream->Tell();
+    {
+        DecodeState counting;
+        counting.screenWidth = state.screenWidth;
+        counting.screenHeight = state.screenHeight;
+        counting.globalTable = state.globalTable;
+        counting.table = state.table;
+        ScanBlocks(stream, counting, counting.table, true);
+        info.numFrames = counting.counted;
+    }
+    stream->Seek(start, SEEK_SET);
+
+    if (info.frame < 0 || info.frame >= info.numFrames)
+        throw GifReadError("GIF frame not found");
+    if (info.numFrames == 1)
+        state.tileScore = 0;
+
+    controlBlock = savedControl;
+    info.transIndex = savedTransIndex;
+    info.frameDelay = savedDelay;
+    disposalMethod = savedDisposal;
+
+    ScanBlocks(stream, state, state.table, false);
+
+    if (state.tile) {
+        if (controlBlock.flags & 1) {
+            state.tile->SetTransparentColor(GetPaletteColor(uint8_t(info.transIndex)));
+            state.tile->SetTransparentIndex(0);
+        }
+        const CxImageRecord record = info;
+        Transfer(*state.tile);
+        const uint32_t stride = info.rowStride;
+        uint8_t* const pixels = info.pixels;
+        const RGBQUAD transColor = info.transColor;
+        const int32_t transIndex = info.transIndex;
+        info = record;
+        info.rowStride = stride;
+        info.pixels = pixels;
+        info.transColor = transColor;
+        info.transIndex = transIndex;
+        info.sharedFrom = nullptr;
+        return;
+    }
+    // The scan ended (a bad extension, the end of the data) before the frame was reached.
+    if (!state.requestedComposed)
+        throw GifReadError("GIF frame not found");
+}
+
+void CxImageGIF::ScanBlocks(CxStream* stream, DecodeState& state, ColorTable& table, bool counting)
+{
+    bool afterZero = true;
+    state.scanning = true;
+    while (state.scanning) {
+        const int32_t byte = stream->GetC();
+        if (byte < 0)
+            break;
+        if (AskEscape())
+            throw GifReadError("GIF decoding cancelled");
+        if (!afterZero && byte != 0)
+            continue;
+        switch (byte) {
+        case 0x21:
+            state.scanning = ReadExtension(stream);
+            break;
+        case 0x2C:
+            if (!ReadImage(stream, state, table, counting))
+                state.scanning = false;
+            break;
+        case 0x3B:
+            state.scanning = false;
+            break;
+        default:
+            afterZero = byte == 0;
+            break;
+        }
+    }
+}
+
+bool CxImageGIF::ReadExtension(CxStream* stream)
+{
+    const int32_t label = stream->GetC();
+    if (label < 0)
+        return false;
+
+    if (label == 0xF9) {
+        const int32_t size = stream->GetC();
+        uint8_t bytes[4];
+        if (size < 0 || stream->Read(bytes, 1, 4) != uint32_t(size))
+            return false;
+        controlBlock.flags = bytes[0];
+        controlBlock.delay = uint16_t(Word(bytes + 1));
+        controlBlock.transIndex = bytes[3];
+        if (controlBlock.flags & 1)
+            info.transIndex = controlBlock.transIndex;
+        info.frameDelay = controlBlock.delay;
+        disposalMethod = (controlBlock.flags >> 2) & 7;
+    } else if (label == 0xFE) {
+        const int32_t size = stream->GetC();
+        char text[256];
+        if (size < 0 || stream->Read(text, uint32_t(size), 1) != 1)
+            return false;
+        std::memcpy(comment, text, size_t(size));
+        comment[size] = '\0';
+    } else if (label == 0xFF) {
+        uint8_t identifier[11];
+        if (stream->GetC() != 11 || stream->Read(identifier, 1, 11) != 11)
+            return false;
+        const int32_t size = stream->GetC();
+        if (size < 0)
+            return false;
+        // An empty first sub-block is already the terminator.
+        if (size == 0)
+            return true;
+        uint8_t data[256];
+        if (stream->Read(data, 1, uint32_t(size)) != uint32_t(size))
+            return false;
+        if (size > 2)
+            loops = data[1] + 256 * data[2];
+    }
+
+    for (;;) {
+        const int32_t size = stream->GetC();
+        if (size <= 0)
+            break;
+        stream->Seek(size, SEEK_CUR);
+    }
+    return true;
+}
+
+bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& table, bool counting)
+{
+    uint8_t descriptor[9];
+    if (stream->Read(descriptor, 1, 9) != 9)
+        return false;
+    const int32_t left = Word(descriptor);
+    const int32_t top = Word(descriptor + 2);
+    const int32_t width = Word(descriptor + 4);
+    const int32_t height = Word(descriptor + 6);
+    const uint8_t flags = descriptor[8];
+
+    // An image outside the screen (or without pixels) is passed over; the scan goes on
+    // after its descriptor.
+    if (width == 0 || height == 0 || left + width > state.screenWidth
+        || top + height > state.screenHeight)
+        return true;
+
+    if (!counting && state.imageCounter == 0 && width != state.screenWidth
+        && height != state.screenHeight)
+        state.tileScore++;
+    const bool tiled = !counting && state.tileScore >= 2;
+
+    if (flags & 0x80) {
+        table.size = 2 << (flags & 7);
+        const uint32_t bytes = uint32_t(table.size) * 3;
+        if (stream->Read(table.entries, 1, bytes) != bytes)
+            return false;
+    }
+    const uint32_t bpp = BppForTable(table.size);
+    if (!FitsMemory(width, height, bpp))
+        throw GifReadError("CXIMAGE_MAX_MEMORY exceeded");
+
+    std::unique_ptr<CxImageGIF> canvas;
+    if (!counting && !tiled) {
+        canvas = std::make_unique<CxImageGIF>();
+        PrepareCanvas(state, *canvas, bpp);
+    }
+
+    dryRun = counting;
+    if (!counting) {
+        if (!Create(uint32_t(width), uint32_t(height), bpp, CXIMAGE_FORMAT_GIF))
+            throw GifReadError(info.lastError);
+        // Rows the data never reaches stay index 0.
+        Clear(0);
+        if ((flags & 0x80) || state.globalTable) {
+            if (info.transIndex != -1 && table.size < 256) {
+                uint8_t filled[256 * 3];
+                std::memcpy(filled, table.entries, size_t(table.size) * 3);
+                std::memset(filled + table.size * 3, 255, size_t(256 - table.size) * 3);
+                SetPalette(filled, 256);
+            } else {
+                SetPalette(table.entries, uint32_t(table.size));
+            }
+        }
+    }
+
+    walkRow = height - 1;
+    interlaced = (flags & 0x40) ? 1 : 0;
+    interlaceHeight = height;
+    interlaceStep = 8;
+    interlaceRow = 0;
+    interlacePass = 0;
+    readPos = READ_AHEAD + 1;
+    readLength = 0;
+    const int32_t dataStart = stream->Tell();
+    int32_t badCodes = 0;
+    DecodeLzw(stream, width, badCodes);
+    dryRun = false;
+
+    if (AskEscape())
+        throw GifReadError("GIF decoding cancelled");
+
+    if (!counting) {
+        if (tiled) {
+            if (!state.tile) {
+                state.tile = std::make_unique<CxImageGIF>();
+                state.tile->CopyInfo(*this);
+                if (!state.tile->Create(uint32_t(state.screenWidth), uint32_t(state.screenHeight),
+                        24, CXIMAGE_FORMAT_GIF))
+                    throw GifReadError(state.tile->GetLastError());
+                info.frame = info.numFrames - 1;
+            }
+            PaintTile(*state.tile, left, top);
+        } else {
+            Overlay(*canvas, left, top);
+            canvas->info.transIndex = state.firstTransIndex;
+            canvas->SetPalette(GetPalette(), std::min<uint32_t>(256, GetNumColors()));
+            Transfer(*canvas);
+        }
+    }
+    state.previousDisposal = (controlBlock.flags >> 2) & 7;
+
+    if (badCodes > 0) {
+        // Find the next image descriptor: a ',' after a zero byte (or right at the start).
+        stream->Seek(dataStart, SEEK_SET);
+        int32_t previous = 0;
+        for (;;) {
+            const int32_t byte = stream->GetC();
+            if (byte < 0)
+                break;
+            if (byte == 0x2C && previous == 0) {
+                stream->Seek(-1, SEEK_CUR);
+                break;
+            }
+            previous = byte;
+        }
+    } else {
+        // Give back the unused read-ahead, and skip the byte after the data (normally the
+        // block terminator).
+        stream->Seek(readPos - readLength + 1, SEEK_CUR);
+    }
+
+    if (counting) {
+        state.counted++;
+        return true;
+    }
+    if (state.imageCounter == info.frame) {
+        state.requestedComposed = true;
+        return false;
+    }
+    state.imageCounter++;
+    return true;
+}
+
+// Makes the canvas the frame is composed on: for the first image a fresh screen cleared
+// to the transparent index, later the picture so far (cleared when the frame before asked
+// for disposal 2).
+void CxImageGIF::PrepareCanvas(DecodeState& state, CxImageGIF& canvas, uint32_t bpp)
+{
+    canvas.CopyInfo(*this);
+    if (state.imageCounter == 0 || !IsValid()) {
+        if (!canvas.Create(
+                uint32_t(state.screenWidth), uint32_t(state.screenHeight), bpp, CXIMAGE_FORMAT_GIF))
+            throw GifReadError(canvas.GetLastError());
+        state.firstTransIndex = info.transIndex;
+        canvas.Clear(controlBlock.transIndex);
+        return;
+    }
+
+    if (GetBpp() < bpp) {
+        // A frame with more colours than the picture so far: widen the canvas first so
+        // that no index is cut short.
+        if (!canvas.Create(uint32_t(GetWidth()), uint32_t(GetHeight()), bpp, CXIMAGE_FORMAT_GIF))
+            throw GifReadError(canvas.GetLastError());
+        canvas.SetPalette(GetPalette(), GetNumColors());
+        for (int32_t y = 0; y < GetHeight(); y++) {
+            for (int32_t x = 0; x < GetWidth(); x++)
+                canvas.SetPixelIndex(x, y, GetPixelIndexUnchecked(x, y));
+        }
+    } else {
+        canvas.Copy(*this);
+        if (!canvas.IsValid())
+            throw GifReadError(canvas.GetLastError());
+    }
+    // Disposal 2 clears to the first transparent index; a file without one gets its
+    // background colour instead of an arbitrary index.
+    if (state.previousDisposal == 2)
+        canvas.Clear(
+            uint8_t(state.firstTransIndex != -1 ? state.firstTransIndex : state.backgroundIndex));
+}
+
+// Frame pixels go onto the canvas except where they hold the frame's transparent index.
+void CxImageGIF::Overlay(CxImageGIF& canvas, int32_t left, int32_t top) const
+{
+    const int32_t canvasHeight = canvas.GetHeight();
+    const int32_t firstRow = std::max(0, canvasHeight - top - head.biHeight);
+    const int32_t lastRow = canvasHeight - top - 1;
+    const int32_t endColumn = std::min(canvas.GetWidth(), left + head.biWidth);
+    const int32_t transparent = info.transIndex;
+    const bool bytes = head.biBitCount == 8 && canvas.GetBpp() == 8;
+    for (int32_t y = firstRow; y <= lastRow; y++) {
+        const int32_t frameRow = y - firstRow;
+        if (frameRow >= head.biHeight)
+            break;
+        if (bytes) {
+            const uint8_t* from = info.pixels + size_t(frameRow) * info.rowStride;
+            uint8_t* to = canvas.info.pixels + size_t(y) * canvas.info.rowStride;
+            for (int32_t x = left; x < endColumn; x++) {
+                const uint8_t index = from[x - left];
+                if (index != transparent)
+                    to[x] = index;
+            }
+            continue;
+        }
+        for (int32_t x = left; x < endColumn; x++) {
+            const uint8_t index = GetPixelIndexUnchecked(x - left, frameRow);
+            if (index != transparent)
+                canvas.SetPixelIndex(x, y, index);
+        }
+    }
+}
+
+void CxImageGIF::PaintTile(CxImageGIF& screen, int32_t left, int32_t top) const
+{
+    const int32_t screenHeight = screen.GetHeight();
+    for (int32_t y = 0; y < head.biHeight; y++) {
+        for (int32_t x = 0; x < head.biWidth; x++) {
+            const RGBQUAD color = GetPixelColorUnchecked(x, head.biHeight - 1 - y);
+            screen.SetPixelColor(left + x, screenHeight - 1 - (top + y), color);
+        }
+    }
+}
+
+int32_t CxImageGIF::NextByte(CxStream* stream)
+{
+    if (readPos >= READ_AHEAD) {
+        readLength = int32_t(stream->Read(readBuffer, 1, READ_AHEAD));
+        if (readLength < READ_AHEAD)
+            readBuffer[readLength] = 0xFF;
+        readPos = 0;
+    }
+    if (readPos >= readLength)
+        return -1;
+    return readBuffer[readPos++];
+}
+
+// Takes the next byte of the current data sub-block, reading the next sub-block when the
+// current one is used up. A negative answer is the end of the data.
+int32_t CxImageGIF::FetchCodeByte(CxStream* stream)
+{
+    if (readBytesLeft <= 0) {
+        const int32_t size = NextByte(stream);
+        if (size < 0)
+            return size;
+        readBytesLeft = int16_t(size);
+        for (int32_t i = 0; i < size; i++) {
+            const int32_t byte = NextByte(stream);
+            if (byte < 0)
+                return byte;
+            readBlock[i] = uint8_t(byte);
+        }
+        readBlockPos = readBlock;
+    }
+    readHeldByte = *readBlockPos;
+    if (readBytesLeft > 0)
+        readBlockPos++;
+    readBytesLeft--;
+    return 0;
+}
+
+int32_t CxImageGIF::NextCode(CxStream* stream)
+{
+    if (readBitsLeft == 0) {
+        const int32_t result = FetchCodeByte(stream);
+        if (result < 0)
+            return result;
+        readBitsLeft = 8;
+    }
+    // A zero-size sub-block ends the data.
+    if (readBytesLeft < 0)
+        return readEndCode;
+    uint32_t value = uint32_t(readHeldByte) >> (8 - readBitsLeft);
+    while (readCodeBits > readBitsLeft) {
+        const int32_t result = FetchCodeByte(stream);
+        if (result < 0)
+            return result;
+        if (readBytesLeft < 0)
+            return readEndCode;
+        value |= uint32_t(readHeldByte) << readBitsLeft;
+        readBitsLeft = int16_t(readBitsLeft + 8);
+    }
+    readBitsLeft = int16_t(readBitsLeft - readCodeBits);
+    return int32_t(value & ((1u << readCodeBits) - 1));
+}
+
+int32_t CxImageGIF::DecodeLzw(CxStream* stream, int32_t lineWidth, int32_t& badCodes)
+{
+    const int32_t size = NextByte(stream);
+    if (size < 0)
+        return size;
+    if (size < 2 || size > 9)
+        return LZW_BAD_CODE_SIZE;
+
+    readCodeBits = int16_t(size + 1);
+    readCodeLimit = int16_t(1 << (size + 1));
+    readClearCode = int16_t(1 << size);
+    readEndCode = int16_t(readClearCode + 1);
+    readFirstCode = readNextCode = int16_t(readClearCode + 2);
+    readBytesLeft = 0;
+    readBitsLeft = 0;
+    std::memset(decodeStack, 0, sizeof(decodeStack));
+    std::memset(suffixTable, 0, sizeof(suffixTable));
+    std::memset(prefixTable, 0, sizeof(prefixTable));
+
+    std::vector<uint8_t> line;
+    try {
+        line.resize(size_t(lineWidth) + 1);
+    } catch (const std::bad_alloc&) {
+        return LZW_NO_MEMORY;
+    }
+    uint8_t* const lineStart = line.data();
+    uint8_t* const lineEnd = lineStart + lineWidth;
+    uint8_t* out = lineStart;
+    uint8_t* const stackEnd = decodeStack + TABLE_CODES;
+
+    badCodes = 0;
+    int32_t oldCode = 0;
+    int32_t firstByte = 0;
+    int32_t code;
+    while ((code = NextCode(stream)) != readEndCode) {
+        if (code < 0)
+            break;
+        if (code == readClearCode) {
+            readCodeBits = int16_t(size + 1);
+            readNextCode = readFirstCode;
+            readCodeLimit = int16_t(1 << (size + 1));
+            while ((code = NextCode(stream)) == readClearCode) { }
+            if (code == readEndCode || code < 0)
+                break;
+            if (code >= readNextCode)
+                code = 0;
+            oldCode = firstByte = code;
+            *out++ = uint8_t(code);
+            if (out == lineEnd) {
+                const int32_t result = OutputLine(lineStart, lineWidth);
+                if (result < 0)
+                    return result;
+                out = lineStart;
+            }
+            continue;
+        }
+
+        uint8_t* sp = decodeStack;
+        int32_t current = code;
+        if (current >= readNextCode) {
+            // Not yet in the table: the string of the old code plus its own first byte.
+            if (current > readNextCode)
+                badCodes++;
+            *sp++ = uint8_t(firstByte);
+            current = oldCode;
+        }
+        // Hostile data can chain codes in a loop; the stack bounds the walk.
+        while (current >= readFirstCode) {
+            if (sp == stackEnd - 1) {
+                badCodes++;
+                break;
+            }
+            *sp++ = suffixTable[current];
+            current = prefixTable[current];
+        }
+        *sp++ = uint8_t(current);
+        if (readNextCode < readCodeLimit) {
+            firstByte = current;
+            suffixTable[readNextCode] = uint8_t(current);
+            prefixTable[readNextCode] = uint16_t(oldCode);
+            readNextCode++;
+            oldCode = code;
+        }
+        if (readNextCode >= readCodeLimit && readCodeBits < 12) {
+            readCodeLimit = int16_t(readCodeLimit << 1);
+            readCodeBits++;
+        }
+        while (sp > decodeStack) {
+            *out++ = *--sp;
+            if (out == lineEnd) {
+                const int32_t result = OutputLine(lineStart, lineWidth);
+                if (result < 0)
+                    return result;
+                out = lineStart;
+            }
+        }
+    }
+    // A partly filled line (the end code came early, or the data ended) still counts.
+    if (out != lineStart)
+        OutputLine(lineStart, int32_t(out - lineStart));
+    return 0;
+}
+
+int32_t CxImageGIF::OutputLine(uint8_t* line, int32_t length)
+{
+    int32_t targetRow;
+    if (interlaced) {
+        // All four passes done: there is no row left for more data.
+        if (interlacePass >= 4)
+            return -1;
+        targetRow = interlaceHeight - interlaceRow - 1;
+        interlaceRow += interlaceStep;
+        if (interlaceRow >= interlaceHeight) {
+            // A pass that has no row in a short image is passed over, so the next line
+            // lands in the first pass that has one.
+            do {
+                if (interlacePass > 0)
+                    interlaceStep /= 2;
+                interlacePass++;
+                interlaceRow = interlaceStep / 2;
+            } while (interlaceRow >= interlaceHeight && interlacePass < 4);
+        }
+    } else {
+        if (walkRow < 0)
+            return -1;
+        targetRow = walkRow--;
+    }
+    if (dryRun || targetRow < 0 || targetRow >= head.biHeight)
+        return 0;
+
+    uint32_t bytes = uint32_t(length);
+    if (head.biBitCount == 4) {
+        for (int32_t x = 0; x < length; x += 2) {
+            const uint8_t high = uint8_t((line[x] & 0x0F) << 4);
+            const uint8_t low = x + 1 < length ? uint8_t(line[x + 1] & 0x0F) : 0;
+            line[x / 2] = high | low;
+        }
+        bytes = uint32_t(length + 1) / 2;
+    } else if (head.biBitCount == 1) {
+        for (int32_t x = 0; x < length; x += 8) {
+            uint8_t packed = 0;
+            for (int32_t bit = 0; bit < 8 && x + bit < length; bit++)
+                packed |= uint8_t((line[x + bit] & 1) << (7 - bit));
+            line[x / 8] = packed;
+        }
+        bytes = uint32_t(length + 7) / 8;
+    }
+    std::memcpy(
+        GetBits(0) + size_t(targetRow) * info.rowStride, line, std::min(bytes, info.rowStride));
+    return 0;
+}

@@ -1,0 +1,41 @@
+// Answers for the dialogs a test would otherwise wait on, with a record of what was asked.
+#pragma once
+
+#include "ui/UiPrompts.h"
+
+#include <QStringList>
+#include <deque>
+
+class ScriptedPrompts : public UiPrompts {
+public:
+    ScriptedPrompts() { SetPrompts(this); }
+    ~ScriptedPrompts() override { SetPrompts(nullptr); }
+
+    void Information(QWidget*, const QString& text) override { messages.append(text); }
+    void Warning(QWidget*, const QString& text) override { messages.append(text); }
+    bool AskYesNo(QWidget*, const QString& text) override
+    {
+        questions.append(text);
+        return answerYes;
+    }
+    std::optional<QColor> PickColor(QWidget*, const QColor&) override { return color; }
+    QString ChooseBackgroundPicture(QWidget*) override { return backgroundPicture; }
+    QString ChooseOutputGif(QWidget*) override { return outputGif; }
+    QStringList ChoosePhotos(QWidget*, const QString& initialFolder) override
+    {
+        photoDialogFolders.append(initialFolder);
+        return photos;
+    }
+    void OpenUrl(const QString& url) override { openedUrls.append(url); }
+
+    bool answerYes = true;
+    std::optional<QColor> color;
+    QString backgroundPicture;
+    QString outputGif;
+    QStringList photos;
+
+    QStringList messages;
+    QStringList questions;
+    QStringList photoDialogFolders;
+    QStringList openedUrls;
+};

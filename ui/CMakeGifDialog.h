@@ -1,0 +1,42 @@
+// "Make GIF": where to write the animation and how long its frames stay on the screen.
+// It starts from the values of the previous accepted making.
+#pragma once
+
+#include <QDialog>
+
+class QLineEdit;
+class QPushButton;
+
+class CMakeGifDialog : public QDialog {
+    Q_OBJECT
+public:
+    CMakeGifDialog(const QString& outputPath, uint32_t frameDelay, uint32_t lastFrameDelay,
+        QWidget* parent = nullptr);
+
+    QString OutputPath() const { return outputPath; }
+    uint32_t FrameDelay() const { return frameDelay; }
+    uint32_t LastFrameDelay() const { return lastFrameDelay; }
+
+    QLineEdit* PathEdit() const { return pathEdit; }
+    QLineEdit* FrameDelayEdit() const { return frameDelayEdit; }
+    QLineEdit* LastFrameDelayEdit() const { return lastFrameDelayEdit; }
+    QPushButton* BrowseButton() const { return browseButton; }
+    QPushButton* OkButton() const { return okButton; }
+
+public slots:
+    void accept() override;
+
+private:
+    bool ExchangeIn();
+    void ExchangeOut();
+    void Browse();
+
+    uint32_t frameDelay;
+    uint32_t lastFrameDelay;
+    QString outputPath;
+    QLineEdit* pathEdit;
+    QLineEdit* frameDelayEdit;
+    QLineEdit* lastFrameDelayEdit;
+    QPushButton* browseButton;
+    QPushButton* okButton;
+};

@@ -1,0 +1,18 @@
+// The application object: shows the main window modally and ends when it closes.
+#include "CMainDialog.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Brimvale"));
+    QApplication::setApplicationVersion(QStringLiteral("8.7"));
+    QApplication::setDesktopFileName(QStringLiteral("brimvale"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/brimvale/brimvale.png")));
+
+    CMainDialog dialog;
+    dialog.exec();
+    return 0;
+}
