@@ -5,10 +5,9 @@
 #include "platform/DeviceBitmap.h"
 #include "tests/support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <climits>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace {

@@ -1,17 +1,17 @@
+#include "app/MakeGif.h"
+
 #include "app/ColorQuantizer.h"
 #include "app/Composition.h"
-#include "app/Making.h"
 #include "app/PhotoList.h"
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "platform/DeviceBitmap.h"
 #include "tests/support/TestSupport.h"
 
-#include <gif_lib.h>
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <filesystem>
+#include <gif_lib.h>
+#include <gtest/gtest.h>
 #include <memory>
 
 namespace {
@@ -37,8 +37,7 @@ GifPtr ReadGif(const std::string& path)
 std::vector<std::string> SamplePhotos()
 {
     return { bvtest::TestData("jpeg/gen/plasma-progressive.jpg"),
-        bvtest::TestData("png/pngsuite/basn2c08.png"),
-        bvtest::TestData("bmp/bmpsuite/g/pal8.bmp"),
+        bvtest::TestData("png/pngsuite/basn2c08.png"), bvtest::TestData("bmp/bmpsuite/g/pal8.bmp"),
         bvtest::TestData("jpeg/gen/shapes-97x61.jpg") };
 }
 
@@ -82,7 +81,7 @@ TEST(MakeGif, WritesEveryFrameAsComposedWithDelaysLoopCommentAndDisposal)
     PhotoList list(false);
     ASSERT_TRUE(list.AddPhotos(SamplePhotos(), settings).empty());
     ASSERT_EQ(list.Count(), 4u);
-    EXPECT_EQ(list.Entry(0)->displayName, "basn2c08.png"); // sorted without regard to case
+    EXPECT_EQ(list.Entry(0)->displayName, "pal8.bmp"); // sorted by the whole path
     ASSERT_EQ(MakeGif(list, settings, Quiet()), MakeResult::Made);
     EXPECT_EQ(FilesIn(folder), 1u);
 

@@ -1,12 +1,12 @@
-#include "app/Composition.h"
 #include "app/PhotoList.h"
+
+#include "app/Composition.h"
 #include "image/core/CxImage.h"
 #include "platform/DeviceBitmap.h"
 #include "tests/support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -146,7 +146,8 @@ TEST(PhotoList, SelectionIsAddedInCaseInsensitiveOrder)
 {
     std::vector<std::string> paths { "/p/b.jpg", "/p/A.jpg", "/p/c.png", "/p/B2.jpg" };
     std::sort(paths.begin(), paths.end(), PhotoPathLess);
-    EXPECT_EQ(paths, (std::vector<std::string> { "/p/A.jpg", "/p/b.jpg", "/p/B2.jpg", "/p/c.png" }));
+    EXPECT_EQ(
+        paths, (std::vector<std::string> { "/p/A.jpg", "/p/b.jpg", "/p/B2.jpg", "/p/c.png" }));
 }
 
 TEST(PhotoList, UnreadablePhotosAreCountedAndTheListKeptAsItWas)
@@ -157,8 +158,8 @@ TEST(PhotoList, UnreadablePhotosAreCountedAndTheListKeptAsItWas)
     Fill(list, 2);
     int changes = 0;
     list.onChanged = [&] { changes++; };
-    const auto failures = list.AddPhotos(
-        { folder + "/missing.png", folder + "/noise.jpg" }, ProjectSettings {});
+    const auto failures
+        = list.AddPhotos({ folder + "/missing.png", folder + "/noise.jpg" }, ProjectSettings {});
     ASSERT_EQ(failures.size(), 2u);
     EXPECT_EQ(failures[0].path, folder + "/missing.png");
     EXPECT_EQ(failures[1].path, folder + "/noise.jpg");
