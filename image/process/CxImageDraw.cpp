@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -70,6 +71,8 @@ int32_t CxImage::Draw(platform::DeviceContext* dc, int32_t x, int32_t y, int32_t
     const bool unstretched = cx == width && cy == height;
 
     if (!blended && unstretched) {
+        // The block's own header is what the device reads; keep it the image's.
+        std::memcpy(dib, &head, sizeof head);
         dc->SetStretchMode(platform::StretchMode::ColorOnColor);
         dc->SetDIBitsToDevice(
             x, y, cx, cy, 0, 0, 0, uint32_t(cy), info.pixels, static_cast<const BITMAPINFO*>(dib));
