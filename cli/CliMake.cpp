@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -219,6 +220,12 @@ int RunMake(int argc, char** argv)
         std::fputs(MAKE_USAGE, stdout);
         return EXIT_OK;
     }
+
+    // Photos are decoded at full size, two at a time: a fixed threshold hands every
+    // buffer of a few megabytes and more straight back to the system when freed, instead
+    // of each thread's heap keeping the free space of earlier photos, which would add up
+    // to a peak of two large photos and then some.
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
 
     ProgressBar bar(!arguments.quiet && ::isatty(STDERR_FILENO));
     PhotoList list(false);
