@@ -57,9 +57,14 @@ void BM_NearestCells(benchmark::State& state)
 {
     const auto palette = RandomPalette();
     std::mt19937 random(3);
-    std::vector<uint32_t> colours(4096);
-    for (auto& c : colours)
-        c = random();
+    // A frame's worth of lookups for each palette, as the quantiser makes them: colours
+    // near one another, as in a photo.
+    std::vector<uint32_t> colours(100000);
+    uint32_t walk = 0x808080;
+    for (auto& c : colours) {
+        walk = (walk + (random() & 0x070707) - 0x030303) & 0xFFFFFF;
+        c = walk;
+    }
     for (auto _ : state) {
         PaletteSearch search(palette.data(), 256);
         for (uint32_t c : colours)
@@ -73,9 +78,12 @@ void BM_NearestAllEntries(benchmark::State& state)
 {
     const platform::Palette palette(RandomPalette());
     std::mt19937 random(3);
-    std::vector<uint32_t> colours(4096);
-    for (auto& c : colours)
-        c = random();
+    std::vector<uint32_t> colours(100000);
+    uint32_t walk = 0x808080;
+    for (auto& c : colours) {
+        walk = (walk + (random() & 0x070707) - 0x030303) & 0xFFFFFF;
+        c = walk;
+    }
     for (auto _ : state) {
         for (uint32_t c : colours)
             benchmark::DoNotOptimize(
