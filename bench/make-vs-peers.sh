@@ -12,7 +12,8 @@
 #
 # Jobs: J1 24 photos onto 120 x 120; J2 the same onto 800 x 600 with photo size 600 over a
 # background picture; J3 8 of them as PNG onto 120 x 120; J1s is J1 with one thread
-# (the single-threaded pipeline: its GIF must be byte-identical to J1's).
+# (the single-threaded pipeline: its GIF must be byte-identical to J1's); D is the decode
+# floor (djpeg of the 24 photos at full size, one after another).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 RUNS=${1:-5}
@@ -53,8 +54,14 @@ im_fit() { # W H S PHOTO...
     for f in "$@"; do printf '%s\n' "$f[${s}x${s}>]"; done
 }
 
+# The floor for exact output: every photo decoded at full size by libjpeg-turbo in one
+# thread.
+for f in "${PHOTOS[@]}"; do echo "djpeg -outfile /dev/null $f"; done >"$WORK/floor.sh"
+
 job_commands() { # NAME -> two command lines: ours, theirs
     case $1 in
+    D) echo "bash $WORK/floor.sh"
+        echo "" ;;
     J1) echo "$CLI make --quiet -o $WORK/J1.gif ${PHOTOS[*]}"
         echo "$CONVERT -delay 50 -loop 0 -background white -gravity center $(im_fit 120 120 120 "${PHOTOS[@]}" | tr '\n' ' ') -extent 120x120 +dither -colors 256 $WORK/J1-im.gif" ;;
     J1s) echo "$CLI make --quiet --threads 1 -o $WORK/J1s.gif ${PHOTOS[*]}"
@@ -66,21 +73,22 @@ job_commands() { # NAME -> two command lines: ours, theirs
     esac
 }
 
-# One timed run: prints "seconds peak-kB".
+# One timed run: prints "seconds peak-kB cpu-seconds".
 run_once() {
     local start end
     start=$(date +%s.%N)
     # Split into words without expanding the "[WxH>]" read modifiers as patterns.
     # shellcheck disable=SC2086
-    (set -f; /usr/bin/time -f '%M' -o "$WORK/mem" $1 >/dev/null 2>"$WORK/err") || { cat "$WORK/err"; exit 1; }
+    (set -f; /usr/bin/time -f '%M %U %S' -o "$WORK/mem" $1 >/dev/null 2>"$WORK/err") || { cat "$WORK/err"; exit 1; }
     end=$(date +%s.%N)
-    awk -v s="$start" -v e="$end" -v m="$(cat "$WORK/mem")" 'BEGIN { printf "%.4f %d\n", e - s, m }'
+    awk -v s="$start" -v e="$end" '{ printf "%.4f %d %.2f\n", e - s, $1, $2 + $3 }' "$WORK/mem"
 }
 
 median() { sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
 
-printf '%-4s %10s %10s %8s %10s %10s\n' job ours-s peer-s ratio ours-MB peer-MB
-for job in J1 J1s J2 J3; do
+echo "wall: median seconds of $RUNS runs; cpu: median user+system seconds; MB: largest peak"
+printf '%-4s %9s %9s %7s %9s %9s %7s %8s %8s\n' job ours-s peer-s ratio ours-cpu peer-cpu ratio ours-MB peer-MB
+for job in D J1 J1s J2 J3; do
     mapfile -t CMDS < <(job_commands "$job")
     : >"$WORK/ours" ; : >"$WORK/peer"
     for ((r = 0; r < RUNS; r++)); do
@@ -88,17 +96,23 @@ for job in J1 J1s J2 J3; do
         [ -n "${CMDS[1]}" ] && run_once "${CMDS[1]}" >>"$WORK/peer"
     done
     ours=$(cut -d' ' -f1 "$WORK/ours" | median)
+    [ "$job" = D ] && floor=$ours
+    [ "$job" = J1 ] && j1=$ours
+    oursCpu=$(cut -d' ' -f3 "$WORK/ours" | median)
     oursMem=$(cut -d' ' -f2 "$WORK/ours" | sort -n | tail -1)
     if [ -s "$WORK/peer" ]; then
         peer=$(cut -d' ' -f1 "$WORK/peer" | median)
+        peerCpu=$(cut -d' ' -f3 "$WORK/peer" | median)
         peerMem=$(cut -d' ' -f2 "$WORK/peer" | sort -n | tail -1)
-        awk -v j="$job" -v o="$ours" -v p="$peer" -v om="$oursMem" -v pm="$peerMem" \
-            'BEGIN { printf "%-4s %10.3f %10.3f %8.3f %10.1f %10.1f\n", j, o, p, o / p, om / 1024, pm / 1024 }'
+        awk -v j="$job" -v o="$ours" -v p="$peer" -v oc="$oursCpu" -v pc="$peerCpu" \
+            -v om="$oursMem" -v pm="$peerMem" 'BEGIN { printf "%-4s %9.3f %9.3f %7.3f %9.2f %9.2f %7.3f %8.1f %8.1f\n", \
+            j, o, p, o / p, oc, pc, oc / pc, om / 1024, pm / 1024 }'
     else
-        awk -v j="$job" -v o="$ours" -v om="$oursMem" \
-            'BEGIN { printf "%-4s %10.3f %10s %8s %10.1f %10s\n", j, o, "-", "-", om / 1024, "-" }'
+        awk -v j="$job" -v o="$ours" -v oc="$oursCpu" -v om="$oursMem" \
+            'BEGIN { printf "%-4s %9.3f %9s %7s %9.2f %9s %7s %8.1f %8s\n", j, o, "-", "-", oc, "-", "-", om / 1024, "-" }'
     fi
 done
+awk -v a="$j1" -v b="$floor" 'BEGIN { printf "J1 / decode floor: %.3f\n", a / b }'
 if cmp -s "$WORK/J1.gif" "$WORK/J1s.gif"; then
     echo "J1 with two threads and with one: byte-identical"
 else
