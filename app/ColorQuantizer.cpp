@@ -207,17 +207,21 @@ bool LoadDib(CxStream* stream, LoadedDib& dib)
 PaletteSearch::PaletteSearch(const RGBQUAD* palette, uint32_t count)
     : cellStart(size_t(CELLS_PER_AXIS) * CELLS_PER_AXIS * CELLS_PER_AXIS, 0)
     , cellCount(cellStart.size(), 0)
+    , memoColour(MEMO_SIZE, EMPTY)
+    , memoIndex(MEMO_SIZE, 0)
 {
     entries.reserve(count);
     for (uint32_t i = 0; i < count; i++)
-        entries.push_back(Entry { palette[i].rgbRed, palette[i].rgbGreen, palette[i].rgbBlue, i });
+        entries.push_back(
+            Entry { palette[i].rgbRed, palette[i].rgbGreen, palette[i].rgbBlue, i, 0 });
 }
 
 void PaletteSearch::BuildCell(uint32_t cell)
 {
-    const int32_t cellSize = 1 << CELL_SHIFT;
-    const int32_t low[3] = { int32_t(cell >> (2 * (8 - CELL_SHIFT))) * cellSize,
-        int32_t((cell >> (8 - CELL_SHIFT)) & (CELLS_PER_AXIS - 1)) * cellSize,
+    constexpr int32_t cellSize = 1 << CELL_SHIFT;
+    constexpr int bits = 8 - CELL_SHIFT;
+    const int32_t low[3] = { int32_t(cell >> (2 * bits)) * cellSize,
+        int32_t((cell >> bits) & (CELLS_PER_AXIS - 1)) * cellSize,
         int32_t(cell & (CELLS_PER_AXIS - 1)) * cellSize };
     const auto axisNear = [&](int32_t v, int axis) {
         const int32_t lo = low[axis], hi = low[axis] + cellSize - 1;
@@ -235,37 +239,53 @@ void PaletteSearch::BuildCell(uint32_t cell)
     for (const Entry& e : entries)
         bound = std::min(bound, axisFar(e.red, 0) + axisFar(e.green, 1) + axisFar(e.blue, 2));
     const size_t start = candidates.size();
-    for (const Entry& e : entries) {
-        if (axisNear(e.red, 0) + axisNear(e.green, 1) + axisNear(e.blue, 2) <= bound)
+    for (Entry e : entries) {
+        e.cellDistance = axisNear(e.red, 0) + axisNear(e.green, 1) + axisNear(e.blue, 2);
+        if (e.cellDistance <= bound)
             candidates.push_back(e);
     }
+    std::stable_sort(candidates.begin() + std::ptrdiff_t(start), candidates.end(),
+        [](const Entry& a, const Entry& b) { return a.cellDistance < b.cellDistance; });
     cellStart[cell] = uint32_t(start + 1);
     cellCount[cell] = uint16_t(candidates.size() - start);
+}
+
+uint32_t PaletteSearch::Search(uint8_t red, uint8_t green, uint8_t blue)
+{
+    constexpr int bits = 8 - CELL_SHIFT;
+    const uint32_t cell = (uint32_t(red >> CELL_SHIFT) << (2 * bits))
+        | (uint32_t(green >> CELL_SHIFT) << bits) | uint32_t(blue >> CELL_SHIFT);
+    if (cellStart[cell] == 0)
+        BuildCell(cell);
+    const Entry* e = candidates.data() + (cellStart[cell] - 1);
+    const Entry* end = e + cellCount[cell];
+    uint32_t best = e->index;
+    int32_t bestDistance = INT32_MAX;
+    // No entry after one whose distance to the cell exceeds the best distance can be
+    // nearer; one at the same distance may still tie, and then the lower index wins.
+    for (; e != end && e->cellDistance <= bestDistance; ++e) {
+        const int32_t dr = e->red - red, dg = e->green - green, db = e->blue - blue;
+        const int32_t d = dr * dr + dg * dg + db * db;
+        if (d < bestDistance || (d == bestDistance && e->index < best)) {
+            bestDistance = d;
+            best = e->index;
+        }
+    }
+    return best;
 }
 
 uint32_t PaletteSearch::Nearest(uint8_t red, uint8_t green, uint8_t blue)
 {
     if (entries.empty())
         return 0;
-    const uint32_t cell = (uint32_t(red >> CELL_SHIFT) << (2 * (8 - CELL_SHIFT)))
-        | (uint32_t(green >> CELL_SHIFT) << (8 - CELL_SHIFT)) | uint32_t(blue >> CELL_SHIFT);
-    if (cellStart[cell] == 0)
-        BuildCell(cell);
-    const Entry* e = candidates.data() + (cellStart[cell] - 1);
-    const Entry* end = e + cellCount[cell];
-    // Candidates keep the palette order, so a strict comparison leaves ties to the lowest
-    // index.
-    uint32_t best = e->index;
-    int32_t bestDistance = INT32_MAX;
-    for (; e != end; ++e) {
-        const int32_t dr = e->red - red, dg = e->green - green, db = e->blue - blue;
-        const int32_t d = dr * dr + dg * dg + db * db;
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = e->index;
-        }
-    }
-    return best;
+    const uint32_t colour = (uint32_t(red) << 16) | (uint32_t(green) << 8) | blue;
+    const uint32_t slot = (colour * 2654435761u) >> (32 - MEMO_BITS);
+    if (memoColour[slot] == colour)
+        return memoIndex[slot];
+    const uint32_t index = Search(red, green, blue);
+    memoColour[slot] = colour;
+    memoIndex[slot] = uint16_t(index);
+    return index;
 }
 
 // ----------------------------------------------------------------------------------------

@@ -24,10 +24,11 @@ struct OctreeNode {
 };
 
 // The exact nearest palette entry by squared RGB distance, ties to the lowest index.
-// The colour cube is cut into 16 x 16 x 16 cells; the first lookup in a cell keeps the
+// The colour cube is cut into 8 x 8 x 8 cells; the first lookup in a cell keeps the
 // entries that can be nearest to any colour of the cell (those whose distance to the cell
-// is no more than the smallest farthest-corner distance of any entry), so a lookup
-// compares a handful of entries instead of all of them.
+// is no more than the smallest farthest-corner distance of any entry), ordered by that
+// distance, so a lookup stops as soon as the next entry can't come closer than the best
+// one found. Colours already looked up are remembered in a small table.
 class PaletteSearch {
 public:
     PaletteSearch(const RGBQUAD* palette, uint32_t count);
@@ -38,15 +39,22 @@ private:
     struct Entry {
         int32_t red, green, blue;
         uint32_t index;
+        int32_t cellDistance; // squared distance to the cell (in a cell's list)
     };
-    static constexpr int CELL_SHIFT = 4;
+    static constexpr int CELL_SHIFT = 5;
     static constexpr int CELLS_PER_AXIS = 256 >> CELL_SHIFT;
+    static constexpr int MEMO_BITS = 14;
+    static constexpr uint32_t MEMO_SIZE = 1u << MEMO_BITS;
     void BuildCell(uint32_t cell);
+    uint32_t Search(uint8_t red, uint8_t green, uint8_t blue);
 
     std::vector<Entry> entries;
     std::vector<uint32_t> cellStart; // offset into candidates + 1; 0 = not built yet
     std::vector<uint16_t> cellCount;
     std::vector<Entry> candidates;
+    std::vector<uint32_t> memoColour; // 0x00RRGGBB, or EMPTY
+    std::vector<uint16_t> memoIndex;
+    static constexpr uint32_t EMPTY = 0xFFFFFFFF;
 };
 
 // The last colour looked up overall and the last one of each pixel column, in front of the

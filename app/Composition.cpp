@@ -170,8 +170,8 @@ std::shared_ptr<const platform::Bitmap> StretchBackground(
     canvasDc.SelectBitmap(canvas.get());
     sourceDc.SetStretchMode(platform::StretchMode::Halftone);
     canvasDc.SetStretchMode(platform::StretchMode::Halftone);
-    if (!canvasDc.StretchBlt(0, 0, int32_t(width), int32_t(height), sourceDc, 0, 0,
-            source->Width(), source->Height()))
+    if (!canvasDc.StretchBlt(0, 0, int32_t(width), int32_t(height), sourceDc, 0, 0, source->Width(),
+            source->Height()))
         return nullptr;
     return canvas;
 }

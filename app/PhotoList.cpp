@@ -1,6 +1,7 @@
 #include "PhotoList.h"
 
 #include "Composition.h"
+#include "DecodeMemory.h"
 #include "image/core/CxImage.h"
 #include "platform/DeviceBitmap.h"
 
@@ -87,11 +88,15 @@ std::vector<PhotoFailure> PhotoList::AddPhotos(std::vector<std::string> paths,
         std::mutex mutex;
         std::condition_variable finished;
         size_t done = 0;
+        MemoryGate gate(options.memoryBudget ? options.memoryBudget : DEFAULT_DECODE_BUDGET);
         std::vector<std::thread> workers;
         for (unsigned t = 0; t < threads; t++) {
             workers.emplace_back([&] {
                 for (size_t i; (i = next.fetch_add(1)) < total;) {
+                    const uint64_t bytes = EstimateDecodeBytes(paths[i]);
+                    gate.Acquire(bytes);
                     compose(i);
+                    gate.Release(bytes);
                     std::lock_guard lock(mutex);
                     done++;
                     finished.notify_one();

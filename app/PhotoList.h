@@ -43,6 +43,9 @@ struct AddPhotosOptions {
     unsigned threads = 0;
     // Shared by the photos of a batch (and of later batches); null = the process-wide one.
     BackgroundCache* backgroundCache = nullptr;
+    // Photos are read side by side only while the memory their reading takes (judged
+    // from their headers) adds up to no more than this; 0 = DEFAULT_DECODE_BUDGET.
+    uint64_t memoryBudget = 0;
     // Told after each photo: how many of the batch are done, and how many there are.
     // Called on the adding thread.
     std::function<void(size_t done, size_t total)> progress;

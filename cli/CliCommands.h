@@ -22,6 +22,7 @@ struct Command {
 
 int RunInfo(int argc, char** argv);
 int RunDecode(int argc, char** argv);
+int RunMake(int argc, char** argv);
 
 // The name of a format id ("BMP", "GIF", ...), "unknown" for 0 or an id out of range.
 const char* FormatName(unsigned type);

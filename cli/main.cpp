@@ -11,6 +11,8 @@ constexpr cli::Command COMMANDS[] = {
     { "info", cli::RunInfo, "FILE...", "describe each file as one JSON object per line" },
     { "decode", cli::RunDecode, "[--frame N] FILE OUT.bmp [--alpha ALPHA.bmp]",
         "decode FILE into a 24-bit BMP (and its alpha plane into an 8-bit grey BMP)" },
+    { "make", cli::RunMake, "[OPTIONS] -o OUT.gif PHOTO...",
+        "make one looping animated GIF from the photos (make --help: the options)" },
 };
 
 void PrintUsage(FILE* to)

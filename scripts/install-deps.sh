@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, testing, fuzzing and benchmarking need.
 # Idempotent: when everything is present it prints one line and returns.
+# With --bench it also installs the photographs that bench/make-vs-peers.sh times on
+# (large downloads, needed by no build or test).
 set -euo pipefail
 
 PACKAGES=(
@@ -11,6 +13,9 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev imagemagick gifsicle libjpeg-turbo-progs xdg-utils
 )
+if [ "${1:-}" = "--bench" ]; then
+    PACKAGES+=(time lomiri-wallpapers-16.04 plasma-workspace-wallpapers)
+fi
 
 missing=()
 for package in "${PACKAGES[@]}"; do

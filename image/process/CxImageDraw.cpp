@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -70,9 +71,11 @@ int32_t CxImage::Draw(platform::DeviceContext* dc, int32_t x, int32_t y, int32_t
     const bool unstretched = cx == width && cy == height;
 
     if (!blended && unstretched) {
+        // The block's own header is what the device reads; keep it the image's.
+        std::memcpy(dib, &head, sizeof head);
         dc->SetStretchMode(platform::StretchMode::ColorOnColor);
-        dc->SetDIBitsToDevice(x, y, cx, cy, 0, 0, 0, uint32_t(cy), info.pixels,
-            static_cast<const BITMAPINFO*>(dib));
+        dc->SetDIBitsToDevice(
+            x, y, cx, cy, 0, 0, 0, uint32_t(cy), info.pixels, static_cast<const BITMAPINFO*>(dib));
     } else {
         WorkBitmap work(dc, w, h);
         if (work.bits) {
@@ -114,8 +117,8 @@ int32_t CxImage::Draw(platform::DeviceContext* dc, int32_t x, int32_t y, int32_t
                         index = GetPixelIndexUnchecked(sourceX, sourceY);
                         color = GetPaletteColor(index);
                     } else {
-                        const uint8_t* p = info.pixels + size_t(sourceY) * info.rowStride
-                            + size_t(sourceX) * 3;
+                        const uint8_t* p
+                            = info.pixels + size_t(sourceY) * info.rowStride + size_t(sourceX) * 3;
                         color = RGBQUAD { p[0], p[1], p[2], 0 };
                     }
                     const uint8_t paletteReserved = color.rgbReserved;
@@ -157,8 +160,8 @@ int32_t CxImage::Draw(platform::DeviceContext* dc, int32_t x, int32_t y, int32_t
                 }
             }
         }
-        dc->SetDIBitsToDevice(xmin, ymin, w, h, 0, 0, 0, uint32_t(std::max(h, 0)), work.bits,
-            &work.header);
+        dc->SetDIBitsToDevice(
+            xmin, ymin, w, h, 0, 0, 0, uint32_t(std::max(h, 0)), work.bits, &work.header);
     }
 
     if (clip)

@@ -1,0 +1,112 @@
+#include "MakeGif.h"
+
+#include "image/core/CxImage.h"
+#include "image/core/CxStream.h"
+#include "image/gif/CxImageGIF.h"
+#include "platform/Shell.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream* stream)
+{
+    const size_t n = list.Count();
+    if (n == 0 || !stream)
+        return false;
+    std::vector<CxImage*> frames;
+    frames.reserve(n);
+    for (size_t i = 0; i < n; i++) {
+        CxImage* frame = list.Entry(i)->gifFrame.get();
+        if (!frame || !frame->IsValid())
+            return false;
+        frame->SetFrameDelay(i == n - 1 ? settings.lastFrameDelay : settings.frameDelay);
+        frames.push_back(frame);
+    }
+    CxImageGIF gif;
+    gif.SetComment(GIF_COMMENT);
+    gif.SetLoops(0);
+    gif.SetDisposalMethod(2);
+    if (!gif.Encode(stream, frames.data(), int(n), true))
+        return false;
+    // The encoder reports a failed write only through its error text.
+    return gif.GetLastError()[0] == '\0' && stream->Error() == 0;
+}
+
+bool ReplaceFileSafely(const std::string& target, const std::function<bool(FILE*)>& write)
+{
+    if (target.empty())
+        return false;
+    const size_t slash = target.find_last_of('/');
+    const std::string folder
+        = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (name.empty())
+        return false;
+    struct stat folderInfo { };
+    if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode))
+        return false;
+    struct stat targetInfo { };
+    const bool exists = ::stat(target.c_str(), &targetInfo) == 0;
+    if (exists && !S_ISREG(targetInfo.st_mode))
+        return false;
+
+    std::string temporary = folder + "/." + name + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return false;
+    // The new file gets the old one's permissions, or those of a newly created file.
+    mode_t mode;
+    if (exists) {
+        mode = targetInfo.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd, mode);
+
+    FILE* file = ::fdopen(fd, "wb");
+    if (!file) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    bool ok = write(file);
+    ok = ok && std::fflush(file) == 0 && !std::ferror(file) && ::fsync(fd) == 0;
+    ok = (std::fclose(file) == 0) && ok;
+    if (ok)
+        ok = ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok)
+        ::unlink(temporary.c_str());
+    return ok;
+}
+
+MakeResult MakeGif(PhotoList& list, const ProjectSettings& settings, const MakeGifOptions& options)
+{
+    if (list.Count() == 0)
+        return MakeResult::NothingToMake;
+    if (options.encoding)
+        options.encoding();
+    const bool made = ReplaceFileSafely(settings.outputPath, [&](FILE* file) {
+        CxFileStream stream(file);
+        return EncodeAnimation(list, settings, &stream);
+    });
+    if (!made) {
+        if (options.showMessage)
+            options.showMessage(MESSAGE_FAILED);
+        return MakeResult::Failed;
+    }
+    if (options.openResult)
+        platform::OpenWithDefaultProgram(settings.outputPath);
+    return MakeResult::Made;
+}
+
+bool MakeGif(PhotoList& list, const ProjectSettings& settings, bool openResult)
+{
+    MakeGifOptions options;
+    options.openResult = openResult;
+    return MakeGif(list, settings, options) == MakeResult::Made;
+}

@@ -1,0 +1,44 @@
+// Making the animation: the frames of the photo list, in list order, encoded as one
+// endlessly looping GIF89a file, which is then opened with the desktop's default program.
+#pragma once
+
+#include "PhotoList.h"
+#include "ProjectSettings.h"
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+class CxStream;
+
+constexpr const char* GIF_COMMENT = "Created with Orrinwick Brimvale";
+constexpr const char* MESSAGE_FAILED = "Failed";
+constexpr const char* MESSAGE_UNKNOWN_FORMAT
+    = "%d images can not be added because of unknown file format";
+
+enum class MakeResult { NothingToMake, Made, Failed };
+
+struct MakeGifOptions {
+    // Open the written file with the desktop's default program (without waiting).
+    bool openResult = true;
+    // Shows the program's message ("Failed") to the user; null = not shown.
+    std::function<void(const char* message)> showMessage;
+    // Told when encoding begins.
+    std::function<void()> encoding;
+};
+
+// Gives every frame its delay (the last one lastFrameDelay, the others frameDelay) and
+// encodes them into stream. False when the encoder fails.
+bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream* stream);
+
+// Writes settings.outputPath. The new file is written beside the target and renamed over
+// it only when encoding succeeded, so a failure leaves an old file as it was and nothing
+// new behind; then "Failed" is shown.
+MakeResult MakeGif(
+    PhotoList& list, const ProjectSettings& settings, const MakeGifOptions& options = {});
+// The same for a caller that shows "Failed" itself: true when the file was made.
+bool MakeGif(PhotoList& list, const ProjectSettings& settings, bool openResult);
+
+// Replaces the file at target with what write puts into a new file beside it; false (and
+// the target untouched) when the new file can't be made, write fails, or the rename does.
+bool ReplaceFileSafely(const std::string& target, const std::function<bool(FILE*)>& write);

@@ -1,0 +1,266 @@
+// brimvale-cli make: photos into one looping animated GIF, the way the program makes it.
+#include "CliCommands.h"
+#include "app/Composition.h"
+#include "app/MakeGif.h"
+#include "app/PhotoList.h"
+#include "app/ProjectSettings.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <malloc.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace cli {
+
+namespace {
+
+    constexpr const char* MAKE_USAGE
+        = "Usage: brimvale-cli make [--width N] [--height N] [--photo-size N]\n"
+          "           [--background '#RRGGBB' | --background-image FILE]\n"
+          "           [--delay N] [--last-delay N] [--threads N] [--open] [--quiet]\n"
+          "           -o OUT.gif PHOTO...\n"
+          "\n"
+          "Makes one endlessly looping GIF from the photos, one frame each, in the order of\n"
+          "their paths (compared without regard to case). Every photo larger than the photo\n"
+          "size is reduced to fit a square of that size, centred on a canvas of width x height\n"
+          "painted with the background, and reduced to at most 256 colours.\n"
+          "\n"
+          "  --width N, --height N   canvas size, 32..800 (default 120 x 120)\n"
+          "  --photo-size N          square each photo is reduced into, 32..800, not above\n"
+          "                          the width nor the height (default 120)\n"
+          "  --background '#RRGGBB'  canvas colour (default #FFFFFF)\n"
+          "  --background-image FILE picture stretched over the canvas (the colour fills in\n"
+          "                          when it can't be read)\n"
+          "  --delay N               display time of every frame but the last, 1/100 s,\n"
+          "                          0..9999 (default 50)\n"
+          "  --last-delay N          display time of the last frame (default 50)\n"
+          "  --threads N             photos composed at once, 0 = one per core (default 0);\n"
+          "                          the file is the same whatever the number\n"
+          "  --open                  open the result with the desktop's default program\n"
+          "  --quiet                 no progress bar\n"
+          "  -o, --output OUT.gif    the file to write; an existing file is replaced only\n"
+          "                          when the new one is complete\n"
+          "\n"
+          "Exit status: 0 made from every photo; 1 some photo could not be read (the GIF is\n"
+          "made from the others), none could, or the GIF could not be written; 2 usage error.\n";
+
+    struct UsageError {
+        std::string text;
+    };
+
+    uint32_t ParseNumber(
+        const std::string& option, const std::string& text, uint32_t low, uint32_t high)
+    {
+        bool digits = !text.empty() && text.size() <= 9;
+        for (const char c : text)
+            digits = digits && c >= '0' && c <= '9';
+        const unsigned long value = digits ? std::strtoul(text.c_str(), nullptr, 10) : 0;
+        if (!digits || value < low || value > high)
+            throw UsageError { option + " must be an integer between " + std::to_string(low)
+                + " and " + std::to_string(high) + " (got '" + text + "')" };
+        return uint32_t(value);
+    }
+
+    COLORREF ParseColour(const std::string& option, const std::string& text)
+    {
+        const std::string hex = (!text.empty() && text[0] == '#') ? text.substr(1) : text;
+        bool ok = hex.size() == 6;
+        for (const char c : hex)
+            ok = ok && std::strchr("0123456789abcdefABCDEF", c) != nullptr;
+        if (!ok)
+            throw UsageError { option + " must be a colour '#RRGGBB' (got '" + text + "')" };
+        const unsigned long value = std::strtoul(hex.c_str(), nullptr, 16);
+        return RGB(uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value));
+    }
+
+    struct MakeArguments {
+        ProjectSettings settings;
+        std::vector<std::string> photos;
+        unsigned threads = 0;
+        bool open = false;
+        bool quiet = false;
+        bool help = false;
+    };
+
+    MakeArguments ParseArguments(int argc, char** argv)
+    {
+        MakeArguments arguments;
+        ProjectSettings& s = arguments.settings;
+        bool colourGiven = false, pictureGiven = false, outputGiven = false, optionsEnded = false;
+        for (int i = 0; i < argc; i++) {
+            std::string arg = argv[i];
+            if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+                arguments.photos.push_back(arg);
+                continue;
+            }
+            if (arg == "--") {
+                optionsEnded = true;
+                continue;
+            }
+            std::string value;
+            bool hasValue = false;
+            if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+                value = arg.substr(arg.find('=') + 1);
+                arg = arg.substr(0, arg.find('='));
+                hasValue = true;
+            }
+            const auto takeValue = [&]() -> std::string {
+                if (hasValue)
+                    return value;
+                if (i + 1 >= argc)
+                    throw UsageError { arg + " needs a value" };
+                return argv[++i];
+            };
+            if (arg == "--help" || arg == "-h") {
+                arguments.help = true;
+            } else if (arg == "--width") {
+                s.overallWidth = ParseNumber(arg, takeValue(), MIN_CANVAS_SIDE, MAX_CANVAS_SIDE);
+            } else if (arg == "--height") {
+                s.overallHeight = ParseNumber(arg, takeValue(), MIN_CANVAS_SIDE, MAX_CANVAS_SIDE);
+            } else if (arg == "--photo-size") {
+                s.photoSize = ParseNumber(arg, takeValue(), MIN_CANVAS_SIDE, MAX_CANVAS_SIDE);
+            } else if (arg == "--background") {
+                s.backgroundColor = ParseColour(arg, takeValue());
+                colourGiven = true;
+            } else if (arg == "--background-image") {
+                s.backgroundImagePath = takeValue();
+                if (s.backgroundImagePath.empty())
+                    throw UsageError { "--background-image must name a picture file" };
+                pictureGiven = true;
+            } else if (arg == "--delay") {
+                s.frameDelay = ParseNumber(arg, takeValue(), 0, MAX_FRAME_DELAY);
+            } else if (arg == "--last-delay") {
+                s.lastFrameDelay = ParseNumber(arg, takeValue(), 0, MAX_FRAME_DELAY);
+            } else if (arg == "--threads") {
+                arguments.threads = ParseNumber(arg, takeValue(), 0, 64);
+            } else if (arg == "--open") {
+                arguments.open = true;
+            } else if (arg == "--quiet" || arg == "-q") {
+                arguments.quiet = true;
+            } else if (arg == "-o" || arg == "--output") {
+                s.outputPath = takeValue();
+                if (s.outputPath.empty())
+                    throw UsageError { arg + " must name the GIF file to write" };
+                outputGiven = true;
+            } else {
+                throw UsageError { "unknown option '" + arg + "'" };
+            }
+            if (hasValue && (arg == "--open" || arg == "--quiet" || arg == "--help"))
+                throw UsageError { arg + " takes no value" };
+        }
+        if (arguments.help)
+            return arguments;
+        if (colourGiven && pictureGiven)
+            throw UsageError { "--background and --background-image exclude each other" };
+        if (s.photoSize > s.overallWidth || s.photoSize > s.overallHeight)
+            throw UsageError { "--photo-size (" + std::to_string(s.photoSize)
+                + ") must not be greater than --width (" + std::to_string(s.overallWidth)
+                + ") nor --height (" + std::to_string(s.overallHeight) + ")" };
+        if (!outputGiven)
+            throw UsageError { "-o OUT.gif is missing" };
+        if (arguments.photos.empty())
+            throw UsageError { "no photos given" };
+        return arguments;
+    }
+
+    // A one-line progress bar on stderr, redrawn in place.
+    class ProgressBar {
+    public:
+        explicit ProgressBar(bool shown)
+            : shown(shown)
+        {
+        }
+        ~ProgressBar() { Finish(); }
+        void Photo(size_t done, size_t total)
+        {
+            if (!shown || total == 0)
+                return;
+            constexpr int WIDTH = 30;
+            const int filled = int(WIDTH * done / total);
+            std::fprintf(stderr, "\r[%.*s%*s] photo %zu of %zu", filled,
+                "##############################", WIDTH - filled, "", done, total);
+            std::fflush(stderr);
+            drawn = true;
+        }
+        void Encoding()
+        {
+            if (!shown)
+                return;
+            std::fprintf(stderr, "\r%60s\rencoding...", "");
+            std::fflush(stderr);
+            drawn = true;
+        }
+        void Finish()
+        {
+            if (drawn)
+                std::fprintf(stderr, "\r%60s\r", "");
+            drawn = false;
+        }
+
+    private:
+        bool shown;
+        bool drawn = false;
+    };
+
+} // namespace
+
+int RunMake(int argc, char** argv)
+{
+    MakeArguments arguments;
+    try {
+        arguments = ParseArguments(argc, argv);
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "brimvale-cli make: %s\n\n%s", error.text.c_str(), MAKE_USAGE);
+        return EXIT_USAGE;
+    }
+    if (arguments.help) {
+        std::fputs(MAKE_USAGE, stdout);
+        return EXIT_OK;
+    }
+
+    // Photos are decoded at full size, two at a time: a fixed threshold hands every
+    // buffer of a few megabytes and more straight back to the system when freed, instead
+    // of each thread's heap keeping the free space of earlier photos, which would add up
+    // to a peak of two large photos and then some.
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
+
+    ProgressBar bar(!arguments.quiet && ::isatty(STDERR_FILENO));
+    PhotoList list(false);
+    list.ResetPhotoList(arguments.settings.overallWidth, arguments.settings.overallHeight);
+    AddPhotosOptions addOptions;
+    addOptions.threads = arguments.threads;
+    addOptions.progress = [&](size_t done, size_t total) { bar.Photo(done, total); };
+    const std::vector<PhotoFailure> failures
+        = list.AddPhotos(arguments.photos, arguments.settings, addOptions);
+    bar.Finish();
+
+    int status = EXIT_OK;
+    if (!failures.empty()) {
+        for (const PhotoFailure& failure : failures)
+            std::fprintf(stderr, "brimvale-cli make: %s: %s\n", failure.path.c_str(),
+                failure.reason.c_str());
+        std::fprintf(stderr, MESSAGE_UNKNOWN_FORMAT, int(failures.size()));
+        std::fputc('\n', stderr);
+        status = EXIT_FAILED;
+    }
+    if (list.Count() == 0)
+        return EXIT_FAILED;
+
+    MakeGifOptions makeOptions;
+    makeOptions.openResult = arguments.open;
+    makeOptions.encoding = [&] { bar.Encoding(); };
+    makeOptions.showMessage = [&](const char* message) {
+        bar.Finish();
+        std::fprintf(stderr, "%s\n", message);
+    };
+    const MakeResult result = MakeGif(list, arguments.settings, makeOptions);
+    bar.Finish();
+    if (result != MakeResult::Made)
+        return EXIT_FAILED;
+    return status;
+}
+
+} // namespace cli
