@@ -151,7 +151,15 @@ bool ReadEnhanced(
     if (!stream->Seek(start, SEEK_SET))
         return false;
     const int64_t available = int64_t(stream->Size()) - int64_t(start);
-    if (available <= 0 || uint64_t(available) > CXIMAGE_MAX_MEMORY)
+    if (available < int64_t(metafile::EMF_HEADER_MIN_BYTES)
+        || uint64_t(available) > CXIMAGE_MAX_MEMORY)
+        return false;
+    // A look at the header first: files of other formats, probed in turn, are not read
+    // whole for nothing.
+    uint8_t head[metafile::EMF_HEADER_MIN_BYTES];
+    if (!ReadExactly(stream, head, sizeof head) || metafile::Read32(head) != metafile::EMR_HEADER
+        || metafile::Read32(head + 40) != metafile::ENHMETA_SIGNATURE
+        || !stream->Seek(start, SEEK_SET))
         return false;
     try {
         picture.bytes.resize(size_t(available));
