@@ -303,6 +303,17 @@ TEST(WmfReader, InvalidFilesFailAsCorrupted)
     EXPECT_STREQ(reader.GetLastError(), "corrupted WMF");
 }
 
+TEST(WmfReader, HeaderClaimingAHugeRecordStillPlays)
+{
+    // The largest-record field claims two gigabytes; the records are small.
+    Bytes file = PlaceableMetafile(Placeable {}, RedRectangle({}, 0, 0, 500, 500));
+    const uint8_t huge[4] = { 0x4E, 0x00, 0x00, 0x40 };
+    std::memcpy(&file[22 + 12], huge, 4);
+    CxImageWMF reader;
+    ASSERT_TRUE(DecodeBytes(reader, file)) << reader.GetLastError();
+    EXPECT_TRUE(IsColor(TopDownPixel(reader, 10, 10), 255, 0, 0));
+}
+
 TEST(WmfReader, EmptyBoundsAreAnEmptyPicture)
 {
     Bytes emf = bvtest::ReadFileBytes(bvtest::TestData("metafile/gen/shapes.emf"));

@@ -28,6 +28,7 @@ constexpr size_t PLACEABLE_BYTES = 22;
 constexpr uint16_t MAX_UNITS_PER_INCH = 2540;
 constexpr int64_t SIZE_LIMIT = 4000;
 constexpr int32_t EXTENT_LIMIT = 6554;
+constexpr size_t METAFILE_LARGEST_RECORD = 12; // in the 18-byte metafile header
 constexpr int32_t MM_TEXT = 1;
 constexpr int32_t MM_ANISOTROPIC = 8;
 // The window background colour of the desktop this program paints on.
@@ -127,6 +128,12 @@ bool ReadPlaceable(CxStream* stream, int32_t start, int32_t dpiX, int32_t dpiY, 
         if (!ConvertWindowsMetafile(metafileBytes, picture, layout))
             return false;
     }
+
+    // The player allocates the header's largest-record size up front; the header may
+    // claim gigabytes, so it is told the size of the largest record really there.
+    const uint32_t largest = layout.largestRecordWords;
+    for (size_t i = 0; i < 4; i++)
+        metafileBytes[METAFILE_LARGEST_RECORD + i] = uint8_t(largest >> (8 * i));
 
     picture.kind = Picture::Kind::Windows;
     picture.bytes.assign(head, head + PLACEABLE_BYTES);
