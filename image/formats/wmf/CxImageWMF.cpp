@@ -193,7 +193,6 @@ bool PlayIsolated(const Picture& picture, platform::Bitmap& bitmap)
     metafile::SharedRaster raster(width, height);
     if (!raster.IsValid())
         return false;
-    metafile::LoadFontConfiguration();
     for (int32_t y = 0; y < height; y++)
         std::memcpy(raster.Row(y), bitmap.DeviceRow(y), size_t(width) * 4);
 

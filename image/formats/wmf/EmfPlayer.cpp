@@ -388,7 +388,8 @@ namespace {
             while (offset + 8 <= header.bytes) {
                 const Record record { data + offset, Read32(data + offset + 4) };
                 const uint32_t type = Read32(data + offset);
-                if (type == EMR_EOF)
+                // The record walk was checked before; this only keeps the loop finite.
+                if (type == EMR_EOF || record.size < 8 || record.size > header.bytes - offset)
                     break;
                 PlayRecord(type, record);
                 offset += record.size;

@@ -71,12 +71,6 @@ namespace {
 
 } // namespace
 
-void LoadFontConfiguration()
-{
-    static const bool loaded = FcInit() == FcTrue;
-    (void)loaded;
-}
-
 bool PlayWindowsMetafile(const uint8_t* file, size_t size, const WindowsPlayback& playback,
     uint32_t* pixels, int32_t width, int32_t height)
 {

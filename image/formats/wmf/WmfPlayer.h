@@ -18,10 +18,6 @@ struct WindowsPlayback {
     int32_t viewportHeight;
 };
 
-// Loads the system's font configuration once, so that the children that play pictures
-// inherit it instead of each loading it again.
-void LoadFontConfiguration();
-
 // file holds the 22-byte placeable header followed by the metafile. pixels is a top-down
 // raster of 32-bit pixels (blue, green, red, unused) of width x height. Not safe against
 // hostile input on its own: the library may crash or never finish, so callers run it in
