@@ -5,6 +5,7 @@
 #include "image/formats/wmf/CxImageWMF.h"
 #include "tests/support/TestSupport.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -411,6 +412,19 @@ TEST(WmfReader, EvenOddStarLeavesItsCentreOpen)
                 << name << " at " << fx << "," << fy;
         }
     }
+}
+
+TEST(WmfReader, ProbingFindsAMetafileOfUnknownName)
+{
+    const std::string folder = bvtest::MakeTempDir("wmf-probe");
+    const std::string path = folder + "/picture";
+    bvtest::WriteFileBytes(
+        path, bvtest::ReadFileBytes(bvtest::TestData("metafile/gen/shapes.emf")));
+    CxImage image(path.c_str(), 0);
+    EXPECT_TRUE(image.IsValid()) << image.GetLastError();
+    EXPECT_EQ(image.GetType(), CXIMAGE_FORMAT_WMF);
+    std::remove(path.c_str());
+    std::remove(folder.c_str());
 }
 
 TEST(WmfReader, CorpusEnhancedMetafilesDecodeAsPictures)
