@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -38,6 +39,20 @@ TEST(IsolatedRun, ChildThatFailsCrashesOrExitsIsAFailure)
     }));
     // A library that ends the process itself, even with success, did not finish its work.
     EXPECT_FALSE(RunIsolated(raster, [](SharedRaster&) -> bool { _exit(0); }));
+}
+
+TEST(IsolatedRun, ChildDoesNotKeepTheProgramsFiles)
+{
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    SharedRaster raster(1, 1);
+    const int watched = pipeEnds[1];
+    EXPECT_TRUE(RunIsolated(raster, [watched](SharedRaster&) {
+        return fcntl(watched, F_GETFD) == -1; // closed in the child
+    }));
+    EXPECT_NE(fcntl(watched, F_GETFD), -1); // and still open here
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
 }
 
 TEST(IsolatedRun, RunawayChildIsStopped)
