@@ -28,6 +28,7 @@ constexpr size_t PLACEABLE_BYTES = 22;
 constexpr uint16_t MAX_UNITS_PER_INCH = 2540;
 constexpr int64_t SIZE_LIMIT = 4000;
 constexpr int32_t EXTENT_LIMIT = 6554;
+constexpr size_t METAFILE_LARGEST_RECORD = 12; // in the 18-byte metafile header
 constexpr int32_t MM_TEXT = 1;
 constexpr int32_t MM_ANISOTROPIC = 8;
 // The window background colour of the desktop this program paints on.
@@ -128,6 +129,12 @@ bool ReadPlaceable(CxStream* stream, int32_t start, int32_t dpiX, int32_t dpiY, 
             return false;
     }
 
+    // The player allocates the header's largest-record size up front; the header may
+    // claim gigabytes, so it is told the size of the largest record really there.
+    const uint32_t largest = layout.largestRecordWords;
+    for (size_t i = 0; i < 4; i++)
+        metafileBytes[METAFILE_LARGEST_RECORD + i] = uint8_t(largest >> (8 * i));
+
     picture.kind = Picture::Kind::Windows;
     picture.bytes.assign(head, head + PLACEABLE_BYTES);
     picture.bytes.insert(picture.bytes.end(), metafileBytes.begin(), metafileBytes.end());
@@ -151,7 +158,15 @@ bool ReadEnhanced(
     if (!stream->Seek(start, SEEK_SET))
         return false;
     const int64_t available = int64_t(stream->Size()) - int64_t(start);
-    if (available <= 0 || uint64_t(available) > CXIMAGE_MAX_MEMORY)
+    if (available < int64_t(metafile::EMF_HEADER_MIN_BYTES)
+        || uint64_t(available) > CXIMAGE_MAX_MEMORY)
+        return false;
+    // A look at the header first: files of other formats, probed in turn, are not read
+    // whole for nothing.
+    uint8_t head[metafile::EMF_HEADER_MIN_BYTES];
+    if (!ReadExactly(stream, head, sizeof head) || metafile::Read32(head) != metafile::EMR_HEADER
+        || metafile::Read32(head + 40) != metafile::ENHMETA_SIGNATURE
+        || !stream->Seek(start, SEEK_SET))
         return false;
     try {
         picture.bytes.resize(size_t(available));

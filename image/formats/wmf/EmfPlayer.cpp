@@ -388,7 +388,8 @@ namespace {
             while (offset + 8 <= header.bytes) {
                 const Record record { data + offset, Read32(data + offset + 4) };
                 const uint32_t type = Read32(data + offset);
-                if (type == EMR_EOF)
+                // The record walk was checked before; this only keeps the loop finite.
+                if (type == EMR_EOF || record.size < 8 || record.size > header.bytes - offset)
                     break;
                 PlayRecord(type, record);
                 offset += record.size;
@@ -429,22 +430,15 @@ namespace {
                 : 96.0 / 25.4;
         }
 
-        // The picture frame (hundredths of a millimetre) in reference-device pixels fills the
-        // raster; a frame that cannot serve gives way to the bounds rectangle.
+        // The raster is the bounds rectangle in reference-device pixels (scaled when the
+        // picture had to shrink). Mapping the bounds rather than the frame keeps the picture
+        // undistorted when a writer's frame and bounds disagree.
         void SetPlayback(int32_t width, int32_t height)
         {
-            double left = header.frame.left / 100.0 * PixelsPerMmX();
-            double top = header.frame.top / 100.0 * PixelsPerMmY();
-            double right = header.frame.right / 100.0 * PixelsPerMmX();
-            double bottom = header.frame.bottom / 100.0 * PixelsPerMmY();
-            if (!(right - left > 0.5) || !(bottom - top > 0.5)) {
-                left = header.bounds.left;
-                top = header.bounds.top;
-                right = header.bounds.right;
-                bottom = header.bounds.bottom;
-            }
-            const double spanX = std::max(right - left, 1.0);
-            const double spanY = std::max(bottom - top, 1.0);
+            const double left = header.bounds.left;
+            const double top = header.bounds.top;
+            const double spanX = std::max(double(header.bounds.right) - left, 1.0);
+            const double spanY = std::max(double(header.bounds.bottom) - top, 1.0);
             cairo_matrix_init(&playback, width / spanX, 0, 0, height / spanY, -left * width / spanX,
                 -top * height / spanY);
         }

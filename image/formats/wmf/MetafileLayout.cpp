@@ -1,5 +1,7 @@
 #include "MetafileLayout.h"
 
+#include <algorithm>
+
 namespace metafile {
 
 namespace {
@@ -46,6 +48,7 @@ bool CheckWindowsMetafile(const uint8_t* data, size_t size, WindowsMetafileLayou
         if (recordBytes < WMF_RECORD_HEAD || recordBytes > size - offset)
             return false;
         found.recordCount++;
+        found.largestRecordWords = std::max(found.largestRecordWords, uint32_t(recordBytes / 2));
         if (function == META_EOF)
             break;
         // Parameters are stored last first: y, then x.

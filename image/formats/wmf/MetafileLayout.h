@@ -31,6 +31,7 @@ struct WindowsMetafileLayout {
     int32_t viewportExtentX = 0;
     int32_t viewportExtentY = 0;
     uint32_t recordCount = 0;
+    uint32_t largestRecordWords = 0; // of the records actually there
 };
 
 // Checks a 16-bit metafile (its 18-byte header and the records after it): every record
