@@ -7,9 +7,7 @@
 #include "CPhotoOpenDialog.h"
 #include "DialogUnits.h"
 #include "UiPrompts.h"
-#if __has_include("app/MakeGif.h")
 #include "app/MakeGif.h"
-#endif
 #include "app/PhotoList.h"
 #include "app/ProjectSettings.h"
 
@@ -204,8 +202,7 @@ void CMainDialog::AddPhotoPaths(const QStringList& paths)
     QApplication::restoreOverrideCursor();
     list->RebuildImageList();
     if (failed > 0) {
-        Prompts().Information(this,
-            QString::asprintf("%d images can not be added because of unknown file format", failed));
+        Prompts().Information(this, QString::asprintf(MESSAGE_UNKNOWN_FORMAT, failed));
     }
     PostUpdateButtons();
 }
@@ -235,14 +232,10 @@ void CMainDialog::MakeAnimation()
     settings.lastFrameDelay = dialog.LastFrameDelay();
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
-#if __has_include("app/MakeGif.h")
     const bool made = MakeGif(*photos, settings, true);
-#else
-    const bool made = false;
-#endif
     QApplication::restoreOverrideCursor();
     if (!made)
-        Prompts().Warning(this, QStringLiteral("Failed"));
+        Prompts().Warning(this, QString::fromLatin1(MESSAGE_FAILED));
 }
 
 void CMainDialog::ShowAbout()
