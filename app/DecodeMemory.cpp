@@ -58,8 +58,8 @@ uint64_t JpegBytes(FILE* file)
         if (std::fread(sof + 6, 3, components, file) != components)
             return 0;
         // A grey picture is raised to 24 bits beside itself.
-        uint64_t bytes = components == 1 ? ImageBytes(w, h, 1) + ImageBytes(w, h, 3)
-                                         : ImageBytes(w, h, 3);
+        uint64_t bytes
+            = components == 1 ? ImageBytes(w, h, 1) + ImageBytes(w, h, 3) : ImageBytes(w, h, 3);
         const bool progressive
             = marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
         if (progressive) {

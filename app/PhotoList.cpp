@@ -65,7 +65,15 @@ std::vector<PhotoFailure> PhotoList::AddPhotos(std::vector<std::string> paths,
     std::vector<std::string> errors(total);
     BackgroundCache* cache = options.backgroundCache;
 
+    std::vector<char> begun(total, 0);
+    std::atomic<bool> stopped { false };
+    const auto shouldStop = [&] {
+        if (!stopped && options.stopRequested && options.stopRequested())
+            stopped = true;
+        return bool(stopped);
+    };
     const auto compose = [&](size_t i) {
+        begun[i] = 1;
         try {
             made[i] = ComposeFrame(paths[i], settings, cache, &errors[i]);
         } catch (const std::bad_alloc&) {
@@ -77,7 +85,7 @@ std::vector<PhotoFailure> PhotoList::AddPhotos(std::vector<std::string> paths,
     unsigned threads = options.threads ? options.threads : std::thread::hardware_concurrency();
     threads = unsigned(std::clamp<size_t>(threads, 1, std::max<size_t>(total, 1)));
     if (threads <= 1) {
-        for (size_t i = 0; i < total; i++) {
+        for (size_t i = 0; i < total && !shouldStop(); i++) {
             compose(i);
             if (options.progress)
                 options.progress(i + 1, total);
@@ -90,9 +98,10 @@ std::vector<PhotoFailure> PhotoList::AddPhotos(std::vector<std::string> paths,
         size_t done = 0;
         MemoryGate gate(options.memoryBudget ? options.memoryBudget : DEFAULT_DECODE_BUDGET);
         std::vector<std::thread> workers;
+        unsigned workersLeft = threads;
         for (unsigned t = 0; t < threads; t++) {
             workers.emplace_back([&] {
-                for (size_t i; (i = next.fetch_add(1)) < total;) {
+                for (size_t i; !shouldStop() && (i = next.fetch_add(1)) < total;) {
                     const uint64_t bytes = EstimateDecodeBytes(paths[i]);
                     gate.Acquire(bytes);
                     compose(i);
@@ -101,13 +110,18 @@ std::vector<PhotoFailure> PhotoList::AddPhotos(std::vector<std::string> paths,
                     done++;
                     finished.notify_one();
                 }
+                std::lock_guard lock(mutex);
+                workersLeft--;
+                finished.notify_one();
             });
         }
         {
             std::unique_lock lock(mutex);
             size_t reported = 0;
             while (reported < total) {
-                finished.wait(lock, [&] { return done > reported; });
+                finished.wait(lock, [&] { return done > reported || workersLeft == 0; });
+                if (done == reported)
+                    break; // stopped: no worker will report again
                 reported = done;
                 if (options.progress) {
                     lock.unlock();
@@ -124,7 +138,7 @@ std::vector<PhotoFailure> PhotoList::AddPhotos(std::vector<std::string> paths,
     for (size_t i = 0; i < total; i++) {
         if (made[i])
             Append(std::move(made[i]));
-        else
+        else if (begun[i])
             failures.push_back(PhotoFailure { paths[i], errors[i] });
     }
     // Once after the last photo of the batch, whether or not it could be read.

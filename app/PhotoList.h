@@ -49,6 +49,10 @@ struct AddPhotosOptions {
     // Told after each photo: how many of the batch are done, and how many there are.
     // Called on the adding thread.
     std::function<void(size_t done, size_t total)> progress;
+    // Asked before each photo is begun (from any composing thread); once it answers true
+    // no further photo is begun, and those not begun are left out of the batch (they are
+    // not failures). The photos already composed are added as usual.
+    std::function<bool()> stopRequested;
 };
 
 // The case-insensitive order in which a selection of photos is added: bytes compared

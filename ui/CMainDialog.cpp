@@ -12,10 +12,13 @@
 #include "app/ProjectSettings.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -25,6 +28,24 @@ std::vector<std::string> ToPaths(const QStringList& paths)
     result.reserve(size_t(paths.size()));
     for (const QString& path : paths)
         result.push_back(QFile::encodeName(path).toStdString());
+    return result;
+}
+
+// Runs work on a thread of its own while this thread goes on handling events (painting,
+// the progress dialog), under the wait cursor; returns the work's result. The caller shows
+// a window-modal progress dialog first, so the window takes no other input meanwhile.
+template <typename Work> auto RunInBackground(Work work) -> decltype(work())
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QEventLoop loop;
+    decltype(work()) result {};
+    std::thread worker([&] {
+        result = work();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    QApplication::restoreOverrideCursor();
     return result;
 }
 
@@ -185,25 +206,34 @@ void CMainDialog::AddPhotoPaths(const QStringList& paths)
     const QStringList sorted = SortPhotoPaths(paths);
     repaint();
 
+    // The photos are composed on a worker while this window stays painted; Cancel stops
+    // after the photos being composed and keeps those already done.
     QProgressDialog progress(
         QStringLiteral("Adding photos..."), QStringLiteral("Cancel"), 0, int(sorted.size()), this);
     progress.setWindowTitle(AppTitle());
     progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    progress.setMinimumDuration(0);
+    progress.setValue(0);
+    std::atomic<bool> cancelled { false };
+    connect(&progress, &QProgressDialog::canceled, this, [&] { cancelled = true; });
+
     AddPhotosOptions options;
     options.progress = [&](size_t done, size_t total) {
-        progress.setLabelText(QStringLiteral("Photo %1 of %2").arg(done).arg(total));
-        progress.setValue(int(done));
+        QMetaObject::invokeMethod(
+            &progress,
+            [&progress, done, total] {
+                progress.setLabelText(QStringLiteral("Photo %1 of %2").arg(done).arg(total));
+                progress.setValue(int(done));
+            },
+            Qt::QueuedConnection);
     };
-    const int failed
-        = int(photos->AddPhotos(ToPaths(sorted), TheProjectSettings(), options).size());
-    progress.setValue(int(sorted.size()));
-    QApplication::restoreOverrideCursor();
+    options.stopRequested = [&] { return cancelled.load(); };
+    const int failed = int(RunInBackground(
+        [&] { return photos->AddPhotos(ToPaths(sorted), TheProjectSettings(), options).size(); }));
+    progress.reset();
     list->RebuildImageList();
-    if (failed > 0) {
+    if (failed > 0)
         Prompts().Information(this, QString::asprintf(MESSAGE_UNKNOWN_FORMAT, failed));
-    }
     PostUpdateButtons();
 }
 
@@ -231,9 +261,13 @@ void CMainDialog::MakeAnimation()
     settings.frameDelay = dialog.FrameDelay();
     settings.lastFrameDelay = dialog.LastFrameDelay();
 
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool made = MakeGif(*photos, settings, true);
-    QApplication::restoreOverrideCursor();
+    QProgressDialog progress(QStringLiteral("Writing the GIF..."), QString(), 0, 0, this);
+    progress.setWindowTitle(AppTitle());
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    progress.setValue(0);
+    const bool made = RunInBackground([&] { return MakeGif(*photos, settings, true); });
+    progress.reset();
     if (!made)
         Prompts().Warning(this, QString::fromLatin1(MESSAGE_FAILED));
 }

@@ -2,11 +2,14 @@
 
 #include "app/Composition.h"
 #include "image/core/CxImage.h"
+#include "image/core/CxStream.h"
+#include "image/formats/bmp/CxBmpWriter.h"
 #include "platform/DeviceBitmap.h"
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <mutex>
 
 namespace {
 
@@ -166,4 +169,39 @@ TEST(PhotoList, UnreadablePhotosAreCountedAndTheListKeptAsItWas)
     EXPECT_FALSE(failures[1].reason.empty());
     EXPECT_EQ(Order(list), "01");
     EXPECT_GT(changes, 0); // the image list is rebuilt after the last path all the same
+}
+
+TEST(PhotoList, StoppedBatchKeepsThePhotosAlreadyComposedInOrder)
+{
+    const std::string folder = bvtest::MakeTempDir("photolist-stop");
+    std::vector<std::string> paths;
+    for (int i = 0; i < 6; i++) {
+        CxImage photo(40, 30, 24);
+        photo.Clear(uint8_t(40 * i));
+        const std::string path = folder + "/p" + std::to_string(i) + ".bmp";
+        CxMemStream bytes;
+        ASSERT_TRUE(SaveBmp(photo, &bytes));
+        bvtest::WriteFileBytes(
+            path, std::vector<uint8_t>(bytes.Data(), bytes.Data() + bytes.Length()));
+        paths.push_back(path);
+    }
+    for (unsigned threads : { 1u, 2u }) {
+        PhotoList list;
+        AddPhotosOptions options;
+        options.threads = threads;
+        size_t asked = 0;
+        std::mutex mutex;
+        // Stops once three photos have been begun.
+        options.stopRequested = [&] {
+            std::lock_guard lock(mutex);
+            return ++asked > 3;
+        };
+        const auto failures = list.AddPhotos(paths, ProjectSettings {}, options);
+        EXPECT_TRUE(failures.empty()) << threads;
+        ASSERT_GE(list.Count(), 1u) << threads;
+        EXPECT_LE(list.Count(), 3u) << threads;
+        // Whatever was composed is added in the sorted order, without gaps at the front.
+        for (size_t i = 0; i < list.Count(); i++)
+            EXPECT_EQ(list.Entry(i)->displayName, "p" + std::to_string(i) + ".bmp") << threads;
+    }
 }

@@ -11,8 +11,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -271,4 +273,41 @@ TEST_F(MainWindowTest, ScreenshotWithThreePhotos)
     const QPixmap shot = window.grab();
     ASSERT_TRUE(shot.save(path));
     EXPECT_EQ(shot.size(), window.size());
+}
+
+TEST_F(MainWindowTest, CancelWhileAddingKeepsThePhotosAlreadyAdded)
+{
+    // Large enough that composing the batch outlasts the click on Cancel.
+    QStringList paths;
+    for (int i = 0; i < 24; i++) {
+        const QString path = photoFolder + QString("/big%1.bmp").arg(i, 2, 10, QLatin1Char('0'));
+        QImage image(1600, 1200, QImage::Format_RGB888);
+        image.fill(QColor::fromHsv(i * 15, 180, 200));
+        image.save(path, "BMP");
+        paths.append(path);
+    }
+    prompts.photos = paths;
+    CMainDialog window;
+    window.show();
+    // Cancel is clicked as soon as the dialog shows the first photo done.
+    bool sawProgress = false;
+    QTimer poll;
+    poll.setInterval(1);
+    QObject::connect(&poll, &QTimer::timeout, &window, [&] {
+        auto* progress = window.findChild<QProgressDialog*>();
+        if (!progress || !progress->isVisible() || progress->value() < 1)
+            return;
+        sawProgress = true;
+        poll.stop();
+        if (auto* cancel = progress->findChild<QPushButton*>())
+            QTest::mouseClick(cancel, Qt::LeftButton);
+    });
+    poll.start();
+    QTest::mouseClick(window.AddButton(), Qt::LeftButton);
+    Settle();
+    EXPECT_TRUE(sawProgress);
+    EXPECT_GT(window.Photos().Count(), 0u);
+    EXPECT_LT(window.Photos().Count(), 24u);
+    EXPECT_EQ(window.List()->count(), int(window.Photos().Count()));
+    EXPECT_TRUE(prompts.messages.isEmpty()); // photos left out are not failures
 }
