@@ -197,14 +197,6 @@ const std::map<std::string, Rule>& Rules()
             { Check::Decodes, "a short 4-bit entry decodes partially" } },
         { "ico/invalid/trunc50-alpha-32-32bit.ico",
             { Check::Decodes, "truncated: decodes partially" } },
-#if !__has_include("image/formats/png/CxImagePNG.h")
-        // Without the PNG reader, entries stored as PNG are refused with a text.
-        { "ico/gen/alpha-64-png.ico", { Check::Fails, "PNG entry, no PNG reader built" } },
-        { "ico/image-rs/lenient-bpp.ico", { Check::Fails, "PNG entry, no PNG reader built" } },
-        { "ico/image-rs/png-32bpp-alpha.ico", { Check::Fails, "PNG entry, no PNG reader built" } },
-        { "ico/image-rs/png_l8.ico", { Check::Fails, "PNG entry, no PNG reader built" } },
-        { "ico/image-rs/png_rgb8.ico", { Check::Fails, "PNG entry, no PNG reader built" } },
-#endif
     };
     return rules;
 }

@@ -2,63 +2,23 @@
 // files of unknown format, and the handing over of a reader's result.
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
+#include "image/formats/bmp/CxImageBMP.h"
+#include "image/formats/ico/CxImageICO.h"
+#include "image/formats/j2k/CxImageJ2K.h"
+#include "image/formats/jas/CxImageJAS.h"
+#include "image/formats/jbig/CxImageJBG.h"
+#include "image/formats/jpeg/CxImageJPG.h"
+#include "image/formats/pcx/CxImagePCX.h"
+#include "image/formats/png/CxImagePNG.h"
+#include "image/formats/tga/CxImageTGA.h"
+#include "image/formats/tiff/CxImageTIF.h"
+#include "image/formats/wbmp/CxImageWBMP.h"
+#include "image/formats/wmf/CxImageWMF.h"
+#include "image/gif/CxImageGIF.h"
 
 #include <cstring>
 #include <memory>
 #include <strings.h>
-
-#if __has_include("image/formats/bmp/CxImageBMP.h")
-#include "image/formats/bmp/CxImageBMP.h"
-#define BRIMVALE_HAVE_BMP 1
-#endif
-#if __has_include("image/formats/jpeg/CxImageJPG.h")
-#include "image/formats/jpeg/CxImageJPG.h"
-#define BRIMVALE_HAVE_JPG 1
-#endif
-#if __has_include("image/formats/ico/CxImageICO.h")
-#include "image/formats/ico/CxImageICO.h"
-#define BRIMVALE_HAVE_ICO 1
-#endif
-#if __has_include("image/gif/CxImageGIF.h")
-#include "image/gif/CxImageGIF.h"
-#define BRIMVALE_HAVE_GIF 1
-#endif
-#if __has_include("image/formats/png/CxImagePNG.h")
-#include "image/formats/png/CxImagePNG.h"
-#define BRIMVALE_HAVE_PNG 1
-#endif
-#if __has_include("image/formats/tiff/CxImageTIF.h")
-#include "image/formats/tiff/CxImageTIF.h"
-#define BRIMVALE_HAVE_TIF 1
-#endif
-#if __has_include("image/formats/tga/CxImageTGA.h")
-#include "image/formats/tga/CxImageTGA.h"
-#define BRIMVALE_HAVE_TGA 1
-#endif
-#if __has_include("image/formats/pcx/CxImagePCX.h")
-#include "image/formats/pcx/CxImagePCX.h"
-#define BRIMVALE_HAVE_PCX 1
-#endif
-#if __has_include("image/formats/wbmp/CxImageWBMP.h")
-#include "image/formats/wbmp/CxImageWBMP.h"
-#define BRIMVALE_HAVE_WBMP 1
-#endif
-#if __has_include("image/formats/wmf/CxImageWMF.h")
-#include "image/formats/wmf/CxImageWMF.h"
-#define BRIMVALE_HAVE_WMF 1
-#endif
-#if __has_include("image/formats/j2k/CxImageJ2K.h")
-#include "image/formats/j2k/CxImageJ2K.h"
-#define BRIMVALE_HAVE_J2K 1
-#endif
-#if __has_include("image/formats/jbig/CxImageJBG.h")
-#include "image/formats/jbig/CxImageJBG.h"
-#define BRIMVALE_HAVE_JBG 1
-#endif
-#if __has_include("image/formats/jas/CxImageJAS.h")
-#include "image/formats/jas/CxImageJAS.h"
-#define BRIMVALE_HAVE_JAS 1
-#endif
 
 namespace {
 
@@ -120,55 +80,30 @@ Attempt DecodeAs([[maybe_unused]] CxImage& target, [[maybe_unused]] CxStream* st
     [[maybe_unused]] std::unique_ptr<CxImage>& failedReader)
 {
     switch (type) {
-#ifdef BRIMVALE_HAVE_BMP
     case CXIMAGE_FORMAT_BMP:
         return Run<CxImageBMP>(target, stream, failedReader);
-#endif
-#ifdef BRIMVALE_HAVE_GIF
     case CXIMAGE_FORMAT_GIF:
         return Run<CxImageGIF>(target, stream, failedReader);
-#endif
-#ifdef BRIMVALE_HAVE_JPG
     case CXIMAGE_FORMAT_JPG:
         return Run<CxImageJPG>(target, stream, failedReader);
-#endif
-#ifdef BRIMVALE_HAVE_PNG
     case CXIMAGE_FORMAT_PNG:
         return Run<CxImagePNG>(target, stream, failedReader);
-#endif
-#ifdef BRIMVALE_HAVE_ICO
     case CXIMAGE_FORMAT_ICO:
         return Run<CxImageICO>(target, stream, failedReader);
-#endif
-#ifdef BRIMVALE_HAVE_TIF
     case CXIMAGE_FORMAT_TIF:
         return Run<CxImageTIF>(target, stream, failedReader);
-#endif
-#ifdef BRIMVALE_HAVE_TGA
     case CXIMAGE_FORMAT_TGA:
         return Run<CxImageTGA>(target, stream, failedReader);
-#endif
-#ifdef BRIMVALE_HAVE_PCX
     case CXIMAGE_FORMAT_PCX:
         return Run<CxImagePCX>(target, stream, failedReader);
-#endif
-#ifdef BRIMVALE_HAVE_WBMP
     case CXIMAGE_FORMAT_WBMP:
         return Run<CxImageWBMP>(target, stream, failedReader);
-#endif
-#ifdef BRIMVALE_HAVE_WMF
     case CXIMAGE_FORMAT_WMF:
         return Run<CxImageWMF>(target, stream, failedReader, int32_t(0), int32_t(0));
-#endif
-#ifdef BRIMVALE_HAVE_J2K
     case CXIMAGE_FORMAT_J2K:
         return Run<CxImageJ2K>(target, stream, failedReader);
-#endif
-#ifdef BRIMVALE_HAVE_JBG
     case CXIMAGE_FORMAT_JBG:
         return Run<CxImageJBG>(target, stream, failedReader);
-#endif
-#ifdef BRIMVALE_HAVE_JAS
     case CXIMAGE_FORMAT_UNKNOWN:
     case CXIMAGE_FORMAT_JP2:
     case CXIMAGE_FORMAT_JPC:
@@ -176,7 +111,6 @@ Attempt DecodeAs([[maybe_unused]] CxImage& target, [[maybe_unused]] CxStream* st
     case CXIMAGE_FORMAT_PNM:
     case CXIMAGE_FORMAT_RAS:
         return Run<CxImageJAS>(target, stream, failedReader, type);
-#endif
     default:
         return Attempt::NoReader;
     }

@@ -3,14 +3,10 @@
 #include "CxImageICO.h"
 
 #include "image/core/CxStream.h"
+#include "image/formats/png/CxImagePNG.h"
 
 #include <cstring>
 #include <vector>
-
-#if __has_include("image/formats/png/CxImagePNG.h")
-#include "image/formats/png/CxImagePNG.h"
-#define BRIMVALE_ICO_PNG 1
-#endif
 
 namespace {
 
@@ -84,7 +80,6 @@ bool CxImageICO::Decode(CxStream* stream)
             Fail("Corrupted ICO");
 
         if (std::memcmp(&bih, PNG_SIGNATURE, sizeof(PNG_SIGNATURE)) == 0) {
-#ifdef BRIMVALE_ICO_PNG
             // Large icons are often stored as a whole PNG file.
             stream->Seek(int32_t(offset), SEEK_SET);
             CxImagePNG png;
@@ -99,9 +94,6 @@ bool CxImageICO::Decode(CxStream* stream)
             info.type = CXIMAGE_FORMAT_ICO;
             info.numFrames = frames;
             return true;
-#else
-            Fail("PNG icon entries are not supported");
-#endif
         }
 
         const uint32_t bpp = bih.biBitCount;
