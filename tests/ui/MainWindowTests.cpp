@@ -5,6 +5,7 @@
 #include "app/ProjectSettings.h"
 #include "tests/support/TestSupport.h"
 #include "ui/CMainDialog.h"
+#include "ui/CMakeGifDialog.h"
 #include "ui/CNewGifDialog.h"
 #include "ui/CPhotoListCtrl.h"
 
@@ -310,4 +311,25 @@ TEST_F(MainWindowTest, CancelWhileAddingKeepsThePhotosAlreadyAdded)
     EXPECT_LT(window.Photos().Count(), 24u);
     EXPECT_EQ(window.List()->count(), int(window.Photos().Count()));
     EXPECT_TRUE(prompts.messages.isEmpty()); // photos left out are not failures
+}
+
+TEST_F(MainWindowTest, EnterActsAsMakeAndEscapeCloses)
+{
+    prompts.photos = MakePhotos(1);
+    CMainDialog window;
+    window.show();
+    QTest::mouseClick(window.AddButton(), Qt::LeftButton);
+    Settle();
+    int makeDialogs = 0;
+    window.runDialog = [&](QDialog& dialog) {
+        if (qobject_cast<CMakeGifDialog*>(&dialog))
+            makeDialogs++;
+        return int(QDialog::Rejected);
+    };
+    window.List()->setFocus();
+    QTest::keyClick(window.List(), Qt::Key_Return);
+    EXPECT_EQ(makeDialogs, 1);
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.result(), QDialog::Rejected);
 }
