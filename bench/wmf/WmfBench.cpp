@@ -7,7 +7,6 @@
 #include "image/formats/wmf/MetafileLayout.h"
 
 #include <benchmark/benchmark.h>
-
 #include <fstream>
 #include <iterator>
 #include <string>
