@@ -2,6 +2,7 @@
 #include "CxImage.h"
 
 #include "platform/DeviceBitmap.h"
+#include "platform/Memory.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -140,7 +141,7 @@ void* CxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t im
     head.biSizeImage = uint32_t(imageBytes);
     head.biClrImportant = 0;
 
-    dib = std::malloc(size_t(total));
+    dib = platform::AllocateBuffer(size_t(total));
     if (!dib) {
         SetLastError("CxImage::Create can't allocate memory");
         return nullptr;
