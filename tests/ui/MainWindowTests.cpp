@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -332,4 +333,47 @@ TEST_F(MainWindowTest, EnterActsAsMakeAndEscapeCloses)
     QTest::keyClick(&window, Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.result(), QDialog::Rejected);
+}
+
+TEST_F(MainWindowTest, DraggingAboveOrBelowTheListScrollsIt)
+{
+    prompts.photos = MakePhotos(12);
+    CMainDialog window;
+    window.resize(420, 330); // room for a row or two: the list must scroll
+    window.show();
+    QTest::mouseClick(window.AddButton(), Qt::LeftButton);
+    Settle();
+    CPhotoListCtrl* list = window.List();
+    QScrollBar* bar = list->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 2 * CPhotoListCtrl::SCROLL_STEP);
+    bar->setValue(bar->maximum() / 2);
+    const int start = bar->value();
+
+    QWidget* viewport = list->viewport();
+    const QPoint item
+        = list->visualItemRect(list->item(list->indexAt(QPoint(40, 40)).row())).center();
+    QTest::mousePress(viewport, Qt::LeftButton, {}, item);
+    QTest::mouseMove(viewport, item + QPoint(20, 0));
+    ASSERT_GE(list->DragIndex(), 0);
+
+    // Above the list: the timer runs and each tick scrolls up by 12 pixels.
+    const QPoint above(list->mapToGlobal(QPoint(10, -30)));
+    QCursor::setPos(above);
+    QMouseEvent moveAbove(QEvent::MouseMove, viewport->mapFromGlobal(QPointF(above)),
+        QPointF(above), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &moveAbove);
+    EXPECT_TRUE(list->IsAutoScrolling());
+    QTest::qWait(3 * CPhotoListCtrl::SCROLL_PERIOD_MS + 20);
+    EXPECT_LT(bar->value(), start);
+    EXPECT_EQ((start - bar->value()) % CPhotoListCtrl::SCROLL_STEP, 0);
+
+    // Back within the list's height: the timer stops.
+    const QPoint inside(list->mapToGlobal(QPoint(10, 10)));
+    QCursor::setPos(inside);
+    QMouseEvent moveInside(QEvent::MouseMove, viewport->mapFromGlobal(QPointF(inside)),
+        QPointF(inside), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &moveInside);
+    EXPECT_FALSE(list->IsAutoScrolling());
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, viewport->mapFromGlobal(inside));
+    EXPECT_EQ(list->DragIndex(), -1);
 }
