@@ -1,7 +1,7 @@
 // Every file of the BMP, icon, TGA, PCX and WBMP corpus through the program's own entry
 // point (the file-name constructor, format by extension): valid files must give their
 // reference picture pixel for pixel, broken ones a clean failure with a text.
-#include "RefImage.h"
+#include "tests/support/ReferencePicture.h"
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
@@ -316,9 +316,8 @@ void CheckFile(const std::string& path, const std::vector<std::string>& all)
         other.SetFrame(n - 1);
         other.Load(path.c_str(), CxImage::GetTypeFromExtension(path.c_str()));
         ASSERT_TRUE(other.IsValid()) << other.GetLastError();
-        RefImage ref;
-        std::string error;
-        ASSERT_TRUE(bvtest::LoadRefPng(framePath, ref, error)) << error;
+        const RefImage ref = bvtest::LoadRefPng(framePath);
+        ASSERT_TRUE(ref.error.empty()) << ref.error;
         ASSERT_EQ(uint32_t(other.GetWidth()), ref.width);
         ASSERT_EQ(uint32_t(other.GetHeight()), ref.height);
         std::string first;
@@ -329,9 +328,8 @@ void CheckFile(const std::string& path, const std::vector<std::string>& all)
     ASSERT_FALSE(refs.empty()) << "no reference picture";
     std::string report;
     for (const std::string& refPath : refs) {
-        RefImage ref;
-        std::string error;
-        ASSERT_TRUE(bvtest::LoadRefPng(refPath, ref, error)) << refPath << ": " << error;
+        const RefImage ref = bvtest::LoadRefPng(refPath);
+        ASSERT_TRUE(ref.error.empty()) << refPath << ": " << ref.error;
         if (uint32_t(image.GetWidth()) != ref.width || uint32_t(image.GetHeight()) != ref.height) {
             report += Relative(refPath) + ": size " + std::to_string(image.GetWidth()) + "x"
                 + std::to_string(image.GetHeight()) + "; ";

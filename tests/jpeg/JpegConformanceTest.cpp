@@ -3,7 +3,7 @@
 // exactly, the CMYK one included; those of another decoder (image-rs/progressive/) within
 // a tolerance on the largest channel difference and the mean absolute difference.
 #include "image/core/CxImage.h"
-#include "tests/png/ReferencePicture.h"
+#include "tests/support/ReferencePicture.h"
 #include "tests/support/TestSupport.h"
 
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // Every file of the JPEG 2000, PGX, PNM, Sun raster and JBIG corpus folders, loaded by its
 // extension through the format dispatch, against its reference picture.
 #include "image/core/CxImage.h"
+#include "tests/support/ReferencePicture.h"
 #include "tests/support/TestSupport.h"
-#include "tests/tiff/RefImage.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

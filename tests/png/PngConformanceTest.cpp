@@ -2,8 +2,8 @@
 // the reader performs: alpha channels other than 8-bit RGBA (and 16-bit grey with alpha)
 // and every grey or colour tRNS are composed onto the file's bKGD colour, or onto grey 192
 // (colour) and black (grey) without one. Palette files keep their indices and palette.
-#include "ReferencePicture.h"
 #include "image/core/CxImage.h"
+#include "tests/support/ReferencePicture.h"
 #include "tests/support/TestSupport.h"
 
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Every TIFF of the corpus through the format dispatch, against its reference picture.
-#include "RefImage.h"
 #include "image/core/CxImage.h"
+#include "tests/support/ReferencePicture.h"
 #include "tests/support/TestSupport.h"
 
 #include <filesystem>

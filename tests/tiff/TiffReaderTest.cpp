@@ -1,9 +1,9 @@
 // The TIFF reader on pages written here with libtiff (or by hand where libtiff would
 // refuse to write them), read back through a memory stream.
-#include "RefImage.h"
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "image/formats/tiff/CxImageTIF.h"
+#include "tests/support/ReferencePicture.h"
 #include "tests/support/TestSupport.h"
 
 #include <array>

@@ -1,4 +1,4 @@
-// Reference pictures for the reader tests, read with libpng directly (an independent
+// Reference pictures of the conformance corpus, read with libpng directly (an independent
 // reading, not the reader under test), and comparison of a decoded CxImage against them.
 #pragma once
 
@@ -34,6 +34,26 @@ bool ReadPngFacts(const std::string& path, PngFacts& facts);
 
 // The colour of the image pixel at (x, y) counted from the top row.
 RGBQUAD TopDownPixel(const CxImage& image, int32_t x, int32_t y);
+
+// A reference picture read for comparison; on failure it is empty and error says why.
+struct RefImage : RgbaPicture {
+    std::string error;
+};
+
+RefImage LoadRefPng(const std::string& path);
+
+struct RefComparison {
+    bool sameSize = false;
+    uint64_t differing = 0; // pixels whose RGB differs by more than the tolerance
+    int maxDifference = 0; // largest channel difference over all pixels
+};
+
+// Compares the RGB of every pixel (the image's rows are bottom-up, the reference's top
+// first); alpha is not compared.
+RefComparison CompareToRef(const CxImage& image, const RgbaPicture& ref, int tolerance = 0);
+
+// Every file directly in a corpus folder that has a reference beside it.
+std::vector<std::string> FilesWithRefs(const std::string& folder);
 
 struct Difference {
     uint32_t pixels = 0; // pixels whose RGB differs by more than the tolerance
