@@ -409,32 +409,63 @@ void CxImageGIF::PrepareCanvas(DecodeState& state, CxImageGIF& canvas, uint32_t 
 }
 
 // Frame pixels go onto the canvas except where they hold the frame's transparent index.
+// Rows are walked through their bytes: a frame may declare hundreds of millions of pixels
+// for a few bytes of data, and a call per pixel would keep the reader busy for minutes.
 void CxImageGIF::Overlay(CxImageGIF& canvas, int32_t left, int32_t top) const
 {
+    if (canvas.head.biClrUsed == 0)
+        return;
     const int32_t canvasHeight = canvas.GetHeight();
     const int32_t firstRow = std::max(0, canvasHeight - top - head.biHeight);
     const int32_t lastRow = canvasHeight - top - 1;
     const int32_t endColumn = std::min(canvas.GetWidth(), left + head.biWidth);
+    if (left >= endColumn)
+        return;
     const int32_t transparent = info.transIndex;
-    const bool bytes = head.biBitCount == 8 && canvas.GetBpp() == 8;
+    const uint32_t fromBpp = head.biBitCount;
+    const uint32_t toBpp = canvas.head.biBitCount;
+    // Without an index the frame can hold as transparent, same-depth rows are copied whole.
+    const bool opaque = transparent < 0 || transparent >= (1 << fromBpp);
+    const bool copyRows = opaque && fromBpp == toBpp && (uint64_t(left) * toBpp) % 8 == 0;
+    const uint64_t rowBits = uint64_t(endColumn - left) * toBpp;
     for (int32_t y = firstRow; y <= lastRow; y++) {
         const int32_t frameRow = y - firstRow;
         if (frameRow >= head.biHeight)
             break;
-        if (bytes) {
-            const uint8_t* from = info.pixels + size_t(frameRow) * info.rowStride;
-            uint8_t* to = canvas.info.pixels + size_t(y) * canvas.info.rowStride;
-            for (int32_t x = left; x < endColumn; x++) {
-                const uint8_t index = from[x - left];
-                if (index != transparent)
-                    to[x] = index;
+        const uint8_t* from = info.pixels + size_t(frameRow) * info.rowStride;
+        uint8_t* to = canvas.info.pixels + size_t(y) * canvas.info.rowStride;
+        if (copyRows) {
+            uint8_t* start = to + uint64_t(left) * toBpp / 8;
+            const size_t whole = size_t(rowBits / 8);
+            std::memcpy(start, from, whole);
+            if (const uint32_t rest = uint32_t(rowBits % 8)) {
+                const uint8_t mask = uint8_t(0xFF << (8 - rest));
+                start[whole] = uint8_t((start[whole] & ~mask) | (from[whole] & mask));
             }
             continue;
         }
         for (int32_t x = left; x < endColumn; x++) {
-            const uint8_t index = GetPixelIndexUnchecked(x - left, frameRow);
-            if (index != transparent)
-                canvas.SetPixelIndex(x, y, index);
+            const uint32_t fx = uint32_t(x - left);
+            uint8_t index;
+            if (fromBpp == 8)
+                index = from[fx];
+            else if (fromBpp == 4)
+                index = (fx & 1) ? (from[fx >> 1] & 0x0F) : (from[fx >> 1] >> 4);
+            else
+                index = (from[fx >> 3] >> (7 - (fx & 7))) & 1;
+            if (index == transparent)
+                continue;
+            if (toBpp == 8) {
+                to[x] = index;
+            } else if (toBpp == 4) {
+                uint8_t& byte = to[x >> 1];
+                byte = (x & 1) ? uint8_t((byte & 0xF0) | (index & 0x0F))
+                               : uint8_t((byte & 0x0F) | ((index & 0x0F) << 4));
+            } else {
+                uint8_t& byte = to[x >> 3];
+                const uint8_t mask = uint8_t(0x80 >> (x & 7));
+                byte = (index & 1) ? uint8_t(byte | mask) : uint8_t(byte & ~mask);
+            }
         }
     }
 }

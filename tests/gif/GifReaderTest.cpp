@@ -508,3 +508,39 @@ TEST(GifReader, DisposalTwoWithoutTransparencyClearsToTheBackground)
     EXPECT_EQ(TopDownIndex(*image, 0, 0), 0); // the writer's background index
     EXPECT_EQ(TopDownIndex(*image, 2, 2), TopDownIndex(*second, 0, 0));
 }
+
+TEST(GifReader, LowDepthFramesComposeAtAnyOffset)
+{
+    // Unaligned offsets and partial bytes at the row ends, with and without a transparent
+    // index, for the depths whose pixels share bytes.
+    for (const int bpp : { 1, 4 }) {
+        for (const int left : { 0, 3, 8, 10 }) {
+            for (const int transparent : { -1, 1 }) {
+                SCOPED_TRACE(testing::Message()
+                    << bpp << " bits, left " << left << ", index " << transparent);
+                auto first = MakeFrame(21, 9, bpp, 11);
+                auto second = MakeFrame(11, 5, bpp, 12);
+                second->SetOffset(left, 2);
+                second->SetTransparentIndex(transparent);
+                const std::vector<uint8_t> bytes
+                    = EncodeFrames({ first.get(), second.get() }, false, 1, 1);
+                bool ok = false;
+                auto image = DecodeOurs(bytes, 1, &ok);
+                ASSERT_TRUE(ok);
+                int wrong = 0;
+                for (int y = 0; y < 9; y++) {
+                    for (int x = 0; x < 21; x++) {
+                        uint8_t expected = TopDownIndex(*first, x, y);
+                        if (x >= left && x < left + 11 && y >= 2 && y < 7) {
+                            const uint8_t over = TopDownIndex(*second, x - left, y - 2);
+                            if (over != transparent)
+                                expected = over;
+                        }
+                        wrong += TopDownIndex(*image, x, y) != expected;
+                    }
+                }
+                EXPECT_EQ(wrong, 0);
+            }
+        }
+    }
+}
