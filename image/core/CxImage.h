@@ -270,6 +270,8 @@ public:
 
 protected:
     void Startup(uint32_t imageType);
+    // A quarter turn of the stored picture, clockwise or not, into destination or itself.
+    bool RotateQuarter(bool clockwise, CxImage* destination);
     RGBQUAD* PaletteEntries() const
     {
         return reinterpret_cast<RGBQUAD*>(static_cast<uint8_t*>(dib) + sizeof(BITMAPINFOHEADER));

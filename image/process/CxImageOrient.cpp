@@ -272,7 +272,7 @@ bool BuildRotation(const CxImage& source, CxImage& rotated, Turn turn, Step step
 
 } // namespace
 
-bool CxImage::RotateLeft(CxImage* destination)
+bool CxImage::RotateQuarter(bool clockwise, CxImage* destination)
 {
     if (!dib)
         return false;
@@ -281,25 +281,13 @@ bool CxImage::RotateLeft(CxImage* destination)
         info.progress = percent;
         return AskEscape();
     };
-    if (!BuildRotation(*this, rotated, Turn::Left, step)) {
+    if (!BuildRotation(*this, rotated, clockwise ? Turn::Right : Turn::Left, step)) {
         bvprocess::CarryError(*this, rotated);
         return false;
     }
     return destination ? destination->Transfer(rotated) : Transfer(rotated);
 }
 
-bool CxImage::RotateRight(CxImage* destination)
-{
-    if (!dib)
-        return false;
-    CxImage rotated;
-    auto step = [this](int32_t percent) {
-        info.progress = percent;
-        return AskEscape();
-    };
-    if (!BuildRotation(*this, rotated, Turn::Right, step)) {
-        bvprocess::CarryError(*this, rotated);
-        return false;
-    }
-    return destination ? destination->Transfer(rotated) : Transfer(rotated);
-}
+bool CxImage::RotateLeft(CxImage* destination) { return RotateQuarter(false, destination); }
+
+bool CxImage::RotateRight(CxImage* destination) { return RotateQuarter(true, destination); }
