@@ -1,6 +1,7 @@
 // The GIF reader: one frame of a GIF87a/GIF89a file, composed over the frames before it on
 // the logical screen the way a viewer shows it at that moment.
 #include "CxImageGIF.h"
+#include "image/core/CxByteOrder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,8 +24,6 @@ constexpr int32_t TABLE_CODES = 4096;
 // LZW decoder results.
 constexpr int32_t LZW_BAD_CODE_SIZE = -20;
 constexpr int32_t LZW_NO_MEMORY = -10;
-
-int32_t Word(const uint8_t* bytes) { return bytes[0] | (bytes[1] << 8); }
 
 uint32_t BppForTable(int32_t size)
 {
@@ -87,8 +86,8 @@ void CxImageGIF::DecodeFrames(CxStream* stream, DecodeState& state)
     uint8_t screen[13];
     if (stream->Read(screen, 1, 13) != 13 || std::memcmp(screen, "GIF8", 4) != 0)
         throw GifReadError("Not a GIF");
-    state.screenWidth = Word(screen + 6);
-    state.screenHeight = Word(screen + 8);
+    state.screenWidth = ReadLe16(screen + 6);
+    state.screenHeight = ReadLe16(screen + 8);
     const uint8_t screenFlags = screen[10];
     state.backgroundIndex = screen[11];
 
@@ -206,7 +205,7 @@ bool CxImageGIF::ReadExtension(CxStream* stream)
         if (size < 0 || stream->Read(bytes, 1, 4) != uint32_t(size))
             return false;
         controlBlock.flags = bytes[0];
-        controlBlock.delay = uint16_t(Word(bytes + 1));
+        controlBlock.delay = uint16_t(ReadLe16(bytes + 1));
         controlBlock.transIndex = bytes[3];
         if (controlBlock.flags & 1)
             info.transIndex = controlBlock.transIndex;
@@ -250,10 +249,10 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
     uint8_t descriptor[9];
     if (stream->Read(descriptor, 1, 9) != 9)
         return false;
-    const int32_t left = Word(descriptor);
-    const int32_t top = Word(descriptor + 2);
-    const int32_t width = Word(descriptor + 4);
-    const int32_t height = Word(descriptor + 6);
+    const int32_t left = ReadLe16(descriptor);
+    const int32_t top = ReadLe16(descriptor + 2);
+    const int32_t width = ReadLe16(descriptor + 4);
+    const int32_t height = ReadLe16(descriptor + 6);
     const uint8_t flags = descriptor[8];
 
     // An image outside the screen (or without pixels) is passed over; the scan goes on

@@ -2,6 +2,8 @@
 // Layout: https://learn.microsoft.com/windows/win32/gdi/bitmap-storage
 #include "CxImageBMP.h"
 
+#include "CxBmpLayout.h"
+#include "image/core/CxByteOrder.h"
 #include "image/core/CxStream.h"
 
 #include <algorithm>
@@ -11,34 +13,12 @@
 
 namespace {
 
-constexpr uint16_t BMP_SIGNATURE = 0x4D42; // "BM"
-constexpr uint32_t BI_RGB = 0;
-constexpr uint32_t BI_RLE8 = 1;
-constexpr uint32_t BI_RLE4 = 2;
-constexpr uint32_t BI_BITFIELDS = 3;
-
-#pragma pack(push, 1)
-struct BitmapFileHeader {
-    uint16_t bfType;
-    uint32_t bfSize;
-    uint16_t bfReserved1;
-    uint16_t bfReserved2;
-    uint32_t bfOffBits;
-};
-#pragma pack(pop)
-static_assert(sizeof(BitmapFileHeader) == 14);
-
 // The one error type of this reader: thrown below, caught in Decode.
 struct BmpError {
     const char* text;
 };
 
 [[noreturn]] void Fail(const char* text) { throw BmpError { text }; }
-
-uint32_t ReadLe32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 // Bytes left between the stream position and its end (0 when unknown or past the end).
 int64_t Remaining(CxStream* stream)
@@ -254,21 +234,24 @@ bool CxImageBMP::ReadInfoHeader(CxStream* stream, BITMAPINFOHEADER* header)
 {
     // The size comes first so that an OS/2 core header, 12 bytes, is read alone: a small
     // OS/2 file may hold fewer than 40 bytes after its header start.
-    std::memset(header, 0, sizeof(*header));
-    if (stream->Read(&header->biSize, 4, 1) != 1)
+    uint8_t bytes[BMP_INFO_HEADER_SIZE] = {};
+    if (stream->Read(bytes, 4, 1) != 1)
         return false;
-    const uint32_t size = header->biSize;
+    const uint32_t size = ReadLe32(bytes);
     if (size == 12) {
         // 16-bit unsigned width and height, then planes and bit count.
-        uint8_t core[8];
-        if (stream->Read(core, sizeof(core), 1) != 1)
+        if (stream->Read(bytes + 4, 8, 1) != 1)
             return false;
-        header->biWidth = int32_t(core[0] | (core[1] << 8));
-        header->biHeight = int32_t(core[2] | (core[3] << 8));
-        header->biPlanes = uint16_t(core[4] | (core[5] << 8));
-        header->biBitCount = uint16_t(core[6] | (core[7] << 8));
-    } else if (stream->Read(reinterpret_cast<uint8_t*>(header) + 4, sizeof(*header) - 4, 1) != 1) {
+        *header = BITMAPINFOHEADER {};
+        header->biSize = size;
+        header->biWidth = ReadLe16(bytes + 4);
+        header->biHeight = ReadLe16(bytes + 6);
+        header->biPlanes = ReadLe16(bytes + 8);
+        header->biBitCount = ReadLe16(bytes + 10);
+    } else if (stream->Read(bytes + 4, sizeof(bytes) - 4, 1) != 1) {
         return false;
+    } else {
+        *header = ReadBmpInfoHeader(bytes);
     }
 
     if (size == 12 || size == 40) {
@@ -320,9 +303,10 @@ bool CxImageBMP::Decode(CxStream* stream)
     try {
         const int32_t start = stream->Tell();
 
-        BitmapFileHeader file;
-        if (stream->Read(&file, sizeof(file), 1) != 1)
+        uint8_t fileBytes[BMP_FILE_HEADER_SIZE];
+        if (stream->Read(fileBytes, sizeof(fileBytes), 1) != 1)
             Fail("Not a BMP");
+        BmpFileHeader file = ReadBmpFileHeader(fileBytes);
         if (file.bfType != BMP_SIGNATURE) {
             // A bare device-independent bitmap: the info header starts right here.
             file.bfOffBits = 0;

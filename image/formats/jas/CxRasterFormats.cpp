@@ -2,6 +2,7 @@
 // against the memory limit before any plane is allocated.
 #include "CxRasterFormats.h"
 
+#include "image/core/CxByteOrder.h"
 #include "image/core/CxImageTypes.h"
 
 #include <algorithm>
@@ -99,11 +100,6 @@ public:
     size_t position;
 };
 
-uint32_t Read32(const uint8_t* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
 } // namespace
 
 bool IsPgxSignature(const uint8_t* bytes, size_t size)
@@ -119,7 +115,7 @@ bool IsPnmSignature(const uint8_t* bytes, size_t size)
 
 bool IsSunRasterSignature(const uint8_t* bytes, size_t size)
 {
-    return size >= 4 && Read32(bytes) == SUN_MAGIC;
+    return size >= 4 && ReadBe32(bytes) == SUN_MAGIC;
 }
 
 bool ReadPgx(
@@ -278,12 +274,12 @@ bool ReadSunRaster(
         detail = "Sun raster header cut short";
         return false;
     }
-    const uint32_t width = Read32(bytes + 4);
-    const uint32_t height = Read32(bytes + 8);
-    const uint32_t depth = Read32(bytes + 12);
-    const uint32_t type = Read32(bytes + 20);
-    const uint32_t mapType = Read32(bytes + 24);
-    const uint32_t mapLength = Read32(bytes + 28);
+    const uint32_t width = ReadBe32(bytes + 4);
+    const uint32_t height = ReadBe32(bytes + 8);
+    const uint32_t depth = ReadBe32(bytes + 12);
+    const uint32_t type = ReadBe32(bytes + 20);
+    const uint32_t mapType = ReadBe32(bytes + 24);
+    const uint32_t mapLength = ReadBe32(bytes + 28);
     constexpr uint32_t TYPE_OLD = 0, TYPE_STANDARD = 1, TYPE_RLE = 2, TYPE_RGB = 3;
     if ((depth != 1 && depth != 8 && depth != 24 && depth != 32)
         || (type != TYPE_OLD && type != TYPE_STANDARD && type != TYPE_RLE && type != TYPE_RGB)

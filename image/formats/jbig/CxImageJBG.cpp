@@ -2,6 +2,7 @@
 // white at index 0 and black at index 1.
 #include "CxImageJBG.h"
 
+#include "image/core/CxByteOrder.h"
 #include "image/core/CxStream.h"
 
 extern "C" {
@@ -38,19 +39,14 @@ private:
     jbg_dec_state state;
 };
 
-uint32_t BigEndian32(const uint8_t* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
 // JBIG-KIT ends the process when an allocation fails, so the header's declaration is
 // checked here first: every plane, with the lower resolution layers beside it, must fit
 // the memory limit.
 void CheckDeclaredSize(const uint8_t* header, jbg_dec_state* state)
 {
     const uint32_t planes = header[2];
-    const uint32_t width = BigEndian32(header + 4);
-    const uint32_t height = BigEndian32(header + 8);
+    const uint32_t width = ReadBe32(header + 4);
+    const uint32_t height = ReadBe32(header + 8);
     const uint64_t planeBytes = (uint64_t(width) + 7) / 8 * height;
     if (planeBytes * std::max<uint32_t>(planes, 1) * 2 > CXIMAGE_MAX_MEMORY)
         Fail("Sorry, not enough memory available!");

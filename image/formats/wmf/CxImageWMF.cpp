@@ -75,10 +75,10 @@ bool ReadPlaceable(CxStream* stream, int32_t start, int32_t dpiX, int32_t dpiY, 
         return false;
     uint16_t checksum = 0;
     for (size_t i = 0; i < 10; i++)
-        checksum ^= metafile::Read16(head + 2 * i);
-    const uint16_t unitsPerInch = metafile::Read16(head + 14);
-    if (metafile::Read32(head) != PLACEABLE_KEY || checksum != metafile::Read16(head + 20)
-        || unitsPerInch == 0 || unitsPerInch > MAX_UNITS_PER_INCH)
+        checksum ^= ReadLe16(head + 2 * i);
+    const uint16_t unitsPerInch = ReadLe16(head + 14);
+    if (ReadLe32(head) != PLACEABLE_KEY || checksum != ReadLe16(head + 20) || unitsPerInch == 0
+        || unitsPerInch > MAX_UNITS_PER_INCH)
         return false;
     const int32_t left = metafile::ReadS16(head + 6);
     const int32_t top = metafile::ReadS16(head + 8);
@@ -88,12 +88,12 @@ bool ReadPlaceable(CxStream* stream, int32_t start, int32_t dpiX, int32_t dpiY, 
     uint8_t metaHeader[metafile::WMF_HEADER_BYTES];
     if (!ReadExactly(stream, metaHeader, sizeof metaHeader))
         return false;
-    const uint16_t type = metafile::Read16(metaHeader);
+    const uint16_t type = ReadLe16(metaHeader);
     if (type != 1 && type != 2)
         return false;
     // The length may count the placeable header too (some writers do), so it is held
     // against the whole stream, and what is read is what follows the header, up to it.
-    const uint64_t length = uint64_t(metafile::Read32(metaHeader + 6)) * 2;
+    const uint64_t length = uint64_t(ReadLe32(metaHeader + 6)) * 2;
     const int64_t total = int64_t(stream->Size()) - int64_t(start);
     const int64_t available = total - int64_t(PLACEABLE_BYTES);
     if (available < int64_t(metafile::WMF_HEADER_BYTES) || length > uint64_t(total))
@@ -164,9 +164,8 @@ bool ReadEnhanced(
     // A look at the header first: files of other formats, probed in turn, are not read
     // whole for nothing.
     uint8_t head[metafile::EMF_HEADER_MIN_BYTES];
-    if (!ReadExactly(stream, head, sizeof head) || metafile::Read32(head) != metafile::EMR_HEADER
-        || metafile::Read32(head + 40) != metafile::ENHMETA_SIGNATURE
-        || !stream->Seek(start, SEEK_SET))
+    if (!ReadExactly(stream, head, sizeof head) || ReadLe32(head) != metafile::EMR_HEADER
+        || ReadLe32(head + 40) != metafile::ENHMETA_SIGNATURE || !stream->Seek(start, SEEK_SET))
         return false;
     try {
         picture.bytes.resize(size_t(available));
