@@ -9,7 +9,7 @@
 
 namespace bvtest {
 
-// The shared conformance corpus (../shared/testdata beside the repository).
+// The conformance corpus (tests/data in the repository).
 std::string TestDataDir();
 std::string TestData(const std::string& relative);
 std::string SourceDir();
@@ -19,7 +19,8 @@ std::string MakeTempDir(const std::string& prefix);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
-// Every regular file under a folder (recursively), sorted by path.
+// Every regular file under a folder (recursively), sorted by path. A missing or empty
+// folder fails the running test.
 std::vector<std::string> ListFiles(const std::string& folder);
 
 } // namespace bvtest
