@@ -34,6 +34,23 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+std::vector<uint8_t> CorpusBytes(const std::string& relative)
+{
+    return ReadFileBytes(TestData(relative));
+}
+
+void PutBig16(std::vector<uint8_t>& bytes, uint32_t value)
+{
+    bytes.push_back(uint8_t(value >> 8));
+    bytes.push_back(uint8_t(value));
+}
+
+void PutBig32(std::vector<uint8_t>& bytes, uint32_t value)
+{
+    PutBig16(bytes, value >> 16);
+    PutBig16(bytes, value);
+}
+
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {
     std::ofstream out(path, std::ios::binary);

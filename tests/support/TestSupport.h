@@ -17,6 +17,11 @@ std::string SourceDir();
 std::string MakeTempDir(const std::string& prefix);
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+// The bytes of a corpus file.
+std::vector<uint8_t> CorpusBytes(const std::string& relative);
+// Appends a 16 or 32-bit value, most significant byte first.
+void PutBig16(std::vector<uint8_t>& bytes, uint32_t value);
+void PutBig32(std::vector<uint8_t>& bytes, uint32_t value);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
 // Every regular file under a folder (recursively), sorted by path. A missing or empty
