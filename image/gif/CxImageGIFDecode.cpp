@@ -2,21 +2,14 @@
 // the logical screen the way a viewer shows it at that moment.
 #include "CxImageGIF.h"
 #include "image/core/CxByteOrder.h"
+#include "image/core/CxReadError.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
 namespace {
-
-// The one error type of this reader; it never leaves Decode.
-class GifReadError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 constexpr int32_t READ_AHEAD = 16383;
 constexpr int32_t TABLE_CODES = 4096;
@@ -69,23 +62,17 @@ bool CxImageGIF::Decode(CxStream* stream)
 {
     if (!stream)
         return false;
-    try {
+    return RunReader(*this, "GIF: out of memory", [&] {
         DecodeState state;
         DecodeFrames(stream, state);
-        return true;
-    } catch (const GifReadError& error) {
-        CopyLastError(info.lastError, error.what());
-    } catch (const std::bad_alloc&) {
-        CopyLastError(info.lastError, "GIF: out of memory");
-    }
-    return false;
+    });
 }
 
 void CxImageGIF::DecodeFrames(CxStream* stream, DecodeState& state)
 {
     uint8_t screen[13];
     if (stream->Read(screen, 1, 13) != 13 || std::memcmp(screen, "GIF8", 4) != 0)
-        throw GifReadError("Not a GIF");
+        ThrowReadError("Not a GIF");
     state.screenWidth = ReadLe16(screen + 6);
     state.screenHeight = ReadLe16(screen + 8);
     const uint8_t screenFlags = screen[10];
@@ -103,7 +90,7 @@ void CxImageGIF::DecodeFrames(CxStream* stream, DecodeState& state)
         state.globalTable = true;
         const uint32_t bytes = uint32_t(state.table.size) * 3;
         if (stream->Read(state.table.entries, 1, bytes) != bytes)
-            throw GifReadError("GIF file truncated in its colour table");
+            ThrowReadError("GIF file truncated in its colour table");
     } else {
         state.tileScore = 1;
     }
@@ -128,7 +115,7 @@ void CxImageGIF::DecodeFrames(CxStream* stream, DecodeState& state)
     stream->Seek(start, SEEK_SET);
 
     if (info.frame < 0 || info.frame >= info.numFrames)
-        throw GifReadError("GIF frame not found");
+        ThrowReadError("GIF frame not found");
     if (info.numFrames == 1)
         state.tileScore = 0;
 
@@ -160,7 +147,7 @@ void CxImageGIF::DecodeFrames(CxStream* stream, DecodeState& state)
     }
     // The scan ended (a bad extension, the end of the data) before the frame was reached.
     if (!state.requestedComposed)
-        throw GifReadError("GIF frame not found");
+        ThrowReadError("GIF frame not found");
 }
 
 void CxImageGIF::ScanBlocks(CxStream* stream, DecodeState& state, ColorTable& table, bool counting)
@@ -172,7 +159,7 @@ void CxImageGIF::ScanBlocks(CxStream* stream, DecodeState& state, ColorTable& ta
         if (byte < 0)
             break;
         if (AskEscape())
-            throw GifReadError("GIF decoding cancelled");
+            ThrowReadError("GIF decoding cancelled");
         if (!afterZero && byte != 0)
             continue;
         switch (byte) {
@@ -274,7 +261,7 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
     }
     const uint32_t bpp = BppForTable(table.size);
     if (!FitsMemory(width, height, bpp))
-        throw GifReadError("CXIMAGE_MAX_MEMORY exceeded");
+        ThrowReadError("CXIMAGE_MAX_MEMORY exceeded");
 
     std::unique_ptr<CxImageGIF> canvas;
     if (!counting && !tiled) {
@@ -285,7 +272,7 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
     dryRun = counting;
     if (!counting) {
         if (!Create(uint32_t(width), uint32_t(height), bpp, CXIMAGE_FORMAT_GIF))
-            throw GifReadError(info.lastError);
+            ThrowReadError(info.lastError);
         // Rows the data never reaches stay index 0.
         Clear(0);
         if ((flags & 0x80) || state.globalTable) {
@@ -314,7 +301,7 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
     dryRun = false;
 
     if (AskEscape())
-        throw GifReadError("GIF decoding cancelled");
+        ThrowReadError("GIF decoding cancelled");
 
     if (!counting) {
         if (tiled) {
@@ -323,7 +310,7 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
                 state.tile->CopyInfo(*this);
                 if (!state.tile->Create(uint32_t(state.screenWidth), uint32_t(state.screenHeight),
                         24, CXIMAGE_FORMAT_GIF))
-                    throw GifReadError(state.tile->GetLastError());
+                    ThrowReadError(state.tile->GetLastError());
                 // What no tile covers stays black.
                 state.tile->Clear(0);
                 info.frame = info.numFrames - 1;
@@ -379,7 +366,7 @@ void CxImageGIF::PrepareCanvas(DecodeState& state, CxImageGIF& canvas, uint32_t 
     if (state.imageCounter == 0 || !IsValid()) {
         if (!canvas.Create(
                 uint32_t(state.screenWidth), uint32_t(state.screenHeight), bpp, CXIMAGE_FORMAT_GIF))
-            throw GifReadError(canvas.GetLastError());
+            ThrowReadError(canvas.GetLastError());
         state.firstTransIndex = info.transIndex;
         canvas.Clear(controlBlock.transIndex);
         return;
@@ -389,7 +376,7 @@ void CxImageGIF::PrepareCanvas(DecodeState& state, CxImageGIF& canvas, uint32_t 
         // A frame with more colours than the picture so far: widen the canvas first so
         // that no index is cut short.
         if (!canvas.Create(uint32_t(GetWidth()), uint32_t(GetHeight()), bpp, CXIMAGE_FORMAT_GIF))
-            throw GifReadError(canvas.GetLastError());
+            ThrowReadError(canvas.GetLastError());
         canvas.SetPalette(GetPalette(), GetNumColors());
         for (int32_t y = 0; y < GetHeight(); y++) {
             for (int32_t x = 0; x < GetWidth(); x++)
@@ -398,7 +385,7 @@ void CxImageGIF::PrepareCanvas(DecodeState& state, CxImageGIF& canvas, uint32_t 
     } else {
         canvas.Copy(*this);
         if (!canvas.IsValid())
-            throw GifReadError(canvas.GetLastError());
+            ThrowReadError(canvas.GetLastError());
     }
     // Disposal 2 clears to the first transparent index; a file without one gets its
     // background colour instead of an arbitrary index.

@@ -10,6 +10,7 @@
 #include "IsolatedRun.h"
 #include "MetafileLayout.h"
 #include "WmfPlayer.h"
+#include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
 #include "platform/DeviceBitmap.h"
 
@@ -33,11 +34,6 @@ constexpr int32_t MM_TEXT = 1;
 constexpr int32_t MM_ANISOTROPIC = 8;
 // The window background colour of the desktop this program paints on.
 constexpr COLORREF WINDOW_COLOR = RGB(255, 255, 255);
-
-// The one failure type of this reader; a null text fails without a new message.
-struct WmfFailure {
-    const char* text;
-};
 
 // A picture ready to play: what the platform would hold behind a metafile handle.
 struct Picture {
@@ -215,7 +211,7 @@ bool CxImageWMF::Decode(CxStream* stream, int32_t maxWidth, int32_t maxHeight)
 {
     if (!stream)
         return false;
-    try {
+    return RunReader(*this, "CxImage::Create can't allocate memory", [&] {
         platform::DeviceContext screen = platform::DeviceContext::Screen();
         const int32_t dpiX = screen.DotsPerInch();
         const int32_t dpiY = screen.DotsPerInch();
@@ -227,13 +223,13 @@ bool CxImageWMF::Decode(CxStream* stream, int32_t maxWidth, int32_t maxHeight)
         if (!ReadPlaceable(stream, start, dpiX, dpiY, *picture, width, height)) {
             picture = std::make_unique<Picture>();
             if (!ReadEnhanced(stream, start, *picture, width, height))
-                throw WmfFailure { "corrupted WMF" };
+                ThrowReadError("corrupted WMF");
         }
         if (AskEscape())
-            throw WmfFailure { "Cancelled" };
+            ThrowReadError("Cancelled");
         // Bounds that run backwards are as empty as bounds of no size.
         if (width <= 0 || height <= 0)
-            throw WmfFailure { "empty WMF" };
+            ThrowReadError("empty WMF");
         if (maxWidth)
             width = maxWidth;
         if (maxHeight)
@@ -247,7 +243,7 @@ bool CxImageWMF::Decode(CxStream* stream, int32_t maxWidth, int32_t maxHeight)
             height = SIZE_LIMIT;
         }
         if (width <= 0 || height <= 0)
-            throw WmfFailure { nullptr };
+            throw CxReadError::WithoutText();
 
         std::unique_ptr<platform::Bitmap> bitmap;
         try {
@@ -256,7 +252,7 @@ bool CxImageWMF::Decode(CxStream* stream, int32_t maxWidth, int32_t maxHeight)
             bitmap = nullptr;
         }
         if (!bitmap)
-            throw WmfFailure { nullptr };
+            throw CxReadError::WithoutText();
         platform::DeviceContext memory = platform::DeviceContext::CreateCompatible(&screen);
         const int32_t bpp = memory.BitsPerPixel();
         platform::Bitmap* previousBitmap = memory.SelectBitmap(bitmap.get());
@@ -270,7 +266,7 @@ bool CxImageWMF::Decode(CxStream* stream, int32_t maxWidth, int32_t maxHeight)
                     metafile::EnhancedPalette(picture->bytes.data(), picture->enhanced));
             } catch (const std::bad_alloc&) {
                 memory.SelectBitmap(previousBitmap);
-                throw WmfFailure { "Cancelled" };
+                ThrowReadError("Cancelled");
             }
             previousPalette = memory.SelectPalette(palette.get());
         }
@@ -284,21 +280,14 @@ bool CxImageWMF::Decode(CxStream* stream, int32_t maxWidth, int32_t maxHeight)
         }
         // A picture its player could not get through is as bad as one that never parsed.
         if (!played)
-            throw WmfFailure { "corrupted WMF" };
+            ThrowReadError("corrupted WMF");
 
         if (AskEscape())
-            throw WmfFailure { "Cancelled" };
+            ThrowReadError("Cancelled");
         if (!Create(uint32_t(width), uint32_t(height), uint32_t(bpp), CXIMAGE_FORMAT_WMF))
             return false;
         const int32_t lines = platform::GetDIBits(&memory, bitmap.get(), 0, uint32_t(height),
             GetBits(), reinterpret_cast<BITMAPINFO*>(dib));
         return lines != 0;
-    } catch (const WmfFailure& failure) {
-        if (failure.text)
-            CopyLastError(info.lastError, failure.text);
-        return false;
-    } catch (const std::bad_alloc&) {
-        CopyLastError(info.lastError, "CxImage::Create can't allocate memory");
-        return false;
-    }
+    });
 }
