@@ -205,6 +205,13 @@ void CPhotoListCtrl::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
+    if ((event->key() == Qt::Key_Home || event->key() == Qt::Key_End)
+        && event->modifiers() == Qt::NoModifier) {
+        if (count() > 0)
+            SelectOnly(event->key() == Qt::Key_Home ? 0 : count() - 1);
+        event->accept();
+        return;
+    }
     if ((event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)
         && event->modifiers() == Qt::AltModifier) {
         MoveSelectedPhoto(event->key() == Qt::Key_Left ? -1 : 1);

@@ -116,8 +116,16 @@ TEST_P(TextFit, EveryWindowShowsItsTextsWhole)
     {
         CMainDialog window;
         ExpectWhole(window);
-        window.resize(window.minimumSize()); // the smallest size keeps them whole too
+        // At the smallest size every button is whole, inside the window and apart.
+        window.resize(1, 1);
         ExpectWhole(window);
+        const QList<QPushButton*> buttons = window.findChildren<QPushButton*>();
+        for (QPushButton* a : buttons) {
+            EXPECT_TRUE(window.rect().contains(a->geometry())) << a->text().toStdString();
+            for (QPushButton* b : buttons)
+                EXPECT_TRUE(a == b || !a->geometry().intersects(b->geometry()))
+                    << a->text().toStdString() << " / " << b->text().toStdString();
+        }
     }
     {
         CNewGifDialog dialog;
