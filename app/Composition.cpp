@@ -3,6 +3,7 @@
 #include "ColorQuantizer.h"
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
+#include "image/formats/bmp/CxBmpLayout.h"
 #include "platform/DeviceBitmap.h"
 
 #include <cerrno>
@@ -97,16 +98,13 @@ bool SaveBitmapAsBmp(const platform::Bitmap& bitmap, CxStream* stream)
     // The block keeps the header as written: the pixel fetch may not change it.
     info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info->bmiHeader.biBitCount = bits;
+    info->bmiHeader.biSizeImage = uint32_t(imageBytes);
 
-    uint8_t fileHeader[14] = { 'B', 'M' };
-    const uint32_t fileSize = uint32_t(blockBytes + 14);
-    const uint32_t offset = 14 + 40 + tableEntries * 4;
-    for (int i = 0; i < 4; i++) {
-        fileHeader[2 + i] = uint8_t(fileSize >> (8 * i));
-        fileHeader[10 + i] = uint8_t(offset >> (8 * i));
-    }
-    return stream->Write(fileHeader, 1, 14) == 14
-        && stream->Write(block.data(), 1, uint32_t(block.size())) == block.size();
+    uint8_t headers[BMP_HEADERS_SIZE];
+    WriteBmpHeaders(info->bmiHeader, tableEntries, headers);
+    const size_t rest = block.size() - sizeof(BITMAPINFOHEADER);
+    return stream->Write(headers, 1, sizeof headers) == sizeof headers
+        && stream->Write(block.data() + sizeof(BITMAPINFOHEADER), 1, uint32_t(rest)) == rest;
 }
 
 bool SaveBitmapAsBmp(const platform::Bitmap& bitmap, const char* path)

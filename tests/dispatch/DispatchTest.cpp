@@ -233,4 +233,31 @@ TEST(FormatDecode, FileHandleStaysOpenForTheCaller)
     EXPECT_EQ(std::fclose(file), 0);
 }
 
+TEST(FormatProbe, FindsEachLibraryReaderByItsContent)
+{
+    // Streams of unknown format go through the readers in probe order; each of these
+    // must end at its own reader, however the earlier ones judge its bytes.
+    const struct {
+        const char* file;
+        uint32_t type;
+        int32_t bpp;
+    } probes[] = { { "tiff/gen/grey8.tif", CXIMAGE_FORMAT_TIF, 8 },
+        { "tiff/gen/rgb-lzw.tif", CXIMAGE_FORMAT_TIF, 24 },
+        { "jpeg2000/gen/plasma.j2k", CXIMAGE_FORMAT_J2K, 24 },
+        { "jpeg2000/gen/plasma-lossless.jp2", CXIMAGE_FORMAT_J2K, 24 },
+        { "jbig/gen/dither-default.jbg", CXIMAGE_FORMAT_JBG, 1 },
+        { "pgx/gen/grey8.pgx", CXIMAGE_FORMAT_PGX, 8 },
+        { "pnm/gen/shapes-p3.ppm", CXIMAGE_FORMAT_PNM, 24 },
+        { "ras/gen/pal256-rle.ras", CXIMAGE_FORMAT_RAS, 24 } };
+    for (const auto& probe : probes) {
+        SCOPED_TRACE(probe.file);
+        const auto bytes = bvtest::CorpusBytes(probe.file);
+        CxMemStream stream(bytes.data(), bytes.size());
+        CxImage image;
+        ASSERT_TRUE(image.Decode(&stream, CXIMAGE_FORMAT_UNKNOWN)) << image.GetLastError();
+        EXPECT_EQ(image.GetType(), probe.type);
+        EXPECT_EQ(image.GetBpp(), probe.bpp);
+    }
+}
+
 } // namespace

@@ -2,6 +2,9 @@
 // Layout: https://learn.microsoft.com/windows/win32/gdi/bitmap-storage
 #include "CxImageBMP.h"
 
+#include "CxBmpLayout.h"
+#include "image/core/CxByteOrder.h"
+#include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
 
 #include <algorithm>
@@ -10,35 +13,6 @@
 #include <vector>
 
 namespace {
-
-constexpr uint16_t BMP_SIGNATURE = 0x4D42; // "BM"
-constexpr uint32_t BI_RGB = 0;
-constexpr uint32_t BI_RLE8 = 1;
-constexpr uint32_t BI_RLE4 = 2;
-constexpr uint32_t BI_BITFIELDS = 3;
-
-#pragma pack(push, 1)
-struct BitmapFileHeader {
-    uint16_t bfType;
-    uint32_t bfSize;
-    uint16_t bfReserved1;
-    uint16_t bfReserved2;
-    uint32_t bfOffBits;
-};
-#pragma pack(pop)
-static_assert(sizeof(BitmapFileHeader) == 14);
-
-// The one error type of this reader: thrown below, caught in Decode.
-struct BmpError {
-    const char* text;
-};
-
-[[noreturn]] void Fail(const char* text) { throw BmpError { text }; }
-
-uint32_t ReadLe32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 // Bytes left between the stream position and its end (0 when unknown or past the end).
 int64_t Remaining(CxStream* stream)
@@ -254,21 +228,24 @@ bool CxImageBMP::ReadInfoHeader(CxStream* stream, BITMAPINFOHEADER* header)
 {
     // The size comes first so that an OS/2 core header, 12 bytes, is read alone: a small
     // OS/2 file may hold fewer than 40 bytes after its header start.
-    std::memset(header, 0, sizeof(*header));
-    if (stream->Read(&header->biSize, 4, 1) != 1)
+    uint8_t bytes[BMP_INFO_HEADER_SIZE] = {};
+    if (stream->Read(bytes, 4, 1) != 1)
         return false;
-    const uint32_t size = header->biSize;
+    const uint32_t size = ReadLe32(bytes);
     if (size == 12) {
         // 16-bit unsigned width and height, then planes and bit count.
-        uint8_t core[8];
-        if (stream->Read(core, sizeof(core), 1) != 1)
+        if (stream->Read(bytes + 4, 8, 1) != 1)
             return false;
-        header->biWidth = int32_t(core[0] | (core[1] << 8));
-        header->biHeight = int32_t(core[2] | (core[3] << 8));
-        header->biPlanes = uint16_t(core[4] | (core[5] << 8));
-        header->biBitCount = uint16_t(core[6] | (core[7] << 8));
-    } else if (stream->Read(reinterpret_cast<uint8_t*>(header) + 4, sizeof(*header) - 4, 1) != 1) {
+        *header = BITMAPINFOHEADER {};
+        header->biSize = size;
+        header->biWidth = ReadLe16(bytes + 4);
+        header->biHeight = ReadLe16(bytes + 6);
+        header->biPlanes = ReadLe16(bytes + 8);
+        header->biBitCount = ReadLe16(bytes + 10);
+    } else if (stream->Read(bytes + 4, sizeof(bytes) - 4, 1) != 1) {
         return false;
+    } else {
+        *header = ReadBmpInfoHeader(bytes);
     }
 
     if (size == 12 || size == 40) {
@@ -317,12 +294,15 @@ bool CxImageBMP::Decode(CxStream* stream)
     if (!stream)
         return false;
 
-    try {
+    // After a failure the callback is asked once more: when it still asks to stop, this
+    // was the header-only query and the dimensions are the answer.
+    return RunReader(*this, "can't allocate memory", [&] {
         const int32_t start = stream->Tell();
 
-        BitmapFileHeader file;
-        if (stream->Read(&file, sizeof(file), 1) != 1)
-            Fail("Not a BMP");
+        uint8_t fileBytes[BMP_FILE_HEADER_SIZE];
+        if (stream->Read(fileBytes, sizeof(fileBytes), 1) != 1)
+            ThrowReadError("Not a BMP");
+        BmpFileHeader file = ReadBmpFileHeader(fileBytes);
         if (file.bfType != BMP_SIGNATURE) {
             // A bare device-independent bitmap: the info header starts right here.
             file.bfOffBits = 0;
@@ -331,13 +311,13 @@ bool CxImageBMP::Decode(CxStream* stream)
 
         BITMAPINFOHEADER bmp;
         if (!ReadInfoHeader(stream, &bmp))
-            Fail("Error reading BMP info");
+            ThrowReadError("Error reading BMP info");
 
         const bool os2 = bmp.biSize == 12;
         bool topDown = false;
         if (bmp.biHeight < 0) {
             if (bmp.biHeight == INT32_MIN)
-                Fail("Error reading BMP info");
+                ThrowReadError("Error reading BMP info");
             topDown = true;
             bmp.biHeight = -bmp.biHeight;
         }
@@ -345,12 +325,12 @@ bool CxImageBMP::Decode(CxStream* stream)
         if (AskEscape()) {
             head.biWidth = bmp.biWidth;
             head.biHeight = bmp.biHeight;
-            Fail("output dimensions returned");
+            ThrowReadError("output dimensions returned");
         }
 
         if (!Create(
                 uint32_t(bmp.biWidth), uint32_t(bmp.biHeight), bmp.biBitCount, CXIMAGE_FORMAT_BMP))
-            Fail("Can't allocate memory");
+            ThrowReadError("Can't allocate memory");
         // Whatever a short or badly encoded file leaves out stays black.
         Clear(0);
 
@@ -360,13 +340,13 @@ bool CxImageBMP::Decode(CxStream* stream)
         info.yDPI = ToDpi(bmp.biYPelsPerMeter);
 
         if (AskEscape())
-            Fail("Cancelled");
+            ThrowReadError("Cancelled");
 
         if (RGBQUAD* palette = GetPalette()) {
             const uint32_t entrySize = os2 ? 3 : 4;
             const uint64_t count = bmp.biClrUsed;
             if (count * entrySize > uint64_t(Remaining(stream)))
-                Fail("Error reading BMP info");
+                ThrowReadError("Error reading BMP info");
             const uint32_t stored = uint32_t(std::min<uint64_t>(count, head.biClrUsed));
             std::vector<uint8_t> entries(size_t(stored) * entrySize);
             stream->Read(entries.data(), 1, uint32_t(entries.size()));
@@ -378,7 +358,7 @@ bool CxImageBMP::Decode(CxStream* stream)
         }
 
         if (AskEscape())
-            Fail("Cancelled");
+            ThrowReadError("Cancelled");
 
         auto seekToData = [&] {
             if (file.bfOffBits)
@@ -397,14 +377,14 @@ bool CxImageBMP::Decode(CxStream* stream)
             } else if (bmp.biCompression == BI_RLE4) {
                 RleDecoder(stream, info.pixels, info.rowStride, head.biHeight).Rle4();
             } else {
-                Fail("compression type not supported");
+                ThrowReadError("compression type not supported");
             }
             break;
         case 2: {
             // Two bits per pixel (a Windows CE depth) widen into the 4-bit image.
             seekToData();
             if (bmp.biCompression != BI_RGB)
-                Fail("compression type not supported");
+                ThrowReadError("compression type not supported");
             std::vector<uint8_t> row(((size_t(head.biWidth) * 2 + 31) / 32) * 4);
             for (int32_t y = 0; y < head.biHeight; y++) {
                 if (stream->Read(row.data(), 1, uint32_t(row.size())) == 0)
@@ -445,24 +425,19 @@ bool CxImageBMP::Decode(CxStream* stream)
         case 24:
             seekToData();
             if (bmp.biCompression != BI_RGB)
-                Fail("unknown compression");
+                ThrowReadError("unknown compression");
             stream->Read(info.pixels, 1, head.biSizeImage);
             break;
         case 32: {
             if (bmp.biCompression != BI_RGB && bmp.biCompression != BI_BITFIELDS)
-                Fail("unknown compression");
+                ThrowReadError("unknown compression");
             // The masks after a 40-byte header are not used, but a bare bitmap's pixels
             // start after them.
             if (bmp.biCompression == BI_BITFIELDS && !hasHeaderMasks && !file.bfOffBits)
                 Skip(stream, 12);
             seekToData();
             // Row by row: bytes 0, 1 and 2 of each pixel are blue, green and red.
-            std::vector<uint8_t> row;
-            try {
-                row.resize(size_t(head.biWidth) * 4);
-            } catch (const std::bad_alloc&) {
-                Fail("can't allocate memory");
-            }
+            std::vector<uint8_t> row(size_t(head.biWidth) * 4);
             for (int32_t y = 0; y < head.biHeight; y++) {
                 const uint32_t got = stream->Read(row.data(), 1, uint32_t(row.size()));
                 if (got == 0)
@@ -484,10 +459,5 @@ bool CxImageBMP::Decode(CxStream* stream)
         if (topDown)
             Flip();
         return true;
-    } catch (const BmpError& error) {
-        CopyLastError(info.lastError, error.text);
-        // The header-only query: the callback still asks to stop, so the dimensions are
-        // the answer.
-        return AskEscape();
-    }
+    }) || AskEscape();
 }

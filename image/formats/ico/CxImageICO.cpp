@@ -2,7 +2,9 @@
 // Layout: https://learn.microsoft.com/previous-versions/ms997538(v=msdn.10)
 #include "CxImageICO.h"
 
+#include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
+#include "image/formats/bmp/CxBmpLayout.h"
 #include "image/formats/png/CxImagePNG.h"
 
 #include <cstring>
@@ -33,14 +35,6 @@ static_assert(sizeof(IconDirectoryEntry) == 16);
 
 constexpr uint8_t PNG_SIGNATURE[8] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
 
-// The one error type of this reader: thrown below, caught in Decode. A null text fails
-// without touching lastError.
-struct IcoError {
-    const char* text;
-};
-
-[[noreturn]] void Fail(const char* text) { throw IcoError { text }; }
-
 } // namespace
 
 bool CxImageICO::Decode(CxStream* stream)
@@ -48,23 +42,23 @@ bool CxImageICO::Decode(CxStream* stream)
     if (!stream)
         return false;
 
-    try {
+    return RunReader(*this, "Can't allocate memory", [&] {
         const int32_t start = stream->Tell();
 
         IconDirectory directory = {};
         stream->Read(&directory, sizeof(directory), 1);
         if (directory.reserved != 0 || (directory.type != 1 && directory.type != 2))
-            Fail(nullptr);
+            throw CxReadError::WithoutText();
 
         info.numFrames = directory.count;
         // A frame past the directory is a question the caller asked, not a broken file.
         if (info.frame < 0 || info.frame >= directory.count)
-            Fail(nullptr);
+            throw CxReadError::WithoutText();
 
         std::vector<IconDirectoryEntry> entries(directory.count);
         for (IconDirectoryEntry& entry : entries) {
             if (stream->Read(&entry, sizeof(entry), 1) != 1)
-                Fail("Corrupted ICO");
+                ThrowReadError("Corrupted ICO");
         }
         const IconDirectoryEntry& entry = entries[size_t(info.frame)];
         // A width or height byte of 0 stands for 256.
@@ -73,22 +67,19 @@ bool CxImageICO::Decode(CxStream* stream)
 
         const int64_t offset = int64_t(start) + entry.imageOffset;
         if (offset > INT32_MAX || !stream->Seek(int32_t(offset), SEEK_SET))
-            Fail("Corrupted ICO");
+            ThrowReadError("Corrupted ICO");
 
-        BITMAPINFOHEADER bih;
-        if (stream->Read(&bih, sizeof(bih), 1) != 1)
-            Fail("Corrupted ICO");
+        uint8_t headerBytes[BMP_INFO_HEADER_SIZE];
+        if (stream->Read(headerBytes, sizeof(headerBytes), 1) != 1)
+            ThrowReadError("Corrupted ICO");
 
-        if (std::memcmp(&bih, PNG_SIGNATURE, sizeof(PNG_SIGNATURE)) == 0) {
+        if (std::memcmp(headerBytes, PNG_SIGNATURE, sizeof(PNG_SIGNATURE)) == 0) {
             // Large icons are often stored as a whole PNG file.
             stream->Seek(int32_t(offset), SEEK_SET);
             CxImagePNG png;
             png.CopyInfo(*this);
-            if (!png.Decode(stream)) {
-                // The reader's text must outlive the reader, which unwinding destroys.
-                CopyLastError(info.lastError, png.GetLastError());
-                Fail(info.lastError);
-            }
+            if (!png.Decode(stream))
+                ThrowReadError(png.GetLastError());
             const int32_t frames = info.numFrames;
             Transfer(png);
             info.type = CXIMAGE_FORMAT_ICO;
@@ -96,16 +87,17 @@ bool CxImageICO::Decode(CxStream* stream)
             return true;
         }
 
+        const BITMAPINFOHEADER bih = ReadBmpInfoHeader(headerBytes);
         const uint32_t bpp = bih.biBitCount;
         if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32)
-            Fail("Unsupported ICO bit depth");
+            ThrowReadError("Unsupported ICO bit depth");
         // Headers longer than 40 bytes (V5 headers with a colour profile) come before the
         // palette too.
         if (bih.biSize > 40 && bih.biSize <= 1024)
             stream->Seek(int32_t(bih.biSize - 40), SEEK_CUR);
 
         if (!Create(width, height, bpp, CXIMAGE_FORMAT_ICO))
-            Fail(info.lastError[0] ? info.lastError : "Can't allocate memory");
+            ThrowReadError(info.lastError[0] ? info.lastError : "Can't allocate memory");
         Clear(0);
 
         if (head.biClrUsed) {
@@ -228,9 +220,5 @@ bool CxImageICO::Decode(CxStream* stream)
             }
         }
         return true;
-    } catch (const IcoError& error) {
-        if (error.text)
-            CopyLastError(info.lastError, error.text);
-        return false;
-    }
+    });
 }

@@ -4,6 +4,7 @@
 // Format: TIFF 6.0 (Adobe, 1992), with libtiff's extensions for the SGI log codecs.
 #include "CxImageTIF.h"
 
+#include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
 
 #include <algorithm>
@@ -13,7 +14,6 @@
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <tiffio.h>
 #include <vector>
@@ -26,19 +26,12 @@ struct TiffLog {
 
 namespace {
 
-class CxTiffError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-[[noreturn]] void Fail(const char* text) { throw CxTiffError(text); }
-
 // Messages that describe a failure inside libtiff carry its first error text along.
 [[noreturn]] void FailWithLibraryText(const char* text, const TiffLog& log)
 {
     if (log.firstError.empty())
-        throw CxTiffError(text);
-    throw CxTiffError(std::string(text) + " (" + log.firstError + ")");
+        ThrowReadError(text);
+    ThrowReadError(std::string(text) + " (" + log.firstError + ")");
 }
 
 // --- client I/O over a CxStream ----------------------------------------------------------
@@ -236,26 +229,23 @@ bool CxImageTIF::Decode(CxStream* stream)
     if (!stream)
         return false;
     TiffLog log;
-    try {
-        DecodePage(stream, log);
-        CloseTiff();
-        return true;
-    } catch (const CxTiffError& error) {
-        CopyLastError(info.lastError, error.what());
-    } catch (const std::bad_alloc&) {
-        CopyLastError(info.lastError, "CxImageTIF can't allocate memory");
-    }
+    bool sizeOnly = false;
+    const bool decoded = RunReader(*this, "CxImageTIF can't allocate memory", [&] {
+        sizeOnly = !DecodePage(stream, log);
+        return !sizeOnly;
+    });
     CloseTiff();
-    // Only the header-only query, which the escape callback asks for, ends in success.
-    return std::strcmp(info.lastError, "output dimensions returned") == 0 && AskEscape();
+    // The header-only query, which the escape callback asks for, succeeds when the
+    // callback still asks to stop.
+    return decoded || (sizeOnly && AskEscape());
 }
 
-void CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
+bool CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
 {
     SilenceGlobalHandlers();
     std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
     if (!options)
-        Fail("Error encountered while opening TIFF file");
+        ThrowReadError("Error encountered while opening TIFF file");
     // libtiff's own limit on any single buffer it allocates, behind our checks below.
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t(CXIMAGE_MAX_MEMORY));
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), CollectError, &log);
@@ -271,7 +261,7 @@ void CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
     info.numFrames = int32_t(TIFFNumberOfDirectories(tif) & 0xFFFF);
     const uint16_t page = uint16_t(info.frame & 0xFFFF);
     if (page >= info.numFrames || !TIFFSetDirectory(tif, page))
-        Fail("Error: page not present in TIFF file");
+        ThrowReadError("Error: page not present in TIFF file");
 
     const uint32_t width = FieldOr<uint32_t>(tif, TIFFTAG_IMAGEWIDTH, 0);
     const uint32_t height = FieldOr<uint32_t>(tif, TIFFTAG_IMAGELENGTH, 0);
@@ -284,7 +274,8 @@ void CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
     if (AskEscape()) {
         head.biWidth = int32_t(width);
         head.biHeight = int32_t(height);
-        Fail("output dimensions returned");
+        SetLastError("output dimensions returned");
+        return false;
     }
 
     uint16_t resolutionUnit = RESUNIT_INCH;
@@ -333,9 +324,9 @@ void CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
     }
 
     if (AskEscape())
-        Fail("Cancelled");
+        ThrowReadError("Cancelled");
     if (!Create(width, height, depth, CXIMAGE_FORMAT_TIF))
-        Fail("CxImageTIF can't create image");
+        ThrowReadError("CxImageTIF can't create image");
 
     // Four samples of a separated (CMYK) page are its inks, not colour and alpha.
     if ((samplesPerPixel == 4 && photometric != PHOTOMETRIC_SEPARATED)
@@ -363,6 +354,7 @@ void CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
             width, height, samplesPerPixel, bitsPerSample, photometric, rowsPerStrip, log);
         ApplyOrientation(orientation);
     }
+    return true;
 }
 
 void CxImageTIF::DecodeRgba(
@@ -370,11 +362,11 @@ void CxImageTIF::DecodeRgba(
 {
     const uint64_t rasterBytes = uint64_t(width) * height * 4;
     if (rasterBytes > CXIMAGE_MAX_MEMORY)
-        Fail("No space for raster buffer");
+        ThrowReadError("No space for raster buffer");
     std::unique_ptr<uint32_t, RasterDeleter> raster(
         static_cast<uint32_t*>(_TIFFmalloc(tmsize_t(rasterBytes))));
     if (!raster)
-        Fail("No space for raster buffer");
+        ThrowReadError("No space for raster buffer");
     // libtiff premultiplies colours by an unassociated alpha; declared associated, the
     // samples come through as stored, which is what the alpha plane expects.
     uint16_t extraCount = 0;
@@ -401,7 +393,7 @@ void CxImageTIF::DecodeRgba(
     const bool withAlpha = samplesPerPixel == 4 && alpha;
     for (uint32_t y = 0; y < height; y++) {
         if (AskEscape())
-            Fail("Cancelled");
+            ThrowReadError("Cancelled");
         const uint32_t* source = raster.get() + size_t(y) * width;
         uint8_t* row = info.pixels + size_t(y) * info.rowStride;
         for (uint32_t x = 0; x < width; x++) {
@@ -448,7 +440,7 @@ void CxImageTIF::DecodeFloatRgb(
     const bool withAlpha = samplesPerPixel == 4 && alpha;
     for (uint32_t y = 0; y < height; y++) {
         if (AskEscape())
-            Fail("Cancelled");
+            ThrowReadError("Cancelled");
         if (TIFFReadScanline(tiffHandle, line.data(), y, 0) < 0)
             FailWithLibraryText("Corrupted TIFF file!", log);
         const int32_t row = int32_t(height - 1 - y);
@@ -512,7 +504,7 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
         }
     }
     if (!GetPalette())
-        Fail("Unable to allocate TIFF palette");
+        ThrowReadError("Unable to allocate TIFF palette");
     SetPalette(palette, colours);
 
     const uint64_t lineSize = (uint64_t(samplesPerPixel) * bitsPerSample * width + 7) / 8;
@@ -533,7 +525,7 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
     }
     const uint64_t bandBytes = uint64_t(rowsPerStrip) * lineSize;
     if (lineSize == 0 || bandBytes > CXIMAGE_MAX_MEMORY)
-        Fail("CxImageTIF can't allocate memory");
+        ThrowReadError("CxImageTIF can't allocate memory");
     std::vector<uint8_t> band(static_cast<size_t>(bandBytes));
     const uint64_t scanlineSize
         = std::min<uint64_t>(uint64_t(std::max<tmsize_t>(TIFFScanlineSize(tif), 0)), lineSize);
@@ -544,7 +536,7 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
     // At most four samples of a pixel mean anything here (index or L*a*b*, and alpha).
     const uint32_t samplesUsed = std::min<uint32_t>(samplesPerPixel, 4);
     if (bitsPerSample > 32 && bitsPerSample != 64)
-        Fail("Corrupted TIFF file!");
+        ThrowReadError("Corrupted TIFF file!");
     std::vector<uint8_t> samples(directCopy ? 0 : size_t(width) * samplesUsed);
     const uint32_t sampleMax = bitsPerSample >= 32 ? 0xFFFFFFFFu : (1u << bitsPerSample) - 1;
     const size_t effectiveRow = (size_t(width) * head.biBitCount + 7) / 8;
@@ -558,7 +550,7 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
 
     for (uint32_t r = 0; r < height; r += rowsPerStrip) {
         if (AskEscape())
-            Fail("Cancelled");
+            ThrowReadError("Cancelled");
         const uint32_t lines = std::min(rowsPerStrip, height - r);
 
         if (tiled) {
@@ -631,7 +623,7 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
             } else {
                 if (head.biBitCount != 24) {
                     if (!Create(width, height, 24, CXIMAGE_FORMAT_TIF))
-                        Fail("CxImageTIF can't create image");
+                        ThrowReadError("CxImageTIF can't create image");
                     if (samplesPerPixel == 4)
                         CreateAlpha();
                     row = info.pixels + size_t(y) * info.rowStride;

@@ -15,7 +15,9 @@ public:
     bool Decode(CxStream* stream);
 
 private:
-    void DecodePage(CxStream* stream, struct TiffLog& log);
+    // False when the escape callback asked for the size only: the header's width and
+    // height are stored and nothing else is read.
+    bool DecodePage(CxStream* stream, struct TiffLog& log);
     void DecodeRgba(uint32_t width, uint32_t height, uint16_t samplesPerPixel, uint16_t orientation,
         TiffLog& log);
     void DecodeFloatRgb(uint32_t width, uint32_t height, uint16_t samplesPerPixel, TiffLog& log);
