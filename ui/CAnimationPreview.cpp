@@ -31,7 +31,10 @@ public:
             setMinimumSize(std::min(image.width(), 400), std::min(image.height(), 400));
         update();
     }
-    QSize sizeHint() const override { return image.isNull() ? QSize(240, 240) : image.size(); }
+    QSize sizeHint() const override
+    {
+        return image.isNull() ? QSize(240, 240) : image.size().expandedTo(QSize(240, 180));
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -192,6 +195,7 @@ void CAnimationPreview::UpdateControls()
         style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
     playButton->setAccessibleName(playButton->text());
     const bool several = FrameCount() > 1;
+    playButton->setEnabled(several);
     backButton->setEnabled(several);
     forwardButton->setEnabled(several);
     position->setText(PositionText());
