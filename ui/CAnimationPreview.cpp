@@ -5,6 +5,7 @@
 #include "image/core/CxImage.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -186,6 +187,15 @@ void CAnimationPreview::StepForward()
 {
     Pause();
     AdvanceFrame();
+}
+
+void CAnimationPreview::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void CAnimationPreview::UpdateControls()
