@@ -5,6 +5,7 @@
 #include "image/core/CxImage.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -31,7 +32,10 @@ public:
             setMinimumSize(std::min(image.width(), 400), std::min(image.height(), 400));
         update();
     }
-    QSize sizeHint() const override { return image.isNull() ? QSize(240, 240) : image.size(); }
+    QSize sizeHint() const override
+    {
+        return image.isNull() ? QSize(240, 240) : image.size().expandedTo(QSize(240, 180));
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -185,6 +189,15 @@ void CAnimationPreview::StepForward()
     AdvanceFrame();
 }
 
+void CAnimationPreview::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void CAnimationPreview::UpdateControls()
 {
     playButton->setText(playing ? QStringLiteral("Pause") : QStringLiteral("Play"));
@@ -192,6 +205,7 @@ void CAnimationPreview::UpdateControls()
         style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
     playButton->setAccessibleName(playButton->text());
     const bool several = FrameCount() > 1;
+    playButton->setEnabled(several);
     backButton->setEnabled(several);
     forwardButton->setEnabled(several);
     position->setText(PositionText());

@@ -50,6 +50,10 @@ public:
     // Viewers show a delay below 2/100 s as 1/10 s, and so does the preview.
     static int DelayToMs(uint32_t hundredths);
 
+protected:
+    // Esc closes the preview, as it closes the program's dialogs.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     struct Frame {
         const CxImage* source; // identifies the frame across changes of the list

@@ -20,6 +20,7 @@
 #include <QLocale>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <atomic>
 #include <thread>
@@ -359,6 +360,13 @@ void CMainDialog::ShowPreview()
         const ProjectSettings& settings = TheProjectSettings();
         preview->SetFrames(*photos, settings.frameDelay, settings.lastFrameDelay);
         preview->resize(preview->sizeHint());
+        // Beside the main window where the screen has room, so that both stay in view.
+        const QRect screen = this->screen()->availableGeometry();
+        const QRect frame = frameGeometry();
+        QPoint place(frame.right() + 8, frame.top());
+        if (place.x() + preview->width() > screen.right())
+            place.setX(std::max(screen.left(), frame.left() - preview->width() - 24));
+        preview->move(place);
     }
     preview->show();
     preview->raise();

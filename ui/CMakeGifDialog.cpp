@@ -64,8 +64,8 @@ CMakeGifDialog::CMakeGifDialog(
     auto delayEdit = [&] {
         auto* edit = new QLineEdit(this);
         edit->setValidator(new QRegularExpressionValidator(digits, edit));
-        edit->setMinimumWidth(std::max(
-            du.X(26), edit->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + du.X(4)));
+        edit->setFixedWidth(std::max(
+            du.X(26), edit->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + du.X(4)));
         return edit;
     };
     auto* delays = new QGridLayout;

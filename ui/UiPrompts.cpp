@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QProcess>
+#include <algorithm>
 
 namespace {
 
@@ -43,7 +44,9 @@ void ShowMessage(
     }
     // Wide enough for the title beside the window manager's buttons.
     if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
-        const int titleWidth = box.fontMetrics().horizontalAdvance(AppTitle()) * 3 / 2 + 120;
+        const int titleWidth
+            = std::max(box.fontMetrics().horizontalAdvance(AppTitle()) * 3 / 2 + 120,
+                box.fontMetrics().averageCharWidth() * 50);
         grid->addItem(new QSpacerItem(titleWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
             grid->rowCount(), 0, 1, grid->columnCount());
     }

@@ -217,7 +217,7 @@ TEST_F(MainWindowTest, KeysRemoveMoveAndSelect)
     EXPECT_EQ(window.StatusLine()->text().left(8), "3 photos");
 }
 
-TEST_F(MainWindowTest, EscapeOrResetEndsADrag)
+TEST_F(MainWindowTest, EscapeFocusLossOrResetEndsADrag)
 {
     prompts.photos = MakePhotos(3);
     CMainDialog window;
@@ -237,6 +237,13 @@ TEST_F(MainWindowTest, EscapeOrResetEndsADrag)
     EXPECT_EQ(list->DragIndex(), -1);
     EXPECT_FALSE(list->HoldsCapture());
     EXPECT_TRUE(window.isVisible()); // Esc ended the drag, not the program
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, c);
+
+    beginDrag();
+    QFocusEvent focusLost(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(list, &focusLost);
+    EXPECT_EQ(list->DragIndex(), -1);
+    EXPECT_FALSE(list->HoldsCapture());
     QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, c);
 
     beginDrag();
