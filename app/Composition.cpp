@@ -290,7 +290,7 @@ std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
         ReducedSize(uint32_t(photo.GetWidth()), uint32_t(photo.GetHeight()), settings.photoSize,
             newWidth, newHeight);
         if ((newWidth != photo.GetWidth() || newHeight != photo.GetHeight())
-            && !photo.Resample(newWidth, newHeight, 3)) {
+            && !photo.Resample(newWidth, newHeight, RM_AREA_AVERAGE)) {
             fail(photo.GetLastError()[0] ? photo.GetLastError() : "can't reduce the photo");
             return nullptr;
         }
