@@ -35,13 +35,16 @@ export DISPLAY=":$display"
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
 # The window manager is ready once it has announced itself on the root window.
+wm_ready() {
+    local announced
+    announced="$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null || true)"
+    [[ "$announced" == *"window id"* ]]
+}
 for _ in $(seq 300); do
-    if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
-        break
-    fi
+    wm_ready && break
     sleep 0.1
 done
-if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+if ! wm_ready; then
     echo "test-real-x: openbox did not start" >&2
     cat "$work/openbox.log" >&2
     exit 1

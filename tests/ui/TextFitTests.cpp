@@ -3,6 +3,7 @@
 #include "ScriptedPrompts.h"
 #include "app/ProjectSettings.h"
 #include "ui/CAboutDialog.h"
+#include "ui/CAnimationPreview.h"
 #include "ui/CMainDialog.h"
 #include "ui/CMakeGifDialog.h"
 #include "ui/CNewGifDialog.h"
@@ -142,6 +143,12 @@ TEST_P(TextFit, EveryWindowShowsItsTextsWhole)
     {
         CPhotoOpenDialog dialog(nullptr, QString());
         ExpectWhole(dialog);
+    }
+    {
+        CAnimationPreview preview;
+        ExpectWhole(preview);
+        preview.Pause(); // "Play" in place of "Pause"
+        ExpectWhole(preview);
     }
 }
 
