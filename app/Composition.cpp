@@ -8,11 +8,13 @@
 #include "image/process/CxAreaReduction.h"
 #include "platform/DeviceBitmap.h"
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 int RoundToInt(double value)
@@ -254,6 +256,20 @@ std::unique_ptr<CxImage> QuantizeCanvas(const platform::Bitmap& canvas, std::str
 
 namespace {
 
+// A photo that isn't there, or isn't a file, is told as such rather than as a format the
+// readers don't know.
+std::string WhyUnreadable(const std::string& path, const char* readerError)
+{
+    struct stat info { };
+    if (::stat(path.c_str(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? "not found" : std::strerror(errno);
+    if (!S_ISREG(info.st_mode))
+        return S_ISDIR(info.st_mode) ? "is a folder" : "not a regular file";
+    if (::access(path.c_str(), R_OK) != 0)
+        return std::strerror(errno);
+    return readerError[0] ? readerError : "unknown file format";
+}
+
 // Takes a reader's rows into the area-averaging reduction: when the photo shrinks on both
 // sides, the reduction Resample would make of the whole picture, from the same rows; or,
 // for a picture decoded at a reduced scale, the reduction to a size fixed beforehand.
@@ -361,13 +377,12 @@ std::unique_ptr<CxImage> ReadReducedPhoto(const std::string& photoPath,
         photo->SetRowSink(&sink);
     const bool decoded = photo->Load(photoPath.c_str(), photo->GetType());
     photo->SetRowSink(nullptr);
-    if (!decoded)
-        return fail(photo->GetLastError(), "unknown file format");
-    if (!photo->IsValid()) {
+    if (decoded && !photo->IsValid()) {
         if (auto reduced = sink.Finish())
             return reduced;
-        return fail(photo->GetLastError(), "unknown file format");
     }
+    if (!photo->IsValid())
+        return fail(WhyUnreadable(photoPath, photo->GetLastError()).c_str(), "");
 
     photo->IncreaseBpp(24);
     if (scaled && plan->reducedWidth <= photo->GetWidth()
@@ -380,7 +395,7 @@ std::unique_ptr<CxImage> ReadReducedPhoto(const std::string& photoPath,
     ReducedSize(uint32_t(photo->GetWidth()), uint32_t(photo->GetHeight()), settings.photoSize,
         newWidth, newHeight);
     if ((newWidth != photo->GetWidth() || newHeight != photo->GetHeight())
-        && !photo->Resample(newWidth, newHeight, 3))
+        && !photo->Resample(newWidth, newHeight, RM_AREA_AVERAGE))
         return fail(photo->GetLastError(), "can't reduce the photo");
     return photo;
 }
