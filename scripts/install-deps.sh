@@ -12,6 +12,7 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev imagemagick gifsicle libjpeg-turbo-progs xdg-utils
+    dpkg-dev desktop-file-utils
 )
 if [ "${1:-}" = "--bench" ]; then
     PACKAGES+=(time lomiri-wallpapers-16.04 plasma-workspace-wallpapers)
