@@ -493,29 +493,3 @@ bool QuantizeBmpStream(CxStream* source, CxStream* destination)
     ColorQuantizer quantizer(256, 6);
     return quantizer.Run(dib, destination);
 }
-
-bool QuantizeBmpFile(const char* sourcePath, const char* destinationPath)
-{
-    if (!sourcePath || !destinationPath)
-        return false;
-    FILE* in = std::fopen(sourcePath, "rb");
-    if (!in)
-        return false;
-    CxFileStream source(in);
-    LoadedDib dib;
-    const bool loaded = LoadDib(&source, dib);
-    std::fclose(in);
-    if (!loaded)
-        return false;
-    FILE* out = std::fopen(destinationPath, "wb");
-    if (!out)
-        return false;
-    bool ok;
-    {
-        CxFileStream destination(out);
-        ColorQuantizer quantizer(256, 6);
-        ok = quantizer.Run(dib, &destination);
-    }
-    ok = (std::fclose(out) == 0) && ok;
-    return ok;
-}

@@ -6,11 +6,13 @@
 #include "image/formats/bmp/CxBmpLayout.h"
 #include "platform/DeviceBitmap.h"
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 int RoundToInt(double value)
@@ -250,6 +252,24 @@ std::unique_ptr<CxImage> QuantizeCanvas(const platform::Bitmap& canvas, std::str
     return frame;
 }
 
+namespace {
+
+// A photo that isn't there, or isn't a file, is told as such rather than as a format the
+// readers don't know.
+std::string WhyUnreadable(const std::string& path, const char* readerError)
+{
+    struct stat info { };
+    if (::stat(path.c_str(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? "not found" : std::strerror(errno);
+    if (!S_ISREG(info.st_mode))
+        return S_ISDIR(info.st_mode) ? "is a folder" : "not a regular file";
+    if (::access(path.c_str(), R_OK) != 0)
+        return std::strerror(errno);
+    return readerError[0] ? readerError : "unknown file format";
+}
+
+} // namespace
+
 std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
     const ProjectSettings& settings, BackgroundCache* cache, std::string* error)
 {
@@ -262,7 +282,7 @@ std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
     auto canvas = [&]() -> std::unique_ptr<platform::Bitmap> {
         CxImage photo(photoPath.c_str(), CXIMAGE_FORMAT_UNKNOWN);
         if (!photo.IsValid()) {
-            fail(photo.GetLastError()[0] ? photo.GetLastError() : "unknown file format");
+            fail(WhyUnreadable(photoPath, photo.GetLastError()));
             return nullptr;
         }
         photo.IncreaseBpp(24);
@@ -270,7 +290,7 @@ std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
         ReducedSize(uint32_t(photo.GetWidth()), uint32_t(photo.GetHeight()), settings.photoSize,
             newWidth, newHeight);
         if ((newWidth != photo.GetWidth() || newHeight != photo.GetHeight())
-            && !photo.Resample(newWidth, newHeight, 3)) {
+            && !photo.Resample(newWidth, newHeight, RM_AREA_AVERAGE)) {
             fail(photo.GetLastError()[0] ? photo.GetLastError() : "can't reduce the photo");
             return nullptr;
         }

@@ -252,11 +252,14 @@ int RunMake(int argc, char** argv)
     MakeGifOptions makeOptions;
     makeOptions.openResult = arguments.open;
     makeOptions.encoding = [&] { bar.Encoding(); };
+    std::string why;
     makeOptions.showMessage = [&](const char* message) {
         bar.Finish();
+        std::fprintf(stderr, "brimvale-cli make: %s: %s\n", arguments.settings.outputPath.c_str(),
+            why.c_str());
         std::fprintf(stderr, "%s\n", message);
     };
-    const MakeResult result = MakeGif(list, arguments.settings, makeOptions);
+    const MakeResult result = MakeGif(list, arguments.settings, makeOptions, &why);
     bar.Finish();
     if (result != MakeResult::Made)
         return EXIT_FAILED;

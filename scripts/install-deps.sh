@@ -12,6 +12,7 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev imagemagick gifsicle libjpeg-turbo-progs xdg-utils
+    xvfb openbox x11-utils libxtst-dev
     dpkg-dev desktop-file-utils
 )
 if [ "${1:-}" = "--bench" ]; then

@@ -119,10 +119,13 @@ TEST(CliMake, NothingReadableOrNothingWritableLeavesTheOldFile)
     bvtest::WriteFileBytes(folder + "/a.jpg", std::vector<uint8_t>(10, 0));
     Result r = RunMake({ "-o", out, folder + "/a.jpg", folder + "/missing.png" });
     EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("missing.png: not found\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("2 images can not be added"), std::string::npos) << r.err;
     EXPECT_EQ(bvtest::ReadFileBytes(out), old);
 
     r = RunMake({ "-o", folder + "/no/such/folder/x.gif", PHOTO });
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Failed"), std::string::npos) << r.err;
+    EXPECT_NE(
+        r.err.find("/no/such/folder/x.gif: the folder does not exist\nFailed\n"), std::string::npos)
+        << r.err;
 }

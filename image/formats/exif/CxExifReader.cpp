@@ -3,6 +3,7 @@
 #include "CxExifReader.h"
 
 #include "image/core/CxByteOrder.h"
+#include "image/core/CxMessages.h"
 #include "image/core/CxStream.h"
 
 #include <bit>
@@ -173,7 +174,7 @@ bool CxExifReader::ReadExifFromStream(CxStream* stream)
             if (marker != 0xFF)
                 break;
             if (padding == 6) {
-                std::printf("too many padding bytes\n");
+                ReportMessage("too many padding bytes");
                 return false;
             }
         }
@@ -210,7 +211,7 @@ bool CxExifReader::ReadExifFromStream(CxStream* stream)
         } else if (marker == MARKER_SOS) {
             return true;
         } else if (marker == MARKER_EOI) {
-            std::printf("No image in jpeg!\n");
+            ReportMessage("No image in jpeg!");
             return false;
         } else if (marker == MARKER_APP0) {
             discard();

@@ -115,7 +115,9 @@ bool CxImagePCX::Decode(CxStream* stream)
             ThrowReadError("bad PCX header");
 
         const bool trueColor = bits == 8 && (planes == 3 || planes == 4);
-        const uint32_t bpp = trueColor ? 24 : (bits == 1 && planes == 4) ? 4 : bits;
+        // Two to four planes of 1 bit index up to 16 colours of the header's map: every
+        // plane's bit is kept in a 4-bit image.
+        const uint32_t bpp = trueColor ? 24 : (bits == 1 && planes > 1) ? 4 : bits;
         // Bounds that give no pixels are refused by Create like any other bad size.
         const int32_t xDpi = info.xDPI;
         const int32_t yDpi = info.yDPI;
