@@ -82,7 +82,7 @@ private:
     void ScanBlocks(CxStream* stream, DecodeState& state, ColorTable& table, bool counting);
     bool ReadExtension(CxStream* stream);
     bool ReadImage(CxStream* stream, DecodeState& state, ColorTable& table, bool counting);
-    void PrepareCanvas(DecodeState& state, CxImageGIF& canvas, uint32_t bpp);
+    void PrepareCanvas(DecodeState& state, CxImage& canvas, uint32_t bpp);
     int32_t NextByte(CxStream* stream);
     int32_t NextCode(CxStream* stream);
     int32_t FetchCodeByte(CxStream* stream);
@@ -90,8 +90,8 @@ private:
     int32_t DecodeLzw(CxStream* stream, int32_t lineWidth, int32_t& badCodes);
     int32_t PopStack(uint8_t* sp, uint8_t*& out, uint8_t* lineStart, uint8_t* lineEnd);
     int32_t OutputLine(uint8_t* line, int32_t length);
-    void Overlay(CxImageGIF& canvas, int32_t left, int32_t top) const;
-    void PaintTile(CxImageGIF& screen, int32_t left, int32_t top) const;
+    void Overlay(CxImage& canvas, int32_t left, int32_t top) const;
+    void PaintTile(CxImage& screen, int32_t left, int32_t top) const;
 
     CxGifControlBlock controlBlock;
 

@@ -35,6 +35,101 @@ bool FitsMemory(int32_t width, int32_t height, uint32_t bpp)
     return sizeof(BITMAPINFOHEADER) + colors * 4 + stride * uint64_t(height) <= CXIMAGE_MAX_MEMORY;
 }
 
+// The colours of `bytes` bytes of a row, each standing for perByte pixels.
+template <size_t perByte>
+void PaintBytes(uint8_t* to, const uint8_t* from, size_t bytes, const uint8_t* byteColours)
+{
+    for (size_t i = 0; i < bytes; i++, to += perByte * 3)
+        std::memcpy(to, byteColours + size_t(from[i]) * perByte * 3, perByte * 3);
+}
+
+// A row of a frame laid onto a canvas row from column `left`, except where the frame
+// holds the transparent index.
+using OverlayRowFunction = void (*)(uint8_t* to, const uint8_t* from, int32_t left, int32_t count,
+    uint32_t bpp, int32_t transparent);
+
+template <uint32_t bpp> uint8_t IndexAt(const uint8_t* row, uint32_t x)
+{
+    if constexpr (bpp == 8)
+        return row[x];
+    else if constexpr (bpp == 4)
+        return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+    else
+        return (row[x >> 3] >> (7 - (x & 7))) & 1;
+}
+
+template <uint32_t bpp> void SetIndexAt(uint8_t* row, uint32_t x, uint8_t index)
+{
+    if constexpr (bpp == 8) {
+        row[x] = index;
+    } else if constexpr (bpp == 4) {
+        uint8_t& byte = row[x >> 1];
+        byte = (x & 1) ? uint8_t((byte & 0xF0) | (index & 0x0F))
+                       : uint8_t((byte & 0x0F) | ((index & 0x0F) << 4));
+    } else {
+        uint8_t& byte = row[x >> 3];
+        const uint8_t mask = uint8_t(0x80 >> (x & 7));
+        byte = (index & 1) ? uint8_t(byte | mask) : uint8_t(byte & ~mask);
+    }
+}
+
+template <uint32_t fromBpp, uint32_t toBpp>
+void OverlayRow(
+    uint8_t* to, const uint8_t* from, int32_t left, int32_t count, uint32_t, int32_t transparent)
+{
+    for (int32_t i = 0; i < count; i++) {
+        const uint8_t index = IndexAt<fromBpp>(from, uint32_t(i));
+        if (index != transparent)
+            SetIndexAt<toBpp>(to, uint32_t(left + i), index);
+    }
+}
+
+OverlayRowFunction PickOverlayRow(uint32_t fromBpp, uint32_t toBpp)
+{
+    const auto pick = [toBpp](auto from) -> OverlayRowFunction {
+        constexpr uint32_t f = decltype(from)::value;
+        if (toBpp == 8)
+            return OverlayRow<f, 8>;
+        if (toBpp == 4)
+            return OverlayRow<f, 4>;
+        return OverlayRow<f, 1>;
+    };
+    if (fromBpp == 8)
+        return pick(std::integral_constant<uint32_t, 8>());
+    if (fromBpp == 4)
+        return pick(std::integral_constant<uint32_t, 4>());
+    return pick(std::integral_constant<uint32_t, 1>());
+}
+
+// Same depth, no transparent index, starting on a byte boundary: the row's bytes as they
+// are, the last one's bits past the frame kept.
+void CopyRow(uint8_t* to, const uint8_t* from, int32_t left, int32_t count, uint32_t bpp, int32_t)
+{
+    uint8_t* start = to + uint64_t(left) * bpp / 8;
+    const uint64_t rowBits = uint64_t(count) * bpp;
+    const size_t whole = size_t(rowBits / 8);
+    std::memcpy(start, from, whole);
+    if (const uint32_t rest = uint32_t(rowBits % 8)) {
+        const uint8_t mask = uint8_t(0xFF << (8 - rest));
+        start[whole] = uint8_t((start[whole] & ~mask) | (from[whole] & mask));
+    }
+}
+
+// 1-bit on 1-bit from a byte boundary with index 0 or 1 transparent: each byte's pixels
+// that are not transparent replace the canvas's.
+void OverlayOneBitRow(
+    uint8_t* to, const uint8_t* from, int32_t left, int32_t count, uint32_t, int32_t transparent)
+{
+    uint8_t* start = to + left / 8;
+    const size_t bytes = (size_t(count) + 7) / 8;
+    for (size_t i = 0; i < bytes; i++) {
+        uint8_t shown = transparent == 0 ? from[i] : uint8_t(~from[i]);
+        if (i + 1 == bytes && count % 8)
+            shown &= uint8_t(0xFF << (8 - count % 8));
+        start[i] = uint8_t((start[i] & ~shown) | (from[i] & shown));
+    }
+}
+
 } // namespace
 
 struct CxImageGIF::ColorTable {
@@ -55,7 +150,7 @@ struct CxImageGIF::DecodeState {
     int32_t counted = 0;
     bool scanning = true;
     bool requestedComposed = false;
-    std::unique_ptr<CxImageGIF> tile;
+    std::unique_ptr<CxImage> tile;
 };
 
 bool CxImageGIF::Decode(CxStream* stream)
@@ -263,9 +358,9 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
     if (!FitsMemory(width, height, bpp))
         ThrowReadError("CXIMAGE_MAX_MEMORY exceeded");
 
-    std::unique_ptr<CxImageGIF> canvas;
+    std::unique_ptr<CxImage> canvas;
     if (!counting && !tiled) {
-        canvas = std::make_unique<CxImageGIF>();
+        canvas = std::make_unique<CxImage>();
         PrepareCanvas(state, *canvas, bpp);
     }
 
@@ -306,7 +401,7 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
     if (!counting) {
         if (tiled) {
             if (!state.tile) {
-                state.tile = std::make_unique<CxImageGIF>();
+                state.tile = std::make_unique<CxImage>();
                 state.tile->CopyInfo(*this);
                 if (!state.tile->Create(uint32_t(state.screenWidth), uint32_t(state.screenHeight),
                         24, CXIMAGE_FORMAT_GIF))
@@ -318,7 +413,7 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
             PaintTile(*state.tile, left, top);
         } else {
             Overlay(*canvas, left, top);
-            canvas->info.transIndex = state.firstTransIndex;
+            canvas->SetTransparentIndex(state.firstTransIndex);
             canvas->SetPalette(GetPalette(), std::min<uint32_t>(256, GetNumColors()));
             Transfer(*canvas);
         }
@@ -360,7 +455,7 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
 // Makes the canvas the frame is composed on: for the first image a fresh screen cleared
 // to the transparent index, later the picture so far (cleared when the frame before asked
 // for disposal 2).
-void CxImageGIF::PrepareCanvas(DecodeState& state, CxImageGIF& canvas, uint32_t bpp)
+void CxImageGIF::PrepareCanvas(DecodeState& state, CxImage& canvas, uint32_t bpp)
 {
     canvas.CopyInfo(*this);
     if (state.imageCounter == 0 || !IsValid()) {
@@ -397,9 +492,9 @@ void CxImageGIF::PrepareCanvas(DecodeState& state, CxImageGIF& canvas, uint32_t 
 // Frame pixels go onto the canvas except where they hold the frame's transparent index.
 // Rows are walked through their bytes: a frame may declare hundreds of millions of pixels
 // for a few bytes of data, and a call per pixel would keep the reader busy for minutes.
-void CxImageGIF::Overlay(CxImageGIF& canvas, int32_t left, int32_t top) const
+void CxImageGIF::Overlay(CxImage& canvas, int32_t left, int32_t top) const
 {
-    if (canvas.head.biClrUsed == 0)
+    if (!canvas.IsIndexed())
         return;
     const int32_t canvasHeight = canvas.GetHeight();
     const int32_t firstRow = std::max(0, canvasHeight - top - head.biHeight);
@@ -407,63 +502,71 @@ void CxImageGIF::Overlay(CxImageGIF& canvas, int32_t left, int32_t top) const
     const int32_t endColumn = std::min(canvas.GetWidth(), left + head.biWidth);
     if (left >= endColumn)
         return;
+    const int32_t count = endColumn - left;
     const int32_t transparent = info.transIndex;
     const uint32_t fromBpp = head.biBitCount;
-    const uint32_t toBpp = canvas.head.biBitCount;
-    // Without an index the frame can hold as transparent, same-depth rows are copied whole.
+    const uint32_t toBpp = canvas.GetBpp();
+    // Without an index the frame can hold as transparent, same-depth rows are copied whole;
+    // 1-bit rows on a byte boundary are laid on whole bytes at a time.
     const bool opaque = transparent < 0 || transparent >= (1 << fromBpp);
-    const bool copyRows = opaque && fromBpp == toBpp && (uint64_t(left) * toBpp) % 8 == 0;
-    const uint64_t rowBits = uint64_t(endColumn - left) * toBpp;
+    const bool aligned = fromBpp == toBpp && (uint64_t(left) * toBpp) % 8 == 0;
+    const OverlayRowFunction overlayRow = aligned && opaque ? CopyRow
+        : aligned && toBpp == 1                             ? OverlayOneBitRow
+                                                            : PickOverlayRow(fromBpp, toBpp);
     for (int32_t y = firstRow; y <= lastRow; y++) {
         const int32_t frameRow = y - firstRow;
         if (frameRow >= head.biHeight)
             break;
         const uint8_t* from = info.pixels + size_t(frameRow) * info.rowStride;
-        uint8_t* to = canvas.info.pixels + size_t(y) * canvas.info.rowStride;
-        if (copyRows) {
-            uint8_t* start = to + uint64_t(left) * toBpp / 8;
-            const size_t whole = size_t(rowBits / 8);
-            std::memcpy(start, from, whole);
-            if (const uint32_t rest = uint32_t(rowBits % 8)) {
-                const uint8_t mask = uint8_t(0xFF << (8 - rest));
-                start[whole] = uint8_t((start[whole] & ~mask) | (from[whole] & mask));
-            }
-            continue;
-        }
-        for (int32_t x = left; x < endColumn; x++) {
-            const uint32_t fx = uint32_t(x - left);
-            uint8_t index;
-            if (fromBpp == 8)
-                index = from[fx];
-            else if (fromBpp == 4)
-                index = (fx & 1) ? (from[fx >> 1] & 0x0F) : (from[fx >> 1] >> 4);
-            else
-                index = (from[fx >> 3] >> (7 - (fx & 7))) & 1;
-            if (index == transparent)
-                continue;
-            if (toBpp == 8) {
-                to[x] = index;
-            } else if (toBpp == 4) {
-                uint8_t& byte = to[x >> 1];
-                byte = (x & 1) ? uint8_t((byte & 0xF0) | (index & 0x0F))
-                               : uint8_t((byte & 0x0F) | ((index & 0x0F) << 4));
-            } else {
-                uint8_t& byte = to[x >> 3];
-                const uint8_t mask = uint8_t(0x80 >> (x & 7));
-                byte = (index & 1) ? uint8_t(byte | mask) : uint8_t(byte & ~mask);
-            }
-        }
+        uint8_t* to = canvas.GetBits() + size_t(y) * canvas.GetRowStride();
+        overlayRow(to, from, left, count, toBpp, transparent);
     }
 }
 
-void CxImageGIF::PaintTile(CxImageGIF& screen, int32_t left, int32_t top) const
+// The frame's colours onto the 24-bit screen, row by row: like a frame on a canvas, a
+// tile may declare millions of pixels for a few bytes of data. A byte of a 1- or 4-bit
+// row holds 8 or 2 pixels, whose colours are looked up for the whole byte at once.
+void CxImageGIF::PaintTile(CxImage& screen, int32_t left, int32_t top) const
 {
-    const int32_t screenHeight = screen.GetHeight();
-    for (int32_t y = 0; y < head.biHeight; y++) {
-        for (int32_t x = 0; x < head.biWidth; x++) {
-            const RGBQUAD color = GetPixelColorUnchecked(x, head.biHeight - 1 - y);
-            screen.SetPixelColor(left + x, screenHeight - 1 - (top + y), color);
+    const uint32_t bpp = head.biBitCount;
+    const uint32_t perByte = bpp >= 8 ? 1 : 8 / bpp;
+    const uint32_t mask = (1u << std::min<uint32_t>(bpp, 8)) - 1;
+    // The colours of every byte value: perByte pixels of 3 bytes each.
+    std::vector<uint8_t> byteColours(256 * perByte * 3);
+    for (uint32_t value = 0; value < 256; value++) {
+        uint8_t* colours = byteColours.data() + value * perByte * 3;
+        for (uint32_t k = 0; k < perByte; k++) {
+            const RGBQUAD c = GetPaletteColor((value >> (8 - bpp * (k + 1))) & mask);
+            colours[3 * k] = c.rgbBlue;
+            colours[3 * k + 1] = c.rgbGreen;
+            colours[3 * k + 2] = c.rgbRed;
         }
+    }
+    const int32_t screenHeight = screen.GetHeight();
+    const int32_t width = std::max(0, std::min(head.biWidth, screen.GetWidth() - left));
+    const size_t wholeBytes = size_t(width) / perByte;
+    const size_t restPixels = size_t(width) % perByte;
+    for (int32_t y = 0; y < head.biHeight; y++) {
+        const int32_t target = screenHeight - 1 - (top + y);
+        if (target < 0 || target >= screenHeight)
+            continue;
+        const uint8_t* from = info.pixels + size_t(head.biHeight - 1 - y) * info.rowStride;
+        uint8_t* to = screen.GetBits() + size_t(target) * screen.GetRowStride() + size_t(left) * 3;
+        switch (perByte) {
+        case 8:
+            PaintBytes<8>(to, from, wholeBytes, byteColours.data());
+            break;
+        case 2:
+            PaintBytes<2>(to, from, wholeBytes, byteColours.data());
+            break;
+        default:
+            PaintBytes<1>(to, from, wholeBytes, byteColours.data());
+            break;
+        }
+        to += wholeBytes * perByte * 3;
+        if (restPixels)
+            std::memcpy(
+                to, byteColours.data() + size_t(from[wholeBytes]) * perByte * 3, restPixels * 3);
     }
 }
 
