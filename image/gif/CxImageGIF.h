@@ -49,6 +49,7 @@ private:
     friend class CxGifRunLengthCoder;
     struct ColorTable;
     struct DecodeState;
+    struct LzwLine;
 
     // --- writer ------------------------------------------------------------------------
     void EncodeHeader(CxStream* stream);
@@ -88,7 +89,18 @@ private:
     int32_t FetchCodeByte(CxStream* stream);
     int32_t ReadCodeBlock(CxStream* stream);
     int32_t DecodeLzw(CxStream* stream, int32_t lineWidth, int32_t& badCodes);
-    int32_t PopStack(uint8_t* sp, uint8_t*& out, uint8_t* lineStart, uint8_t* lineEnd);
+    void ResetCodes(int32_t size);
+    void AddTableEntry(int32_t code, int32_t first, int32_t& oldCode, int32_t& firstByte);
+    int32_t StringLength(int32_t code) const
+    {
+        return code < readFirstCode ? 1 : stringLength[code];
+    }
+    int32_t PutKnownString(LzwLine& line, int32_t code, int32_t& oldCode, int32_t& firstByte);
+    int32_t PutUnwoundString(
+        LzwLine& line, int32_t code, int32_t& oldCode, int32_t& firstByte, int32_t& badCodes);
+    int32_t PutByte(LzwLine& line, uint8_t byte);
+    int32_t FlushLine(LzwLine& line);
+    int32_t PopStack(uint8_t* sp, LzwLine& line);
     int32_t OutputLine(uint8_t* line, int32_t length);
     void Overlay(CxImage& canvas, int32_t left, int32_t top) const;
     void PaintTile(CxImage& screen, int32_t left, int32_t top) const;

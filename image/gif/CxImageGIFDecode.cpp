@@ -16,7 +16,6 @@ constexpr int32_t TABLE_CODES = 4096;
 
 // LZW decoder results.
 constexpr int32_t LZW_BAD_CODE_SIZE = -20;
-constexpr int32_t LZW_NO_MEMORY = -10;
 
 uint32_t BppForTable(int32_t size)
 {
@@ -647,21 +646,68 @@ int32_t CxImageGIF::ReadCodeBlock(CxStream* stream)
     return int32_t(value & ((1u << readCodeBits) - 1));
 }
 
+// The line the strings are written into; it goes out through OutputLine whenever full.
+struct CxImageGIF::LzwLine {
+    uint8_t* start;
+    uint8_t* end;
+    uint8_t* out;
+    int32_t Width() const { return int32_t(end - start); }
+};
+
+int32_t CxImageGIF::FlushLine(LzwLine& line)
+{
+    line.out = line.start;
+    return OutputLine(line.start, line.Width());
+}
+
+int32_t CxImageGIF::PutByte(LzwLine& line, uint8_t byte)
+{
+    *line.out++ = byte;
+    return line.out == line.end ? FlushLine(line) : 0;
+}
+
 // Moves the unwound string from the stack into the line, writing out each full line.
-int32_t CxImageGIF::PopStack(uint8_t* sp, uint8_t*& out, uint8_t* lineStart, uint8_t* lineEnd)
+int32_t CxImageGIF::PopStack(uint8_t* sp, LzwLine& line)
 {
     while (sp > decodeStack) {
-        ptrdiff_t take = std::min(sp - decodeStack, lineEnd - out);
+        ptrdiff_t take = std::min(sp - decodeStack, line.end - line.out);
         for (; take > 0; take--)
-            *out++ = *--sp;
-        if (out == lineEnd) {
-            const int32_t result = OutputLine(lineStart, int32_t(lineEnd - lineStart));
+            *line.out++ = *--sp;
+        if (line.out == line.end) {
+            const int32_t result = FlushLine(line);
             if (result < 0)
                 return result;
-            out = lineStart;
         }
     }
     return 0;
+}
+
+// The code table as a clear code leaves it: the literal codes and the two control codes.
+void CxImageGIF::ResetCodes(int32_t size)
+{
+    readCodeBits = int16_t(size + 1);
+    readCodeLimit = int16_t(1 << (size + 1));
+    readNextCode = readFirstCode;
+}
+
+// The string of the previous code plus `first` becomes the next entry while the table has
+// room; the codes grow a bit wider whenever the table reaches their limit.
+void CxImageGIF::AddTableEntry(int32_t code, int32_t first, int32_t& oldCode, int32_t& firstByte)
+{
+    if (readNextCode < readCodeLimit) {
+        firstByte = first;
+        suffixTable[readNextCode] = uint8_t(first);
+        prefixTable[readNextCode] = uint16_t(oldCode);
+        stringLength[readNextCode] = uint16_t(StringLength(oldCode) + 1);
+        stringRoot[readNextCode]
+            = uint16_t(oldCode < readFirstCode ? oldCode : stringRoot[oldCode]);
+        readNextCode++;
+        oldCode = code;
+    }
+    if (readNextCode >= readCodeLimit && readCodeBits < 12) {
+        readCodeLimit = int16_t(readCodeLimit << 1);
+        readCodeBits++;
+    }
 }
 
 int32_t CxImageGIF::DecodeLzw(CxStream* stream, int32_t lineWidth, int32_t& badCodes)
@@ -672,170 +718,126 @@ int32_t CxImageGIF::DecodeLzw(CxStream* stream, int32_t lineWidth, int32_t& badC
     if (size < 2 || size > 9)
         return LZW_BAD_CODE_SIZE;
 
-    readCodeBits = int16_t(size + 1);
-    readCodeLimit = int16_t(1 << (size + 1));
     readClearCode = int16_t(1 << size);
     readEndCode = int16_t(readClearCode + 1);
-    readFirstCode = readNextCode = int16_t(readClearCode + 2);
+    readFirstCode = int16_t(readClearCode + 2);
+    ResetCodes(size);
     readBytesLeft = 0;
     readBitsLeft = 0;
     std::memset(decodeStack, 0, sizeof(decodeStack));
     std::memset(suffixTable, 0, sizeof(suffixTable));
     std::memset(prefixTable, 0, sizeof(prefixTable));
 
-    std::vector<uint8_t> line;
-    try {
-        line.resize(size_t(lineWidth) + 1);
-    } catch (const std::bad_alloc&) {
-        return LZW_NO_MEMORY;
-    }
-    uint8_t* const lineStart = line.data();
-    uint8_t* const lineEnd = lineStart + lineWidth;
-    uint8_t* out = lineStart;
-    uint8_t* const stackEnd = decodeStack + TABLE_CODES;
-
+    std::vector<uint8_t> buffer(size_t(lineWidth) + 1);
+    LzwLine line { buffer.data(), buffer.data() + lineWidth, buffer.data() };
     badCodes = 0;
     int32_t oldCode = 0;
     int32_t firstByte = 0;
     int32_t code;
-    while ((code = NextCode(stream)) != readEndCode) {
-        if (code < 0)
-            break;
+    while ((code = NextCode(stream)) != readEndCode && code >= 0) {
+        int32_t result;
         if (code == readClearCode) {
-            readCodeBits = int16_t(size + 1);
-            readNextCode = readFirstCode;
-            readCodeLimit = int16_t(1 << (size + 1));
+            ResetCodes(size);
             while ((code = NextCode(stream)) == readClearCode) { }
             if (code == readEndCode || code < 0)
                 break;
             if (code >= readNextCode)
                 code = 0;
             oldCode = firstByte = code;
-            *out++ = uint8_t(code);
-            if (out == lineEnd) {
-                const int32_t result = OutputLine(lineStart, lineWidth);
-                if (result < 0)
-                    return result;
-                out = lineStart;
-            }
-            continue;
+            result = PutByte(line, uint8_t(code));
+        } else if (badCodes == 0 && code <= readNextCode) {
+            result = PutKnownString(line, code, oldCode, firstByte);
+        } else {
+            result = PutUnwoundString(line, code, oldCode, firstByte, badCodes);
         }
-
-        if (badCodes == 0) {
-            // A sound stream (no code beyond the next free one, so every chain points
-            // backwards): string lengths come from the tables, and a string that fits the
-            // line is written in place, last byte first.
-            int32_t length = -1;
-            int32_t root = 0;
-            const int32_t oldLength = oldCode < readFirstCode ? 1 : stringLength[oldCode];
-            const int32_t oldRoot = oldCode < readFirstCode ? oldCode : stringRoot[oldCode];
-            if (code < readFirstCode) {
-                length = 1;
-                root = code;
-            } else if (code < readNextCode) {
-                length = stringLength[code];
-                root = stringRoot[code];
-            } else if (code == readNextCode) {
-                length = oldLength + 1;
-                root = firstByte;
-            }
-            if (length > 0) {
-                if (readNextCode < readCodeLimit) {
-                    firstByte = root;
-                    suffixTable[readNextCode] = uint8_t(root);
-                    prefixTable[readNextCode] = uint16_t(oldCode);
-                    stringLength[readNextCode] = uint16_t(oldLength + 1);
-                    stringRoot[readNextCode] = uint16_t(oldRoot);
-                    readNextCode++;
-                    oldCode = code;
-                }
-                if (readNextCode >= readCodeLimit && readCodeBits < 12) {
-                    readCodeLimit = int16_t(readCodeLimit << 1);
-                    readCodeBits++;
-                }
-                if (dryRun) {
-                    // Counting only needs to know when lines are complete.
-                    int32_t fill = int32_t(out - lineStart) + length;
-                    while (fill >= lineWidth) {
-                        const int32_t result = OutputLine(lineStart, lineWidth);
-                        if (result < 0)
-                            return result;
-                        fill -= lineWidth;
-                    }
-                    out = lineStart + fill;
-                    continue;
-                }
-                // The code's entry exists now (a code equal to the next free one included).
-                if (lineEnd - out >= length) {
-                    uint8_t* p = out + length - 1;
-                    int32_t current = code;
-                    while (current >= readFirstCode) {
-                        *p-- = suffixTable[current];
-                        current = prefixTable[current];
-                    }
-                    *p = uint8_t(current);
-                    out += length;
-                    if (out == lineEnd) {
-                        const int32_t result = OutputLine(lineStart, lineWidth);
-                        if (result < 0)
-                            return result;
-                        out = lineStart;
-                    }
-                    continue;
-                }
-                uint8_t* sp = decodeStack;
-                int32_t current = code;
-                while (current >= readFirstCode && sp < stackEnd - 1) {
-                    *sp++ = suffixTable[current];
-                    current = prefixTable[current];
-                }
-                *sp++ = uint8_t(current);
-                const int32_t result = PopStack(sp, out, lineStart, lineEnd);
-                if (result < 0)
-                    return result;
-                continue;
-            }
-            // A code beyond the table: from here on the strings are unwound one by one.
-        }
-
-        uint8_t* sp = decodeStack;
-        int32_t current = code;
-        if (current >= readNextCode) {
-            // Not yet in the table: the string of the old code plus its own first byte.
-            if (current > readNextCode)
-                badCodes++;
-            *sp++ = uint8_t(firstByte);
-            current = oldCode;
-        }
-        // Hostile data can chain codes in a loop; the stack bounds the walk.
-        while (current >= readFirstCode) {
-            if (sp == stackEnd - 1) {
-                badCodes++;
-                break;
-            }
-            *sp++ = suffixTable[current];
-            current = prefixTable[current];
-        }
-        *sp++ = uint8_t(current);
-        if (readNextCode < readCodeLimit) {
-            firstByte = current;
-            suffixTable[readNextCode] = uint8_t(current);
-            prefixTable[readNextCode] = uint16_t(oldCode);
-            readNextCode++;
-            oldCode = code;
-        }
-        if (readNextCode >= readCodeLimit && readCodeBits < 12) {
-            readCodeLimit = int16_t(readCodeLimit << 1);
-            readCodeBits++;
-        }
-        const int32_t result = PopStack(sp, out, lineStart, lineEnd);
         if (result < 0)
             return result;
     }
     // A partly filled line (the end code came early, or the data ended) still counts.
-    if (out != lineStart)
-        OutputLine(lineStart, int32_t(out - lineStart));
+    if (line.out != line.start)
+        OutputLine(line.start, int32_t(line.out - line.start));
     return 0;
+}
+
+// A sound stream (no code beyond the next free one, so every chain points backwards):
+// string lengths come from the tables, and a string that fits the line is written in
+// place, last byte first.
+int32_t CxImageGIF::PutKnownString(
+    LzwLine& line, int32_t code, int32_t& oldCode, int32_t& firstByte)
+{
+    int32_t length;
+    int32_t root;
+    if (code < readNextCode) {
+        length = StringLength(code);
+        root = code < readFirstCode ? code : stringRoot[code];
+    } else {
+        // The next free code: the old code's string plus its own first byte.
+        length = StringLength(oldCode) + 1;
+        root = firstByte;
+    }
+    AddTableEntry(code, root, oldCode, firstByte);
+
+    if (dryRun) {
+        // Counting only needs to know when lines are complete.
+        int32_t fill = int32_t(line.out - line.start) + length;
+        while (fill >= line.Width()) {
+            const int32_t result = OutputLine(line.start, line.Width());
+            if (result < 0)
+                return result;
+            fill -= line.Width();
+        }
+        line.out = line.start + fill;
+        return 0;
+    }
+    // The code's entry exists now (a code equal to the next free one included).
+    if (line.end - line.out >= length) {
+        uint8_t* p = line.out + length - 1;
+        int32_t current = code;
+        while (current >= readFirstCode) {
+            *p-- = suffixTable[current];
+            current = prefixTable[current];
+        }
+        *p = uint8_t(current);
+        line.out += length;
+        return line.out == line.end ? FlushLine(line) : 0;
+    }
+    uint8_t* const stackEnd = decodeStack + TABLE_CODES;
+    uint8_t* sp = decodeStack;
+    int32_t current = code;
+    while (current >= readFirstCode && sp < stackEnd - 1) {
+        *sp++ = suffixTable[current];
+        current = prefixTable[current];
+    }
+    *sp++ = uint8_t(current);
+    return PopStack(sp, line);
+}
+
+// From the first code beyond the table on, each string is unwound through the stack,
+// which also bounds the walk of chains that hostile data makes loop.
+int32_t CxImageGIF::PutUnwoundString(
+    LzwLine& line, int32_t code, int32_t& oldCode, int32_t& firstByte, int32_t& badCodes)
+{
+    uint8_t* const stackEnd = decodeStack + TABLE_CODES;
+    uint8_t* sp = decodeStack;
+    int32_t current = code;
+    if (current >= readNextCode) {
+        // Not yet in the table: the string of the old code plus its own first byte.
+        if (current > readNextCode)
+            badCodes++;
+        *sp++ = uint8_t(firstByte);
+        current = oldCode;
+    }
+    while (current >= readFirstCode) {
+        if (sp == stackEnd - 1) {
+            badCodes++;
+            break;
+        }
+        *sp++ = suffixTable[current];
+        current = prefixTable[current];
+    }
+    *sp++ = uint8_t(current);
+    AddTableEntry(code, current, oldCode, firstByte);
+    return PopStack(sp, line);
 }
 
 int32_t CxImageGIF::OutputLine(uint8_t* line, int32_t length)
