@@ -7,6 +7,7 @@
 #include "image/core/CxStream.h"
 
 #include <cstdint>
+#include <memory>
 
 class CxGifRunLengthCoder;
 
@@ -84,6 +85,12 @@ private:
     bool ReadExtension(CxStream* stream);
     bool ReadImage(CxStream* stream, DecodeState& state, ColorTable& table, bool counting);
     void PrepareCanvas(DecodeState& state, CxImage& canvas, uint32_t bpp);
+    void CreateFrame(int32_t width, int32_t height, uint32_t bpp, const ColorTable* table);
+    void StartLines(int32_t height, bool interlacedRows);
+    void PaintOnTileScreen(DecodeState& state, int32_t left, int32_t top);
+    void PlaceOnCanvas(
+        DecodeState& state, std::unique_ptr<CxImage> canvas, int32_t left, int32_t top);
+    void SkipPastData(CxStream* stream, int32_t dataStart, int32_t badCodes);
     int32_t NextByte(CxStream* stream);
     int32_t NextCode(CxStream* stream);
     int32_t FetchCodeByte(CxStream* stream);

@@ -364,31 +364,9 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
     }
 
     dryRun = counting;
-    if (!counting) {
-        if (!Create(uint32_t(width), uint32_t(height), bpp, CXIMAGE_FORMAT_GIF))
-            ThrowReadError(info.lastError);
-        // Rows the data never reaches stay index 0.
-        Clear(0);
-        if ((flags & 0x80) || state.globalTable) {
-            if (info.transIndex != -1 && table.size < 256) {
-                uint8_t filled[256 * 3];
-                std::memcpy(filled, table.entries, size_t(table.size) * 3);
-                std::memset(filled + table.size * 3, 255, size_t(256 - table.size) * 3);
-                SetPalette(filled, 256);
-            } else {
-                SetPalette(table.entries, uint32_t(table.size));
-            }
-        }
-    }
-
-    walkRow = height - 1;
-    interlaced = (flags & 0x40) ? 1 : 0;
-    interlaceHeight = height;
-    interlaceStep = 8;
-    interlaceRow = 0;
-    interlacePass = 0;
-    readPos = READ_AHEAD + 1;
-    readLength = 0;
+    if (!counting)
+        CreateFrame(width, height, bpp, (flags & 0x80) || state.globalTable ? &table : nullptr);
+    StartLines(height, (flags & 0x40) != 0);
     const int32_t dataStart = stream->Tell();
     int32_t badCodes = 0;
     DecodeLzw(stream, width, badCodes);
@@ -396,48 +374,12 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
 
     if (AskEscape())
         ThrowReadError("GIF decoding cancelled");
-
-    if (!counting) {
-        if (tiled) {
-            if (!state.tile) {
-                state.tile = std::make_unique<CxImage>();
-                state.tile->CopyInfo(*this);
-                if (!state.tile->Create(uint32_t(state.screenWidth), uint32_t(state.screenHeight),
-                        24, CXIMAGE_FORMAT_GIF))
-                    ThrowReadError(state.tile->GetLastError());
-                // What no tile covers stays black.
-                state.tile->Clear(0);
-                info.frame = info.numFrames - 1;
-            }
-            PaintTile(*state.tile, left, top);
-        } else {
-            Overlay(*canvas, left, top);
-            canvas->SetTransparentIndex(state.firstTransIndex);
-            canvas->SetPalette(GetPalette(), std::min<uint32_t>(256, GetNumColors()));
-            Transfer(*canvas);
-        }
-    }
+    if (tiled)
+        PaintOnTileScreen(state, left, top);
+    else if (canvas)
+        PlaceOnCanvas(state, std::move(canvas), left, top);
     state.previousDisposal = (controlBlock.flags >> 2) & 7;
-
-    if (badCodes > 0) {
-        // Find the next image descriptor: a ',' after a zero byte (or right at the start).
-        stream->Seek(dataStart, SEEK_SET);
-        int32_t previous = 0;
-        for (;;) {
-            const int32_t byte = stream->GetC();
-            if (byte < 0)
-                break;
-            if (byte == 0x2C && previous == 0) {
-                stream->Seek(-1, SEEK_CUR);
-                break;
-            }
-            previous = byte;
-        }
-    } else {
-        // Give back the unused read-ahead, and skip the byte after the data (normally the
-        // block terminator).
-        stream->Seek(readPos - readLength + 1, SEEK_CUR);
-    }
+    SkipPastData(stream, dataStart, badCodes);
 
     if (counting) {
         state.counted++;
@@ -449,6 +391,88 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
     }
     state.imageCounter++;
     return true;
+}
+
+// The frame's own picture: index 0 where the data never reaches, and the colour table in
+// force (filled up with white to 256 entries when the frame has a transparent index).
+void CxImageGIF::CreateFrame(int32_t width, int32_t height, uint32_t bpp, const ColorTable* table)
+{
+    if (!Create(uint32_t(width), uint32_t(height), bpp, CXIMAGE_FORMAT_GIF))
+        ThrowReadError(info.lastError);
+    Clear(0);
+    if (!table)
+        return;
+    if (info.transIndex != -1 && table->size < 256) {
+        uint8_t filled[256 * 3];
+        std::memcpy(filled, table->entries, size_t(table->size) * 3);
+        std::memset(filled + table->size * 3, 255, size_t(256 - table->size) * 3);
+        SetPalette(filled, 256);
+    } else {
+        SetPalette(table->entries, uint32_t(table->size));
+    }
+}
+
+// The decoded lines go from the top row down, or pass by pass when interlaced.
+void CxImageGIF::StartLines(int32_t height, bool interlacedRows)
+{
+    walkRow = height - 1;
+    interlaced = interlacedRows ? 1 : 0;
+    interlaceHeight = height;
+    interlaceStep = 8;
+    interlaceRow = 0;
+    interlacePass = 0;
+    readPos = READ_AHEAD + 1;
+    readLength = 0;
+}
+
+void CxImageGIF::PaintOnTileScreen(DecodeState& state, int32_t left, int32_t top)
+{
+    if (!state.tile) {
+        state.tile = std::make_unique<CxImage>();
+        state.tile->CopyInfo(*this);
+        if (!state.tile->Create(
+                uint32_t(state.screenWidth), uint32_t(state.screenHeight), 24, CXIMAGE_FORMAT_GIF))
+            ThrowReadError(state.tile->GetLastError());
+        // What no tile covers stays black.
+        state.tile->Clear(0);
+        info.frame = info.numFrames - 1;
+    }
+    PaintTile(*state.tile, left, top);
+}
+
+// The frame laid over the canvas becomes the picture so far.
+void CxImageGIF::PlaceOnCanvas(
+    DecodeState& state, std::unique_ptr<CxImage> canvas, int32_t left, int32_t top)
+{
+    Overlay(*canvas, left, top);
+    canvas->SetTransparentIndex(state.firstTransIndex);
+    canvas->SetPalette(GetPalette(), std::min<uint32_t>(256, GetNumColors()));
+    Transfer(*canvas);
+}
+
+// Leaves the stream after the frame's data. After bad codes the data can't be trusted to
+// end where its blocks say: the next image descriptor is looked for instead, a ',' after a
+// zero byte (or right at the start).
+void CxImageGIF::SkipPastData(CxStream* stream, int32_t dataStart, int32_t badCodes)
+{
+    if (badCodes == 0) {
+        // Give back the unused read-ahead, and skip the byte after the data (normally the
+        // block terminator).
+        stream->Seek(readPos - readLength + 1, SEEK_CUR);
+        return;
+    }
+    stream->Seek(dataStart, SEEK_SET);
+    int32_t previous = 0;
+    for (;;) {
+        const int32_t byte = stream->GetC();
+        if (byte < 0)
+            break;
+        if (byte == 0x2C && previous == 0) {
+            stream->Seek(-1, SEEK_CUR);
+            break;
+        }
+        previous = byte;
+    }
 }
 
 // Makes the canvas the frame is composed on: for the first image a fresh screen cleared
