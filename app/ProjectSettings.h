@@ -24,6 +24,10 @@ struct ProjectSettings {
     std::string outputPath; // at most MAX_OUTPUT_PATH characters
     uint32_t frameDelay = 50; // 1/100 s
     uint32_t lastFrameDelay = 50; // 1/100 s
+    // Making: the smallest file that shows the same frames, and error diffusion instead of
+    // the nearest palette colour. Both off unless asked for.
+    bool optimizeSize = false;
+    bool ditherColours = false;
 };
 
 // The process-wide record and the state of the photo dialog's "Preview" box.
