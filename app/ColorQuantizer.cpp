@@ -1,7 +1,9 @@
 #include "ColorQuantizer.h"
 
+#include "image/core/CxByteOrder.h"
 #include "image/core/CxImageTypes.h"
 #include "image/core/CxStream.h"
+#include "image/formats/bmp/CxBmpLayout.h"
 
 #include <algorithm>
 #include <bit>
@@ -9,28 +11,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr uint16_t BMP_TYPE = 0x4D42; // "BM"
-constexpr uint32_t FILE_HEADER_SIZE = 14;
-constexpr uint32_t INFO_HEADER_SIZE = 40;
-constexpr uint32_t BI_RGB = 0;
-constexpr uint32_t BI_BITFIELDS = 3;
-
-uint16_t ReadLe16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t ReadLe32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-void PutLe16(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void PutLe32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; i++)
-        p[i] = uint8_t(v >> (8 * i));
-}
 
 struct Rgb {
     uint8_t red, green, blue;
@@ -130,23 +110,23 @@ bool LoadDib(CxStream* stream, LoadedDib& dib)
     if (!stream)
         return false;
     const int32_t size = stream->Size();
-    if (size < int32_t(FILE_HEADER_SIZE + INFO_HEADER_SIZE) || !stream->Seek(0, SEEK_SET))
+    if (size < int32_t(BMP_HEADERS_SIZE) || !stream->Seek(0, SEEK_SET))
         return false;
     std::vector<uint8_t> file(static_cast<size_t>(size));
     if (stream->Read(file.data(), 1, uint32_t(size)) != uint32_t(size))
         return false;
     const uint8_t* data = file.data();
-    if (ReadLe16(data) != BMP_TYPE)
+    const BmpFileHeader fileHeader = ReadBmpFileHeader(data);
+    if (fileHeader.bfType != BMP_SIGNATURE)
         return false;
 
-    const uint32_t offBits = ReadLe32(data + 10);
-    const uint8_t* h = data + FILE_HEADER_SIZE;
-    const uint32_t headerSize = ReadLe32(h);
-    if (headerSize < INFO_HEADER_SIZE || headerSize > uint32_t(size) - FILE_HEADER_SIZE)
-        return false;
+    const uint32_t offBits = fileHeader.bfOffBits;
     BITMAPINFOHEADER& header = dib.header;
-    std::memcpy(&header, h, sizeof header);
-    header.biSize = INFO_HEADER_SIZE;
+    header = ReadBmpInfoHeader(data + BMP_FILE_HEADER_SIZE);
+    const uint32_t headerSize = header.biSize;
+    if (headerSize < BMP_INFO_HEADER_SIZE || headerSize > uint32_t(size) - BMP_FILE_HEADER_SIZE)
+        return false;
+    header.biSize = BMP_INFO_HEADER_SIZE;
     const uint16_t bpp = header.biBitCount;
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return false;
@@ -157,16 +137,16 @@ bool LoadDib(CxStream* stream, LoadedDib& dib)
         return false;
     dib.topDown = header.biHeight < 0;
 
-    uint64_t tableStart = FILE_HEADER_SIZE + uint64_t(headerSize);
+    uint64_t tableStart = BMP_FILE_HEADER_SIZE + uint64_t(headerSize);
     if (bpp == 16 || bpp == 32) {
         if (header.biCompression == BI_BITFIELDS) {
             // The masks follow a 40-byte header, or sit inside a longer one.
-            const uint64_t maskStart = FILE_HEADER_SIZE + INFO_HEADER_SIZE;
+            const uint64_t maskStart = BMP_HEADERS_SIZE;
             if (maskStart + 12 > uint64_t(size))
                 return false;
             for (int i = 0; i < 3; i++)
                 dib.masks[i] = ReadLe32(data + maskStart + 4 * i);
-            if (headerSize == INFO_HEADER_SIZE)
+            if (headerSize == BMP_INFO_HEADER_SIZE)
                 tableStart += 12;
         } else if (bpp == 16) {
             dib.masks[0] = 0x7C00;
@@ -459,19 +439,17 @@ bool ColorQuantizer::Run(const LoadedDib& source, CxStream* destination)
     const uint32_t n = uint32_t(palette.size());
     const uint32_t stride = (w + 3) & ~3u;
 
-    uint8_t headers[FILE_HEADER_SIZE + INFO_HEADER_SIZE] = {};
-    PutLe16(headers, BMP_TYPE);
-    PutLe32(headers + 2, stride * h + 4 * n + 54);
-    PutLe32(headers + 10, 4 * n + 54);
-    uint8_t* info = headers + FILE_HEADER_SIZE;
-    PutLe32(info, INFO_HEADER_SIZE);
-    PutLe32(info + 4, w);
-    PutLe32(info + 8, h);
-    PutLe16(info + 12, 1);
-    PutLe16(info + 14, 8);
-    PutLe32(info + 20, stride * h);
-    PutLe32(info + 32, n);
-    PutLe32(info + 36, n);
+    BITMAPINFOHEADER info {};
+    info.biSize = BMP_INFO_HEADER_SIZE;
+    info.biWidth = int32_t(w);
+    info.biHeight = int32_t(h);
+    info.biPlanes = 1;
+    info.biBitCount = 8;
+    info.biSizeImage = stride * h;
+    info.biClrUsed = n;
+    info.biClrImportant = n;
+    uint8_t headers[BMP_HEADERS_SIZE];
+    WriteBmpHeaders(info, n, headers);
 
     std::vector<uint8_t> table(size_t(n) * 4);
     for (uint32_t i = 0; i < n; i++) {
@@ -514,30 +492,4 @@ bool QuantizeBmpStream(CxStream* source, CxStream* destination)
         return false;
     ColorQuantizer quantizer(256, 6);
     return quantizer.Run(dib, destination);
-}
-
-bool QuantizeBmpFile(const char* sourcePath, const char* destinationPath)
-{
-    if (!sourcePath || !destinationPath)
-        return false;
-    FILE* in = std::fopen(sourcePath, "rb");
-    if (!in)
-        return false;
-    CxFileStream source(in);
-    LoadedDib dib;
-    const bool loaded = LoadDib(&source, dib);
-    std::fclose(in);
-    if (!loaded)
-        return false;
-    FILE* out = std::fopen(destinationPath, "wb");
-    if (!out)
-        return false;
-    bool ok;
-    {
-        CxFileStream destination(out);
-        ColorQuantizer quantizer(256, 6);
-        ok = quantizer.Run(dib, &destination);
-    }
-    ok = (std::fclose(out) == 0) && ok;
-    return ok;
 }

@@ -130,5 +130,3 @@ private:
 // Reduces the BMP in source to at most 256 colours (6 bits per channel) and writes the
 // 8-bit BMP to destination. Both streams stay open.
 bool QuantizeBmpStream(CxStream* source, CxStream* destination);
-// The same from one BMP file to another; the destination is replaced.
-bool QuantizeBmpFile(const char* sourcePath, const char* destinationPath);

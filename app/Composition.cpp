@@ -3,13 +3,16 @@
 #include "ColorQuantizer.h"
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
+#include "image/formats/bmp/CxBmpLayout.h"
 #include "platform/DeviceBitmap.h"
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 int RoundToInt(double value)
@@ -95,16 +98,13 @@ bool SaveBitmapAsBmp(const platform::Bitmap& bitmap, CxStream* stream)
     // The block keeps the header as written: the pixel fetch may not change it.
     info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info->bmiHeader.biBitCount = bits;
+    info->bmiHeader.biSizeImage = uint32_t(imageBytes);
 
-    uint8_t fileHeader[14] = { 'B', 'M' };
-    const uint32_t fileSize = uint32_t(blockBytes + 14);
-    const uint32_t offset = 14 + 40 + tableEntries * 4;
-    for (int i = 0; i < 4; i++) {
-        fileHeader[2 + i] = uint8_t(fileSize >> (8 * i));
-        fileHeader[10 + i] = uint8_t(offset >> (8 * i));
-    }
-    return stream->Write(fileHeader, 1, 14) == 14
-        && stream->Write(block.data(), 1, uint32_t(block.size())) == block.size();
+    uint8_t headers[BMP_HEADERS_SIZE];
+    WriteBmpHeaders(info->bmiHeader, tableEntries, headers);
+    const size_t rest = block.size() - sizeof(BITMAPINFOHEADER);
+    return stream->Write(headers, 1, sizeof headers) == sizeof headers
+        && stream->Write(block.data() + sizeof(BITMAPINFOHEADER), 1, uint32_t(rest)) == rest;
 }
 
 bool SaveBitmapAsBmp(const platform::Bitmap& bitmap, const char* path)
@@ -252,6 +252,20 @@ std::unique_ptr<CxImage> QuantizeCanvas(const platform::Bitmap& canvas, std::str
     return frame;
 }
 
+// A photo that isn't there, or isn't a file, is told as such rather than as a format the
+// readers don't know.
+std::string WhyUnreadable(const std::string& path, const char* readerError)
+{
+    struct stat info { };
+    if (::stat(path.c_str(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? "not found" : std::strerror(errno);
+    if (!S_ISREG(info.st_mode))
+        return S_ISDIR(info.st_mode) ? "is a folder" : "not a regular file";
+    if (::access(path.c_str(), R_OK) != 0)
+        return std::strerror(errno);
+    return readerError[0] ? readerError : "unknown file format";
+}
+
 std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
     const ProjectSettings& settings, BackgroundCache* cache, std::string* error)
 {
@@ -264,7 +278,7 @@ std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
     auto canvas = [&]() -> std::unique_ptr<platform::Bitmap> {
         CxImage photo(photoPath.c_str(), CXIMAGE_FORMAT_UNKNOWN);
         if (!photo.IsValid()) {
-            fail(photo.GetLastError()[0] ? photo.GetLastError() : "unknown file format");
+            fail(WhyUnreadable(photoPath, photo.GetLastError()));
             return nullptr;
         }
         photo.IncreaseBpp(24);
@@ -272,7 +286,7 @@ std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
         ReducedSize(uint32_t(photo.GetWidth()), uint32_t(photo.GetHeight()), settings.photoSize,
             newWidth, newHeight);
         if ((newWidth != photo.GetWidth() || newHeight != photo.GetHeight())
-            && !photo.Resample(newWidth, newHeight, 3)) {
+            && !photo.Resample(newWidth, newHeight, RM_AREA_AVERAGE)) {
             fail(photo.GetLastError()[0] ? photo.GetLastError() : "can't reduce the photo");
             return nullptr;
         }

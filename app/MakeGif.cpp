@@ -7,6 +7,7 @@
 #include "platform/Shell.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,28 +56,45 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
     return gif.GetLastError()[0] == '\0' && stream->Error() == 0;
 }
 
-bool ReplaceFileSafely(const std::string& target, const std::function<bool(FILE*)>& write)
+namespace {
+
+std::string SystemReason(const char* what, int error)
 {
-    if (target.empty())
+    return std::string(what) + ": " + std::strerror(error);
+}
+
+} // namespace
+
+bool ReplaceFileSafely(
+    const std::string& target, const std::function<bool(FILE*)>& write, std::string* why)
+{
+    const auto fail = [why](std::string reason) {
+        if (why)
+            *why = std::move(reason);
         return false;
+    };
     const size_t slash = target.find_last_of('/');
     const std::string folder
         = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     if (name.empty())
-        return false;
+        return fail("no file name given");
     struct stat folderInfo { };
-    if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode))
-        return false;
+    if (::stat(folder.c_str(), &folderInfo) != 0)
+        return fail(errno == ENOENT ? "the folder does not exist"
+                                    : SystemReason("can't reach the folder", errno));
+    if (!S_ISDIR(folderInfo.st_mode))
+        return fail("the folder is not a folder");
     struct stat targetInfo { };
     const bool exists = ::stat(target.c_str(), &targetInfo) == 0;
     if (exists && !S_ISREG(targetInfo.st_mode))
-        return false;
+        return fail(S_ISDIR(targetInfo.st_mode) ? "a folder of that name is in the way"
+                                                : "something other than a file is in the way");
 
     std::string temporary = folder + "/." + name + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0)
-        return false;
+        return fail(SystemReason("can't create a file in the folder", errno));
     // The new file gets the old one's permissions, or those of a newly created file.
     mode_t mode;
     if (exists) {
@@ -90,30 +108,42 @@ bool ReplaceFileSafely(const std::string& target, const std::function<bool(FILE*
 
     FILE* file = ::fdopen(fd, "wb");
     if (!file) {
+        const int error = errno;
         ::close(fd);
         ::unlink(temporary.c_str());
-        return false;
+        return fail(SystemReason("can't write the file", error));
     }
-    bool ok = write(file);
-    ok = ok && std::fflush(file) == 0 && !std::ferror(file) && ::fsync(fd) == 0;
-    ok = (std::fclose(file) == 0) && ok;
-    if (ok)
-        ok = ::rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok)
-        ::unlink(temporary.c_str());
-    return ok;
+    std::string reason;
+    errno = 0;
+    if (!write(file))
+        reason = std::ferror(file) ? SystemReason("can't write the file", errno ? errno : EIO)
+                                   : "the frames could not be encoded";
+    else if (std::fflush(file) != 0 || std::ferror(file) || ::fsync(fd) != 0)
+        reason = SystemReason("can't write the file", errno ? errno : EIO);
+    if (std::fclose(file) != 0 && reason.empty())
+        reason = SystemReason("can't write the file", errno ? errno : EIO);
+    if (reason.empty() && ::rename(temporary.c_str(), target.c_str()) != 0)
+        reason = SystemReason("can't replace the file", errno);
+    if (reason.empty())
+        return true;
+    ::unlink(temporary.c_str());
+    return fail(reason);
 }
 
-MakeResult MakeGif(PhotoList& list, const ProjectSettings& settings, const MakeGifOptions& options)
+MakeResult MakeGif(PhotoList& list, const ProjectSettings& settings, const MakeGifOptions& options,
+    std::string* why)
 {
     if (list.Count() == 0)
         return MakeResult::NothingToMake;
     if (options.encoding)
         options.encoding();
-    const bool made = ReplaceFileSafely(settings.outputPath, [&](FILE* file) {
-        CxFileStream stream(file);
-        return EncodeAnimation(list, settings, &stream, options.animation);
-    });
+    const bool made = ReplaceFileSafely(
+        settings.outputPath,
+        [&](FILE* file) {
+            CxFileStream stream(file);
+            return EncodeAnimation(list, settings, &stream, options.animation);
+        },
+        why);
     if (!made) {
         if (options.showMessage)
             options.showMessage(MESSAGE_FAILED);
@@ -124,9 +154,9 @@ MakeResult MakeGif(PhotoList& list, const ProjectSettings& settings, const MakeG
     return MakeResult::Made;
 }
 
-bool MakeGif(PhotoList& list, const ProjectSettings& settings, bool openResult)
+bool MakeGif(PhotoList& list, const ProjectSettings& settings, bool openResult, std::string* why)
 {
     MakeGifOptions options;
     options.openResult = openResult;
-    return MakeGif(list, settings, options) == MakeResult::Made;
+    return MakeGif(list, settings, options, why) == MakeResult::Made;
 }

@@ -46,12 +46,16 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
 
 // Writes settings.outputPath. The new file is written beside the target and renamed over
 // it only when encoding succeeded, so a failure leaves an old file as it was and nothing
-// new behind; then "Failed" is shown.
-MakeResult MakeGif(
-    PhotoList& list, const ProjectSettings& settings, const MakeGifOptions& options = {});
+// new behind; then "Failed" is shown, and why (when given) says what went wrong in words
+// for the user ("the folder does not exist").
+MakeResult MakeGif(PhotoList& list, const ProjectSettings& settings,
+    const MakeGifOptions& options = {}, std::string* why = nullptr);
 // The same for a caller that shows "Failed" itself: true when the file was made.
-bool MakeGif(PhotoList& list, const ProjectSettings& settings, bool openResult);
+bool MakeGif(
+    PhotoList& list, const ProjectSettings& settings, bool openResult, std::string* why = nullptr);
 
 // Replaces the file at target with what write puts into a new file beside it; false (and
-// the target untouched) when the new file can't be made, write fails, or the rename does.
-bool ReplaceFileSafely(const std::string& target, const std::function<bool(FILE*)>& write);
+// the target untouched, with the reason in why) when the new file can't be made, write
+// fails, or the rename does.
+bool ReplaceFileSafely(
+    const std::string& target, const std::function<bool(FILE*)>& write, std::string* why = nullptr);

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -345,18 +344,11 @@ int RunMake(int argc, char** argv)
     const ProjectSettings& settings = arguments.settings;
     // A background picture that can't be read would leave the colour in its place.
     if (!settings.backgroundImagePath.empty()) {
-        const char* path = settings.backgroundImagePath.c_str();
-        std::string reason;
-        if (FILE* file = std::fopen(path, "rb")) {
-            std::fclose(file);
-            const CxImage picture(path, CXIMAGE_FORMAT_UNKNOWN);
-            if (!picture.IsValid())
-                reason = picture.GetLastError()[0] ? picture.GetLastError() : "unknown file format";
-        } else {
-            reason = std::strerror(errno);
-        }
-        if (!reason.empty()) {
-            std::fprintf(stderr, "brimvale-cli make: %s: %s\n", path, reason.c_str());
+        const CxImage picture(settings.backgroundImagePath.c_str(), CXIMAGE_FORMAT_UNKNOWN);
+        if (!picture.IsValid()) {
+            std::fprintf(stderr, "brimvale-cli make: %s: %s\n",
+                settings.backgroundImagePath.c_str(),
+                WhyUnreadable(settings.backgroundImagePath, picture.GetLastError()).c_str());
             return EXIT_FAILED;
         }
     }
@@ -397,11 +389,14 @@ int RunMake(int argc, char** argv)
         makeOptions.animation.frameDelays = DelaysOfFrames(arguments, failures);
     makeOptions.openResult = arguments.open;
     makeOptions.encoding = [&] { bar.Encoding(); };
+    std::string why;
     makeOptions.showMessage = [&](const char* message) {
         bar.Finish();
+        std::fprintf(
+            stderr, "brimvale-cli make: %s: %s\n", settings.outputPath.c_str(), why.c_str());
         std::fprintf(stderr, "%s\n", message);
     };
-    const MakeResult result = MakeGif(list, settings, makeOptions);
+    const MakeResult result = MakeGif(list, settings, makeOptions, &why);
     bar.Finish();
     if (result != MakeResult::Made)
         return EXIT_FAILED;

@@ -1,5 +1,6 @@
 // brimvale-cli: the image library from the command line.
 #include "CliCommands.h"
+#include "image/core/CxMessages.h"
 
 #include <cstdio>
 #include <cstring>
@@ -29,6 +30,8 @@ void PrintUsage(FILE* to)
 
 int main(int argc, char** argv)
 {
+    // The readers' remarks about a file stay out of what the commands print.
+    SetMessageSink([](const char* text) { std::fprintf(stderr, "%s\n", text); });
     if (argc < 2) {
         PrintUsage(stderr);
         return cli::EXIT_USAGE;

@@ -1,9 +1,7 @@
 #include "Shell.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,19 +36,6 @@ bool OpenWithDefaultProgram(const std::string& target)
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-std::string TemporaryFolder()
-{
-    const char* tmpdir = std::getenv("TMPDIR");
-    struct stat info { };
-    if (tmpdir && tmpdir[0] == '/' && ::stat(tmpdir, &info) == 0 && S_ISDIR(info.st_mode)) {
-        std::string folder = tmpdir;
-        while (folder.size() > 1 && folder.back() == '/')
-            folder.pop_back();
-        return folder;
-    }
-    return "/tmp";
 }
 
 } // namespace platform

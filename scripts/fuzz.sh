@@ -8,20 +8,25 @@ bash scripts/install-deps.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 shopt -s nullglob
-targets=(build-fuzz/fuzz/*/fuzz_*)
+targets=()
+for target in build-fuzz/fuzz/*/fuzz_*; do
+    [ -x "$target" ] && targets+=("$target")
+done
 if [ ${#targets[@]} -eq 0 ]; then
-    echo "fuzz: no targets yet"
-    exit 0
+    echo "fuzz: the build made no targets" >&2
+    exit 1
 fi
 for target in "${targets[@]}"; do
-    [ -x "$target" ] || continue
     name=$(basename "$target")
     corpus=$(mktemp -d)
     seeds="fuzz/$(basename "$(dirname "$target")")/seeds"
-    [ -d "$seeds" ] || seeds=""
+    if [ -z "$(ls -A "$seeds" 2>/dev/null)" ]; then
+        echo "fuzz: $name has no seeds in $seeds" >&2
+        exit 1
+    fi
     echo "fuzz: $name for ${seconds}s"
     "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
-        "$corpus" $seeds >"/tmp/$name.log" 2>&1 || { tail -50 "/tmp/$name.log"; exit 1; }
+        "$corpus" "$seeds" >"/tmp/$name.log" 2>&1 || { tail -50 "/tmp/$name.log"; exit 1; }
     rm -rf "$corpus"
 done
 echo "fuzz: all targets ran clean"

@@ -12,6 +12,7 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev imagemagick gifsicle libjpeg-turbo-progs xdg-utils
+    xvfb openbox x11-utils libxtst-dev
 )
 if [ "${1:-}" = "--bench" ]; then
     PACKAGES+=(time lomiri-wallpapers-16.04 plasma-workspace-wallpapers)

@@ -1,6 +1,7 @@
 #include "CMainDialog.h"
 
 #include "CAboutDialog.h"
+#include "CAnimationPreview.h"
 #include "CMakeGifDialog.h"
 #include "CNewGifDialog.h"
 #include "CPhotoListCtrl.h"
@@ -14,8 +15,12 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLocale>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <atomic>
 #include <thread>
@@ -49,6 +54,20 @@ template <typename Work> auto RunInBackground(Work work) -> decltype(work())
     return result;
 }
 
+QString StatusText(
+    size_t count, uint32_t width, uint32_t height, uint32_t photoSize, int64_t madeBytes)
+{
+    QString text = count == 1 ? QStringLiteral("1 photo") : QStringLiteral("%1 photos").arg(count);
+    text += QStringLiteral(" \u00b7 Canvas %1 \u00d7 %2 \u00b7 Photo size %3")
+                .arg(width)
+                .arg(height)
+                .arg(photoSize);
+    if (madeBytes >= 0)
+        text += QStringLiteral(" \u00b7 GIF written: ")
+            + QLocale().formattedDataSize(madeBytes, 1, QLocale::DataSizeTraditionalFormat);
+    return text;
+}
+
 } // namespace
 
 CMainDialog::CMainDialog(QWidget* parent)
@@ -62,41 +81,80 @@ CMainDialog::CMainDialog(QWidget* parent)
     runDialog = [](QDialog& dialog) { return dialog.exec(); };
 
     const DialogUnits du(font());
-    resize(du.Size(361, 209));
-
     list = new CPhotoListCtrl(*photos, this);
     list->setObjectName(QStringLiteral("photoList"));
-    list->setGeometry(du.Rect(3, 3, 355, 186));
+    statusLine = new QLabel(this);
+    statusLine->setObjectName(QStringLiteral("statusLine"));
+    statusLine->setAccessibleName(QStringLiteral("Status"));
 
-    auto button = [&](const char* text, int x) {
-        auto* b = new QPushButton(QString::fromLatin1(text), this);
-        b->setGeometry(du.Rect(x, 192, 50, 14));
+    struct ButtonText {
+        const char* text;
+        const char* accessibleName;
+    };
+    auto button = [&](ButtonText text) {
+        auto* b = new QPushButton(QString::fromLatin1(text.text), this);
         b->setAutoDefault(false);
+        b->setAccessibleName(QString::fromLatin1(text.accessibleName));
         return b;
     };
-    beginButton = button("Begin...", 3);
-    addButton = button("Add Photo...", 54);
-    removeButton = button("Remove", 105);
-    makeButton = button("Make...", 156);
-    aboutButton = button("About", 256);
-    closeButton = button("Close", 307);
+    beginButton = button({ "Begin...", "Begin a new animation" });
+    addButton = button({ "Add Photo...", "Add photos" });
+    removeButton = button({ "Remove", "Remove the selected photos" });
+    makeButton = button({ "Make...", "Make the GIF" });
+    previewButton = button({ "Preview...", "Preview the animation" });
+    aboutButton = button({ "About", "About Brimvale" });
+    closeButton = button({ "Close", "Close Brimvale" });
     makeButton->setDefault(true);
+
+    // The buttons share one size, 50 x 14 units unless a text needs more; at the smallest
+    // window every button is whole and apart from the others.
+    QSize buttonSize = du.Size(50, 14);
+    for (QPushButton* b : { beginButton, addButton, removeButton, makeButton, previewButton,
+             aboutButton, closeButton }) {
+        buttonSize.setWidth(
+            std::max(buttonSize.width(), b->fontMetrics().horizontalAdvance(b->text()) + du.X(8)));
+        buttonSize.setHeight(std::max(buttonSize.height(), b->sizeHint().height()));
+    }
+    const int statusHeight = statusLine->fontMetrics().height() + 2;
+    const int leftButtons = 5 * buttonSize.width() + 4;
+    const int rightButtons = 2 * buttonSize.width() + 1;
+    const int statusWidth
+        = statusLine->fontMetrics().horizontalAdvance(StatusText(999, 800, 800, 800, 1023 * 1024));
+    const QSize minimum(
+        du.X(3) + std::max(leftButtons + du.X(8) + rightButtons, statusWidth) + du.X(3),
+        du.Y(3) + du.Y(40) + du.Y(1) + statusHeight + du.Y(2) + buttonSize.height() + du.Y(3));
+    const QSize start = du.Size(361, 209).expandedTo(minimum);
+    resize(start);
+
+    const int buttonTop = start.height() - du.Y(3) - buttonSize.height();
+    const int statusTop = buttonTop - du.Y(2) - statusHeight;
+    list->setGeometry(QRect(
+        QPoint(du.X(3), du.Y(3)), QPoint(start.width() - 1 - du.X(3), statusTop - du.Y(1) - 1)));
+    statusLine->setGeometry(list->x(), statusTop, list->width(), statusHeight);
+    beginButton->setGeometry(QRect(QPoint(du.X(3), buttonTop), buttonSize));
 
     // The margins the layout keeps, measured once from the initial layout.
     const QRect client = rect();
     rightMargin = client.right() - list->geometry().right();
     listBottomMargin = client.bottom() - list->geometry().bottom();
     buttonBottomMargin = client.bottom() - beginButton->geometry().bottom();
+    statusBottomMargin = client.bottom() - statusLine->geometry().bottom();
+    Relayout();
+    setMinimumSize(minimum);
 
     connect(beginButton, &QPushButton::clicked, this, &CMainDialog::BeginNewAnimation);
     connect(addButton, &QPushButton::clicked, this, &CMainDialog::AddPhotos);
     connect(removeButton, &QPushButton::clicked, this, &CMainDialog::RemoveSelectedPhotos);
     connect(makeButton, &QPushButton::clicked, this, &CMainDialog::MakeAnimation);
+    connect(previewButton, &QPushButton::clicked, this, &CMainDialog::ShowPreview);
     connect(aboutButton, &QPushButton::clicked, this, &CMainDialog::ShowAbout);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(list, &CPhotoListCtrl::selectionStateChanged, this, &CMainDialog::PostUpdateButtons);
     connect(list, &CPhotoListCtrl::filesDropped, this, &CMainDialog::AddPhotoPaths);
+    connect(list, &CPhotoListCtrl::removeRequested, this, &CMainDialog::RemoveSelectedPhotos);
+    connect(list, &CPhotoListCtrl::orderChanged, this, &CMainDialog::ListChanged);
 
+    UpdateStatus();
     UpdateButtons();
     PostUpdateButtons();
 }
@@ -146,9 +204,15 @@ void CMainDialog::Relayout()
     beginRect.moveBottom(client.bottom() - buttonBottomMargin);
     beginButton->setGeometry(beginRect);
 
+    QRect statusRect = statusLine->geometry();
+    statusRect.moveBottom(client.bottom() - statusBottomMargin);
+    statusRect.setLeft(listRect.left());
+    statusRect.setRight(listRect.right());
+    statusLine->setGeometry(statusRect);
+
     // Neighbouring buttons stand 1 pixel apart.
     int left = beginRect.left();
-    for (QPushButton* b : { addButton, removeButton, makeButton }) {
+    for (QPushButton* b : { addButton, removeButton, makeButton, previewButton }) {
         left += beginRect.width() + 1;
         b->setGeometry(QRect(QPoint(left, beginRect.top()), beginRect.size()));
     }
@@ -183,7 +247,7 @@ void CMainDialog::BeginNewAnimation()
     settings.backgroundImagePath = QFile::encodeName(dialog.BackgroundPath()).toStdString();
     photos->ResetPhotoList(settings.overallWidth, settings.overallHeight);
     list->ResetView();
-    PostUpdateButtons();
+    ListChanged();
 }
 
 void CMainDialog::AddPhotos()
@@ -228,13 +292,19 @@ void CMainDialog::AddPhotoPaths(const QStringList& paths)
             Qt::QueuedConnection);
     };
     options.stopRequested = [&] { return cancelled.load(); };
-    const int failed = int(RunInBackground(
-        [&] { return photos->AddPhotos(ToPaths(sorted), TheProjectSettings(), options).size(); }));
+    const std::vector<PhotoFailure> failures = RunInBackground(
+        [&] { return photos->AddPhotos(ToPaths(sorted), TheProjectSettings(), options); });
     progress.reset();
     list->RebuildImageList();
-    if (failed > 0)
-        Prompts().Information(this, QString::asprintf(MESSAGE_UNKNOWN_FORMAT, failed));
-    PostUpdateButtons();
+    ListChanged();
+    if (!failures.empty()) {
+        QStringList lines;
+        for (const PhotoFailure& failure : failures)
+            lines.append(QFile::decodeName(failure.path.c_str()) + QStringLiteral(": ")
+                + QString::fromLocal8Bit(failure.reason.c_str()));
+        Prompts().Information(this, QString::asprintf(MESSAGE_UNKNOWN_FORMAT, int(failures.size())),
+            lines.join(QLatin1Char('\n')));
+    }
 }
 
 void CMainDialog::RemoveSelectedPhotos()
@@ -245,7 +315,7 @@ void CMainDialog::RemoveSelectedPhotos()
         photos->SetSelected(i, true);
     photos->RemoveSelectedPhotos();
     list->RebuildImageList();
-    PostUpdateButtons();
+    ListChanged();
 }
 
 void CMainDialog::MakeAnimation()
@@ -266,10 +336,58 @@ void CMainDialog::MakeAnimation()
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(0);
     progress.setValue(0);
-    const bool made = RunInBackground([&] { return MakeGif(*photos, settings, true); });
+    if (preview)
+        preview->SetFrames(*photos, settings.frameDelay, settings.lastFrameDelay);
+    std::string why;
+    const bool made = RunInBackground([&] { return MakeGif(*photos, settings, true, &why); });
     progress.reset();
-    if (!made)
-        Prompts().Warning(this, QString::fromLatin1(MESSAGE_FAILED));
+    if (!made) {
+        madeBytes = -1;
+        UpdateStatus();
+        Prompts().Warning(this, QString::fromLatin1(MESSAGE_FAILED),
+            QFile::decodeName(settings.outputPath.c_str()) + QStringLiteral(": ")
+                + QString::fromLocal8Bit(why.c_str()));
+        return;
+    }
+    madeBytes = QFileInfo(QFile::decodeName(settings.outputPath.c_str())).size();
+    UpdateStatus();
+}
+
+void CMainDialog::ShowPreview()
+{
+    if (!preview) {
+        preview = new CAnimationPreview(this);
+        const ProjectSettings& settings = TheProjectSettings();
+        preview->SetFrames(*photos, settings.frameDelay, settings.lastFrameDelay);
+        preview->resize(preview->sizeHint());
+        // Beside the main window where the screen has room, so that both stay in view.
+        const QRect screen = this->screen()->availableGeometry();
+        const QRect frame = frameGeometry();
+        QPoint place(frame.right() + 8, frame.top());
+        if (place.x() + preview->width() > screen.right())
+            place.setX(std::max(screen.left(), frame.left() - preview->width() - 24));
+        preview->move(place);
+    }
+    preview->show();
+    preview->raise();
+    preview->activateWindow();
+}
+
+void CMainDialog::ListChanged()
+{
+    madeBytes = -1;
+    UpdateStatus();
+    if (preview) {
+        const ProjectSettings& settings = TheProjectSettings();
+        preview->SetFrames(*photos, settings.frameDelay, settings.lastFrameDelay);
+    }
+    PostUpdateButtons();
+}
+
+void CMainDialog::UpdateStatus()
+{
+    statusLine->setText(StatusText(photos->Count(), photos->PictureWidth(), photos->PictureHeight(),
+        TheProjectSettings().photoSize, madeBytes));
 }
 
 void CMainDialog::ShowAbout()

@@ -6,8 +6,10 @@
 #include <QDialog>
 #include <memory>
 
+class CAnimationPreview;
 class CPhotoListCtrl;
 class PhotoList;
+class QLabel;
 class QPushButton;
 
 class CMainDialog : public QDialog {
@@ -22,8 +24,13 @@ public:
     QPushButton* AddButton() const { return addButton; }
     QPushButton* RemoveButton() const { return removeButton; }
     QPushButton* MakeButton() const { return makeButton; }
+    QPushButton* PreviewButton() const { return previewButton; }
     QPushButton* AboutButton() const { return aboutButton; }
     QPushButton* CloseButton() const { return closeButton; }
+    // The line under the list: photos, canvas and photo size, the last GIF's size.
+    QLabel* StatusLine() const { return statusLine; }
+    // The preview window, once it has been opened (null before).
+    CAnimationPreview* Preview() const { return preview; }
 
     // The flows behind the buttons.
     void BeginNewAnimation();
@@ -32,6 +39,7 @@ public:
     void AddPhotoPaths(const QStringList& paths);
     void RemoveSelectedPhotos();
     void MakeAnimation();
+    void ShowPreview();
     void ShowAbout();
 
     // Lays the controls out for the current size (normally posted after a resize).
@@ -49,6 +57,9 @@ protected:
 private:
     void PostRelayout();
     void PostUpdateButtons();
+    // After every change of the list: the status line, the preview and the buttons.
+    void ListChanged();
+    void UpdateStatus();
 
     std::unique_ptr<PhotoList> photos;
     CPhotoListCtrl* list;
@@ -56,11 +67,16 @@ private:
     QPushButton* addButton;
     QPushButton* removeButton;
     QPushButton* makeButton;
+    QPushButton* previewButton;
     QPushButton* aboutButton;
     QPushButton* closeButton;
+    QLabel* statusLine;
+    CAnimationPreview* preview = nullptr;
+    int64_t madeBytes = -1; // size of the GIF made from the list as it is, -1 = none
     int rightMargin = 0;
     int listBottomMargin = 0;
     int buttonBottomMargin = 0;
+    int statusBottomMargin = 0;
     bool relayoutPosted = false;
     bool updatePosted = false;
 };

@@ -4,20 +4,22 @@
 #include "UiPrompts.h"
 
 #include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
 constexpr uint32_t MAX_DELAY = 9999;
 
-QLabel* Label(QWidget* parent, const char* text, const QRect& geometry)
+int TextWidth(const QPushButton* button)
 {
-    auto* label = new QLabel(QString::fromLatin1(text), parent);
-    label->setGeometry(geometry);
-    return label;
+    return button->fontMetrics().horizontalAdvance(button->text());
 }
 
 } // namespace
@@ -31,36 +33,81 @@ CMakeGifDialog::CMakeGifDialog(
 {
     setWindowTitle(QStringLiteral("Make GIF"));
     const DialogUnits du(font());
-    setFixedSize(du.Size(254, 102));
 
-    Label(this, "Output File Path:", du.Rect(7, 7, 75, 10));
+    // The arrangement of the design, in layouts: a text never ends up narrower than it
+    // needs, whatever the font, and rows can be added under the delays.
+    auto* dialogLayout = new QVBoxLayout(this);
+    dialogLayout->setContentsMargins(du.X(7), du.Y(7), du.X(7), du.Y(7));
+    dialogLayout->setSpacing(du.Y(3));
+    dialogLayout->setSizeConstraint(QLayout::SetFixedSize);
+
+    dialogLayout->addWidget(new QLabel(QStringLiteral("Output File Path:"), this));
+    auto* pathRow = new QHBoxLayout;
+    pathRow->setContentsMargins(du.X(8), 0, 0, 0);
+    pathRow->setSpacing(du.X(2));
     pathEdit = new QLineEdit(this);
     pathEdit->setReadOnly(true);
-    pathEdit->setGeometry(du.Rect(15, 18, 217, 12));
+    pathEdit->setMinimumWidth(du.X(217));
+    pathRow->addWidget(pathEdit, 1);
     browseButton = new QPushButton(QStringLiteral("..."), this);
-    browseButton->setGeometry(du.Rect(234, 18, 13, 12));
+    browseButton->setFixedWidth(std::max(du.X(13), TextWidth(browseButton) + du.X(6)));
+    // Enter still makes after a file has been chosen with this button.
+    browseButton->setAutoDefault(false);
+    browseButton->setAccessibleName(QStringLiteral("Choose the output file"));
+    pathRow->addWidget(browseButton);
+    dialogLayout->addLayout(pathRow);
+    dialogLayout->addSpacing(du.Y(3));
 
+    // A delay field shows more digits than it takes, so that a number too large is seen
+    // whole before it is refused.
     const auto digits = QRegularExpression(QStringLiteral("[0-9]*"));
-    Label(this, "How long each frame stays on the screen:", du.Rect(7, 37, 158, 10));
-    frameDelayEdit = new QLineEdit(this);
-    frameDelayEdit->setValidator(new QRegularExpressionValidator(digits, frameDelayEdit));
-    frameDelayEdit->setGeometry(du.Rect(166, 35, 26, 12));
-    Label(this, "1/100 seconds", du.Rect(193, 37, 54, 10));
-    Label(this, "How long the last frame stays on the screen:", du.Rect(7, 52, 158, 10));
-    lastFrameDelayEdit = new QLineEdit(this);
-    lastFrameDelayEdit->setValidator(new QRegularExpressionValidator(digits, lastFrameDelayEdit));
-    lastFrameDelayEdit->setGeometry(du.Rect(166, 50, 26, 12));
-    Label(this, "1/100 seconds", du.Rect(193, 52, 54, 10));
+    auto delayEdit = [&] {
+        auto* edit = new QLineEdit(this);
+        edit->setValidator(new QRegularExpressionValidator(digits, edit));
+        edit->setFixedWidth(std::max(
+            du.X(26), edit->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + du.X(4)));
+        return edit;
+    };
+    auto* delays = new QGridLayout;
+    delays->setHorizontalSpacing(du.X(2));
+    delays->setVerticalSpacing(du.Y(3));
+    delays->setColumnMinimumWidth(0, du.X(158));
+    delays->addWidget(
+        new QLabel(QStringLiteral("How long each frame stays on the screen:"), this), 0, 0);
+    frameDelayEdit = delayEdit();
+    frameDelayEdit->setAccessibleName(QStringLiteral("Frame delay in 1/100 seconds"));
+    delays->addWidget(frameDelayEdit, 0, 1);
+    delays->addWidget(new QLabel(QStringLiteral("1/100 seconds"), this), 0, 2);
+    delays->addWidget(
+        new QLabel(QStringLiteral("How long the last frame stays on the screen:"), this), 1, 0);
+    lastFrameDelayEdit = delayEdit();
+    lastFrameDelayEdit->setAccessibleName(QStringLiteral("Last frame delay in 1/100 seconds"));
+    delays->addWidget(lastFrameDelayEdit, 1, 1);
+    delays->addWidget(new QLabel(QStringLiteral("1/100 seconds"), this), 1, 2);
+    delays->setColumnStretch(2, 1);
+    dialogLayout->addLayout(delays);
 
+    // Check boxes for how the file is made, one a row, under the delays.
+    optionsLayout = new QVBoxLayout;
+    optionsLayout->setSpacing(du.Y(2));
+    dialogLayout->addLayout(optionsLayout);
+
+    dialogLayout->addSpacing(du.Y(6));
     auto* line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
-    line->setGeometry(du.Rect(7, 74, 240, 1));
+    dialogLayout->addWidget(line);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(du.X(2));
+    buttons->addStretch(1);
     okButton = new QPushButton(QStringLiteral("OK"), this);
-    okButton->setGeometry(du.Rect(147, 81, 50, 14));
     okButton->setDefault(true);
     auto* cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-    cancelButton->setGeometry(du.Rect(197, 81, 50, 14));
+    for (QPushButton* button : { okButton, cancelButton }) {
+        button->setMinimumSize(std::max(du.X(50), button->sizeHint().width()), du.Y(14));
+        buttons->addWidget(button);
+    }
+    dialogLayout->addLayout(buttons);
 
     connect(okButton, &QPushButton::clicked, this, &CMakeGifDialog::accept);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);

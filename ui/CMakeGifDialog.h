@@ -6,6 +6,7 @@
 
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
 
 class CMakeGifDialog : public QDialog {
     Q_OBJECT
@@ -22,6 +23,8 @@ public:
     QLineEdit* LastFrameDelayEdit() const { return lastFrameDelayEdit; }
     QPushButton* BrowseButton() const { return browseButton; }
     QPushButton* OkButton() const { return okButton; }
+    // Where check boxes for how the file is made go, one a row under the delays.
+    QVBoxLayout* OptionsLayout() const { return optionsLayout; }
 
 public slots:
     void accept() override;
@@ -39,4 +42,5 @@ private:
     QLineEdit* lastFrameDelayEdit;
     QPushButton* browseButton;
     QPushButton* okButton;
+    QVBoxLayout* optionsLayout;
 };

@@ -5,6 +5,7 @@
 
 #include <QButtonGroup>
 #include <QFrame>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,8 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -30,12 +33,11 @@ bool ParseUnsigned(const QString& text, uint32_t& value)
     return true;
 }
 
-QLineEdit* DigitsEdit(QWidget* parent, const QRect& geometry, uint32_t value)
+QLineEdit* DigitsEdit(QWidget* parent, uint32_t value)
 {
     auto* edit = new QLineEdit(QString::number(value), parent);
     edit->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
-    edit->setGeometry(geometry);
     return edit;
 }
 
@@ -93,49 +95,90 @@ CNewGifDialog::CNewGifDialog(QWidget* parent)
 {
     setWindowTitle(QStringLiteral("Begin a new GIF"));
     const DialogUnits du(font());
-    setFixedSize(du.Size(249, 169));
+
+    // The arrangement of the design, in layouts, so that no text is ever cut off.
+    auto* dialogLayout = new QVBoxLayout(this);
+    dialogLayout->setContentsMargins(du.X(7), du.Y(7), du.X(7), du.Y(7));
+    dialogLayout->setSpacing(du.Y(4));
+    dialogLayout->setSizeConstraint(QLayout::SetFixedSize);
 
     auto* sizeGroup = new QGroupBox(QStringLiteral("Image Size (pixels)"), this);
-    sizeGroup->setGeometry(du.Rect(7, 7, 235, 63));
-    (new QLabel(QStringLiteral("Overall Width:"), this))->setGeometry(du.Rect(15, 19, 68, 10));
-    widthEdit = DigitsEdit(this, du.Rect(85, 18, 40, 12), overallWidth);
-    (new QLabel(QStringLiteral("Overall Height:"), this))->setGeometry(du.Rect(15, 34, 68, 10));
-    heightEdit = DigitsEdit(this, du.Rect(85, 33, 40, 12), overallHeight);
-    (new QLabel(QStringLiteral("Photo size:"), this))->setGeometry(du.Rect(15, 50, 68, 10));
-    photoSizeEdit = DigitsEdit(this, du.Rect(85, 49, 40, 12), photoSize);
-    auto* diagram = new QLabel(this);
-    diagram->setGeometry(du.Rect(136, 23, 94, 35));
+    sizeGroup->setMinimumWidth(du.X(235));
+    auto* sizes = new QGridLayout(sizeGroup);
+    sizes->setHorizontalSpacing(du.X(2));
+    sizes->setVerticalSpacing(du.Y(3));
+    sizes->setColumnMinimumWidth(0, du.X(68));
+    auto sizeRow = [&](int row, const char* text, uint32_t value) {
+        sizes->addWidget(new QLabel(QString::fromLatin1(text), sizeGroup), row, 0);
+        QLineEdit* edit = DigitsEdit(sizeGroup, value);
+        edit->setFixedWidth(du.X(40));
+        edit->setAccessibleName(QString::fromLatin1(text).chopped(1));
+        sizes->addWidget(edit, row, 1);
+        return edit;
+    };
+    widthEdit = sizeRow(0, "Overall Width:", overallWidth);
+    heightEdit = sizeRow(1, "Overall Height:", overallHeight);
+    photoSizeEdit = sizeRow(2, "Photo size:", photoSize);
+    sizes->setColumnMinimumWidth(2, du.X(9));
+    auto* diagram = new QLabel(sizeGroup);
+    diagram->setFixedSize(du.Size(94, 35));
     diagram->setPixmap(SizeDiagram(diagram->size()));
+    sizes->addWidget(diagram, 0, 3, 3, 1, Qt::AlignCenter);
+    sizes->setColumnStretch(4, 1);
+    dialogLayout->addWidget(sizeGroup);
 
     auto* backgroundGroup = new QGroupBox(QStringLiteral("Background"), this);
-    backgroundGroup->setGeometry(du.Rect(7, 78, 235, 48));
-    colorRadio = new QRadioButton(QStringLiteral("Color:"), this);
-    colorRadio->setGeometry(du.Rect(15, 92, 40, 10));
-    imageRadio = new QRadioButton(QStringLiteral("Image:"), this);
-    imageRadio->setGeometry(du.Rect(15, 108, 40, 10));
+    auto* background = new QGridLayout(backgroundGroup);
+    background->setHorizontalSpacing(du.X(1));
+    background->setVerticalSpacing(du.Y(4));
+    background->setColumnMinimumWidth(0, du.X(40));
+    colorRadio = new QRadioButton(QStringLiteral("Color:"), backgroundGroup);
+    imageRadio = new QRadioButton(QStringLiteral("Image:"), backgroundGroup);
+    background->addWidget(colorRadio, 0, 0);
+    background->addWidget(imageRadio, 1, 0);
     auto* modes = new QButtonGroup(this);
     modes->addButton(colorRadio, 0);
     modes->addButton(imageRadio, 1);
     colorRadio->setChecked(true);
 
-    colorStatic = new CColorStatic(this);
-    colorStatic->setGeometry(du.Rect(56, 91, 104, 11));
+    colorStatic = new CColorStatic(backgroundGroup);
+    colorStatic->setMinimumSize(
+        std::max(
+            du.X(104), colorStatic->fontMetrics().horizontalAdvance(colorStatic->Text()) + du.X(8)),
+        std::max(du.Y(11), colorStatic->fontMetrics().height() + 2));
     colorStatic->SetColor(QColor(0xFF, 0xFF, 0xFF));
-    pathEdit = new QLineEdit(this);
+    colorStatic->setAccessibleName(colorStatic->Text());
+    background->addWidget(colorStatic, 0, 1, Qt::AlignLeft);
+    pathEdit = new QLineEdit(backgroundGroup);
     pathEdit->setReadOnly(true);
-    pathEdit->setGeometry(du.Rect(56, 106, 163, 12));
-    browseButton = new QPushButton(QStringLiteral("..."), this);
-    browseButton->setGeometry(du.Rect(220, 106, 13, 12));
+    pathEdit->setMinimumWidth(du.X(163));
+    pathEdit->setAccessibleName(QStringLiteral("Background picture"));
+    background->addWidget(pathEdit, 1, 1);
+    browseButton = new QPushButton(QStringLiteral("..."), backgroundGroup);
+    browseButton->setFixedWidth(std::max(
+        du.X(13), browseButton->fontMetrics().horizontalAdvance(browseButton->text()) + du.X(6)));
+    browseButton->setAutoDefault(false);
+    browseButton->setAccessibleName(QStringLiteral("Choose the background picture"));
+    background->addWidget(browseButton, 1, 2);
+    background->setColumnStretch(1, 1);
+    dialogLayout->addWidget(backgroundGroup);
 
+    dialogLayout->addSpacing(du.Y(10));
     auto* line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
-    line->setGeometry(du.Rect(7, 143, 234, 1));
+    dialogLayout->addWidget(line);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(du.X(2));
+    buttons->addStretch(1);
     okButton = new QPushButton(QStringLiteral("OK"), this);
-    okButton->setGeometry(du.Rect(140, 148, 50, 14));
     okButton->setDefault(true);
     auto* cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-    cancelButton->setGeometry(du.Rect(192, 148, 50, 14));
+    for (QPushButton* button : { okButton, cancelButton }) {
+        button->setMinimumSize(std::max(du.X(50), button->sizeHint().width()), du.Y(14));
+        buttons->addWidget(button);
+    }
+    dialogLayout->addLayout(buttons);
 
     connect(okButton, &QPushButton::clicked, this, &CNewGifDialog::accept);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);

@@ -84,6 +84,8 @@ CPhotoListCtrl::CPhotoListCtrl(PhotoList& photos, QWidget* parent)
     scrollTimer.setInterval(SCROLL_PERIOD_MS);
     connect(&scrollTimer, &QTimer::timeout, this, &CPhotoListCtrl::AutoScrollTick);
     connect(this, &QListWidget::itemSelectionChanged, this, &CPhotoListCtrl::selectionStateChanged);
+    setAccessibleName(QStringLiteral("Photos"));
+    setAccessibleDescription(QStringLiteral("The frames of the animation in order"));
     ResetView();
 }
 
@@ -148,7 +150,9 @@ void CPhotoListCtrl::BeginDrag(int index)
     if (count() < 2)
         return;
     dragIndex = index;
-    grabMouse();
+    // The pointer is captured by the viewport, where the list's mouse handling listens:
+    // captured by the list itself, the button's release would never arrive there.
+    viewport()->grabMouse();
     QApplication::setOverrideCursor(dragCursor);
 }
 
@@ -156,11 +160,92 @@ void CPhotoListCtrl::EndDrag()
 {
     scrollTimer.stop();
     if (dragIndex >= 0) {
-        releaseMouse();
+        if (QWidget::mouseGrabber() == viewport())
+            viewport()->releaseMouse();
         QApplication::restoreOverrideCursor();
     }
     dragIndex = -1;
     pressIndex = -1;
+}
+
+bool CPhotoListCtrl::HoldsCapture() const { return QWidget::mouseGrabber() == viewport(); }
+
+void CPhotoListCtrl::focusOutEvent(QFocusEvent* event)
+{
+    EndDrag();
+    QListWidget::focusOutEvent(event);
+}
+
+void CPhotoListCtrl::changeEvent(QEvent* event)
+{
+    // A drag never outlives the window's activation: the pointer is the user's again.
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow())
+        EndDrag();
+    QListWidget::changeEvent(event);
+}
+
+void CPhotoListCtrl::hideEvent(QHideEvent* event)
+{
+    EndDrag();
+    QListWidget::hideEvent(event);
+}
+
+void CPhotoListCtrl::keyPressEvent(QKeyEvent* event)
+{
+    if (dragIndex >= 0) {
+        // Esc gives up the drag; while dragging no other key acts.
+        if (event->key() == Qt::Key_Escape)
+            EndDrag();
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        if (!selectedItems().isEmpty())
+            emit removeRequested();
+        event->accept();
+        return;
+    }
+    if ((event->key() == Qt::Key_Home || event->key() == Qt::Key_End)
+        && event->modifiers() == Qt::NoModifier) {
+        if (count() > 0)
+            SelectOnly(event->key() == Qt::Key_Home ? 0 : count() - 1);
+        event->accept();
+        return;
+    }
+    if ((event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)
+        && event->modifiers() == Qt::AltModifier) {
+        MoveSelectedPhoto(event->key() == Qt::Key_Left ? -1 : 1);
+        event->accept();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}
+
+bool CPhotoListCtrl::MoveSelectedPhoto(int step)
+{
+    const std::vector<size_t> chosen = SelectedIndices();
+    if (chosen.size() != 1 || (step != -1 && step != 1))
+        return false;
+    const int from = int(chosen.front());
+    if (from + step < 0 || from + step >= count())
+        return false;
+    // One place on is the neighbour moving one place back: the move of a drag either way.
+    if (step < 0)
+        MoveEntry(from, from - 1);
+    else
+        MoveEntry(from + 1, from);
+    SelectOnly(from + step);
+    return true;
+}
+
+void CPhotoListCtrl::SelectOnly(int row)
+{
+    QListWidgetItem* chosen = item(row);
+    if (!chosen)
+        return;
+    clearSelection();
+    setCurrentItem(chosen, QItemSelectionModel::ClearAndSelect);
+    scrollToItem(chosen);
 }
 
 void CPhotoListCtrl::mouseMoveEvent(QMouseEvent* event)
@@ -227,13 +312,11 @@ void CPhotoListCtrl::mouseReleaseEvent(QMouseEvent* event)
 void CPhotoListCtrl::MoveEntry(int from, int before)
 {
     const int32_t landed = photos.MoveEntry(size_t(from), size_t(before));
+    if (landed < 0)
+        return;
     RebuildImageList();
-    clearSelection();
-    if (QListWidgetItem* moved = item(landed)) {
-        moved->setSelected(true);
-        setCurrentItem(moved, QItemSelectionModel::Select);
-        scrollToItem(moved);
-    }
+    SelectOnly(landed);
+    emit orderChanged();
 }
 
 void CPhotoListCtrl::dragEnterEvent(QDragEnterEvent* event)

@@ -21,7 +21,13 @@ public:
     // The indices of the selected items, ascending.
     std::vector<size_t> SelectedIndices() const;
 
+    // Moves the one selected photo a place back (-1) or on (+1) with the move of a drag;
+    // it stays selected. False when there is no such move.
+    bool MoveSelectedPhoto(int step);
+
     int DragIndex() const { return dragIndex; }
+    // Whether the list holds the pointer (only while a photo is dragged).
+    bool HoldsCapture() const;
     bool IsAutoScrolling() const { return scrollTimer.isActive(); }
 
     static constexpr int SCROLL_STEP = 12;
@@ -32,6 +38,10 @@ signals:
     void selectionStateChanged();
     // Files were dropped from the desktop's file manager.
     void filesDropped(const QStringList& paths);
+    // The Delete key on a selection: the main window removes it.
+    void removeRequested();
+    // A photo was moved to another place.
+    void orderChanged();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -40,12 +50,17 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void BeginDrag(int index);
     void EndDrag();
     void AutoScrollTick();
     void MoveEntry(int from, int before);
+    void SelectOnly(int row);
 
     PhotoList& photos;
     int dragIndex = -1;

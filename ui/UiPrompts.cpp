@@ -2,10 +2,13 @@
 
 #include "CPhotoOpenDialog.h"
 
+#include <QAbstractButton>
 #include <QColorDialog>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QProcess>
+#include <algorithm>
 
 namespace {
 
@@ -25,14 +28,41 @@ QString PhotoFileFilter()
                           "*.pgm *.ppm *.ras)");
 }
 
-void QtPrompts::Information(QWidget* parent, const QString& text)
+namespace {
+
+void ShowMessage(
+    QWidget* parent, QMessageBox::Icon icon, const QString& text, const QString& details)
 {
-    QMessageBox::information(parent, AppTitle(), text);
+    QMessageBox box(icon, AppTitle(), text, QMessageBox::Ok, parent);
+    if (!details.isEmpty()) {
+        box.setDetailedText(details);
+        // The details are what the user needs to act on: shown at once.
+        for (QAbstractButton* button : box.buttons()) {
+            if (box.buttonRole(button) == QMessageBox::ActionRole)
+                button->click();
+        }
+    }
+    // Wide enough for the title beside the window manager's buttons.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        const int titleWidth
+            = std::max(box.fontMetrics().horizontalAdvance(AppTitle()) * 3 / 2 + 120,
+                box.fontMetrics().averageCharWidth() * 50);
+        grid->addItem(new QSpacerItem(titleWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+            grid->rowCount(), 0, 1, grid->columnCount());
+    }
+    box.exec();
 }
 
-void QtPrompts::Warning(QWidget* parent, const QString& text)
+} // namespace
+
+void QtPrompts::Information(QWidget* parent, const QString& text, const QString& details)
 {
-    QMessageBox::warning(parent, AppTitle(), text);
+    ShowMessage(parent, QMessageBox::Information, text, details);
+}
+
+void QtPrompts::Warning(QWidget* parent, const QString& text, const QString& details)
+{
+    ShowMessage(parent, QMessageBox::Warning, text, details);
 }
 
 bool QtPrompts::AskYesNo(QWidget* parent, const QString& text)

@@ -13,8 +13,9 @@ class QWidget;
 class UiPrompts {
 public:
     virtual ~UiPrompts() = default;
-    virtual void Information(QWidget* parent, const QString& text) = 0;
-    virtual void Warning(QWidget* parent, const QString& text) = 0;
+    // A message box; details, when given, are shown under the text (what failed and why).
+    virtual void Information(QWidget* parent, const QString& text, const QString& details = {}) = 0;
+    virtual void Warning(QWidget* parent, const QString& text, const QString& details = {}) = 0;
     // Yes/No with a question icon; true for Yes.
     virtual bool AskYesNo(QWidget* parent, const QString& text) = 0;
     virtual std::optional<QColor> PickColor(QWidget* parent, const QColor& initial) = 0;
@@ -30,8 +31,8 @@ public:
 
 class QtPrompts : public UiPrompts {
 public:
-    void Information(QWidget* parent, const QString& text) override;
-    void Warning(QWidget* parent, const QString& text) override;
+    void Information(QWidget* parent, const QString& text, const QString& details = {}) override;
+    void Warning(QWidget* parent, const QString& text, const QString& details = {}) override;
     bool AskYesNo(QWidget* parent, const QString& text) override;
     std::optional<QColor> PickColor(QWidget* parent, const QColor& initial) override;
     QString ChooseBackgroundPicture(QWidget* parent) override;

@@ -7,6 +7,9 @@
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
+    // The widgets' library carries the icon; a static library's resources are registered
+    // only when asked for.
+    Q_INIT_RESOURCE(brimvale);
     QApplication::setApplicationName(QStringLiteral("Brimvale"));
     QApplication::setApplicationVersion(QStringLiteral("8.7"));
     QApplication::setDesktopFileName(QStringLiteral("brimvale"));

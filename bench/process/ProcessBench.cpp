@@ -97,7 +97,7 @@ void BM_Reduce_AreaAverage(benchmark::State& state)
     const int32_t height = int32_t(state.range(1));
     for (auto _ : state) {
         CxImage result;
-        photo.Resample(width, height, 3, &result);
+        photo.Resample(width, height, RM_AREA_AVERAGE, &result);
         benchmark::DoNotOptimize(result.GetBits(0));
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * photo.GetHeader().biSizeImage);

@@ -256,7 +256,7 @@ public:
 
     // --- whole-image operations (image/process) ----------------------------------------
     bool Resample(
-        int32_t newWidth, int32_t newHeight, int mode = 1, CxImage* destination = nullptr);
+        int32_t newWidth, int32_t newHeight, int mode = RM_NEAREST, CxImage* destination = nullptr);
     bool IncreaseBpp(uint32_t bits);
     bool Flip();
     bool Mirror();

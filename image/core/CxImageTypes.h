@@ -1,4 +1,5 @@
-// The format ids, the memory limit and the sampler constants of the image library.
+// The format ids, the memory limit and the sampler and resampler constants of the image
+// library.
 #pragma once
 
 #include "platform/DibTypes.h"
@@ -29,6 +30,15 @@ enum : uint32_t {
 
 // The largest pixel buffer (header, palette and rows) that CxImage::Create allocates.
 constexpr uint64_t CXIMAGE_MAX_MEMORY = 256000000;
+
+// How Resample computes the new pixels.
+enum ResampleMode : int {
+    RM_NEAREST = 1, // the source pixel the new one falls on
+    RM_BSPLINE = 2, // a cubic B-spline over the 4 x 4 source pixels around it
+    // The average of the source area it covers when a 24-bit picture shrinks on both
+    // sides (how every photo is reduced), bilinear between the 4 nearest otherwise.
+    RM_AREA_AVERAGE = 3,
+};
 
 // Overflow treatments of the samplers.
 enum OverflowMode : int {

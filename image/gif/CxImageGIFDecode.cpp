@@ -1,21 +1,15 @@
 // The GIF reader: one frame of a GIF87a/GIF89a file, composed over the frames before it on
 // the logical screen the way a viewer shows it at that moment.
 #include "CxImageGIF.h"
+#include "image/core/CxByteOrder.h"
+#include "image/core/CxReadError.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
 namespace {
-
-// The one error type of this reader; it never leaves Decode.
-class GifReadError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 constexpr int32_t READ_AHEAD = 16383;
 constexpr int32_t TABLE_CODES = 4096;
@@ -23,8 +17,6 @@ constexpr int32_t TABLE_CODES = 4096;
 // LZW decoder results.
 constexpr int32_t LZW_BAD_CODE_SIZE = -20;
 constexpr int32_t LZW_NO_MEMORY = -10;
-
-int32_t Word(const uint8_t* bytes) { return bytes[0] | (bytes[1] << 8); }
 
 uint32_t BppForTable(int32_t size)
 {
@@ -70,25 +62,19 @@ bool CxImageGIF::Decode(CxStream* stream)
 {
     if (!stream)
         return false;
-    try {
+    return RunReader(*this, "GIF: out of memory", [&] {
         DecodeState state;
         DecodeFrames(stream, state);
-        return true;
-    } catch (const GifReadError& error) {
-        CopyLastError(info.lastError, error.what());
-    } catch (const std::bad_alloc&) {
-        CopyLastError(info.lastError, "GIF: out of memory");
-    }
-    return false;
+    });
 }
 
 void CxImageGIF::DecodeFrames(CxStream* stream, DecodeState& state)
 {
     uint8_t screen[13];
     if (stream->Read(screen, 1, 13) != 13 || std::memcmp(screen, "GIF8", 4) != 0)
-        throw GifReadError("Not a GIF");
-    state.screenWidth = Word(screen + 6);
-    state.screenHeight = Word(screen + 8);
+        ThrowReadError("Not a GIF");
+    state.screenWidth = ReadLe16(screen + 6);
+    state.screenHeight = ReadLe16(screen + 8);
     const uint8_t screenFlags = screen[10];
     state.backgroundIndex = screen[11];
 
@@ -104,7 +90,7 @@ void CxImageGIF::DecodeFrames(CxStream* stream, DecodeState& state)
         state.globalTable = true;
         const uint32_t bytes = uint32_t(state.table.size) * 3;
         if (stream->Read(state.table.entries, 1, bytes) != bytes)
-            throw GifReadError("GIF file truncated in its colour table");
+            ThrowReadError("GIF file truncated in its colour table");
     } else {
         state.tileScore = 1;
     }
@@ -129,7 +115,7 @@ void CxImageGIF::DecodeFrames(CxStream* stream, DecodeState& state)
     stream->Seek(start, SEEK_SET);
 
     if (info.frame < 0 || info.frame >= info.numFrames)
-        throw GifReadError("GIF frame not found");
+        ThrowReadError("GIF frame not found");
     if (info.numFrames == 1)
         state.tileScore = 0;
 
@@ -161,7 +147,7 @@ void CxImageGIF::DecodeFrames(CxStream* stream, DecodeState& state)
     }
     // The scan ended (a bad extension, the end of the data) before the frame was reached.
     if (!state.requestedComposed)
-        throw GifReadError("GIF frame not found");
+        ThrowReadError("GIF frame not found");
 }
 
 void CxImageGIF::ScanBlocks(CxStream* stream, DecodeState& state, ColorTable& table, bool counting)
@@ -173,7 +159,7 @@ void CxImageGIF::ScanBlocks(CxStream* stream, DecodeState& state, ColorTable& ta
         if (byte < 0)
             break;
         if (AskEscape())
-            throw GifReadError("GIF decoding cancelled");
+            ThrowReadError("GIF decoding cancelled");
         if (!afterZero && byte != 0)
             continue;
         switch (byte) {
@@ -206,7 +192,7 @@ bool CxImageGIF::ReadExtension(CxStream* stream)
         if (size < 0 || stream->Read(bytes, 1, 4) != uint32_t(size))
             return false;
         controlBlock.flags = bytes[0];
-        controlBlock.delay = uint16_t(Word(bytes + 1));
+        controlBlock.delay = uint16_t(ReadLe16(bytes + 1));
         controlBlock.transIndex = bytes[3];
         if (controlBlock.flags & 1)
             info.transIndex = controlBlock.transIndex;
@@ -250,10 +236,10 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
     uint8_t descriptor[9];
     if (stream->Read(descriptor, 1, 9) != 9)
         return false;
-    const int32_t left = Word(descriptor);
-    const int32_t top = Word(descriptor + 2);
-    const int32_t width = Word(descriptor + 4);
-    const int32_t height = Word(descriptor + 6);
+    const int32_t left = ReadLe16(descriptor);
+    const int32_t top = ReadLe16(descriptor + 2);
+    const int32_t width = ReadLe16(descriptor + 4);
+    const int32_t height = ReadLe16(descriptor + 6);
     const uint8_t flags = descriptor[8];
 
     // An image outside the screen (or without pixels) is passed over; the scan goes on
@@ -275,7 +261,7 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
     }
     const uint32_t bpp = BppForTable(table.size);
     if (!FitsMemory(width, height, bpp))
-        throw GifReadError("CXIMAGE_MAX_MEMORY exceeded");
+        ThrowReadError("CXIMAGE_MAX_MEMORY exceeded");
 
     std::unique_ptr<CxImageGIF> canvas;
     if (!counting && !tiled) {
@@ -286,7 +272,7 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
     dryRun = counting;
     if (!counting) {
         if (!Create(uint32_t(width), uint32_t(height), bpp, CXIMAGE_FORMAT_GIF))
-            throw GifReadError(info.lastError);
+            ThrowReadError(info.lastError);
         // Rows the data never reaches stay index 0.
         Clear(0);
         if ((flags & 0x80) || state.globalTable) {
@@ -315,7 +301,7 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
     dryRun = false;
 
     if (AskEscape())
-        throw GifReadError("GIF decoding cancelled");
+        ThrowReadError("GIF decoding cancelled");
 
     if (!counting) {
         if (tiled) {
@@ -324,7 +310,7 @@ bool CxImageGIF::ReadImage(CxStream* stream, DecodeState& state, ColorTable& tab
                 state.tile->CopyInfo(*this);
                 if (!state.tile->Create(uint32_t(state.screenWidth), uint32_t(state.screenHeight),
                         24, CXIMAGE_FORMAT_GIF))
-                    throw GifReadError(state.tile->GetLastError());
+                    ThrowReadError(state.tile->GetLastError());
                 // What no tile covers stays black.
                 state.tile->Clear(0);
                 info.frame = info.numFrames - 1;
@@ -380,7 +366,7 @@ void CxImageGIF::PrepareCanvas(DecodeState& state, CxImageGIF& canvas, uint32_t 
     if (state.imageCounter == 0 || !IsValid()) {
         if (!canvas.Create(
                 uint32_t(state.screenWidth), uint32_t(state.screenHeight), bpp, CXIMAGE_FORMAT_GIF))
-            throw GifReadError(canvas.GetLastError());
+            ThrowReadError(canvas.GetLastError());
         state.firstTransIndex = info.transIndex;
         canvas.Clear(controlBlock.transIndex);
         return;
@@ -390,7 +376,7 @@ void CxImageGIF::PrepareCanvas(DecodeState& state, CxImageGIF& canvas, uint32_t 
         // A frame with more colours than the picture so far: widen the canvas first so
         // that no index is cut short.
         if (!canvas.Create(uint32_t(GetWidth()), uint32_t(GetHeight()), bpp, CXIMAGE_FORMAT_GIF))
-            throw GifReadError(canvas.GetLastError());
+            ThrowReadError(canvas.GetLastError());
         canvas.SetPalette(GetPalette(), GetNumColors());
         for (int32_t y = 0; y < GetHeight(); y++) {
             for (int32_t x = 0; x < GetWidth(); x++)
@@ -399,7 +385,7 @@ void CxImageGIF::PrepareCanvas(DecodeState& state, CxImageGIF& canvas, uint32_t 
     } else {
         canvas.Copy(*this);
         if (!canvas.IsValid())
-            throw GifReadError(canvas.GetLastError());
+            ThrowReadError(canvas.GetLastError());
     }
     // Disposal 2 clears to the first transparent index; a file without one gets its
     // background colour instead of an arbitrary index.

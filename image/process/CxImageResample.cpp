@@ -438,10 +438,10 @@ bool CxImage::Resample(int32_t newWidth, int32_t newHeight, int mode, CxImage* d
         return AskEscape();
     };
     switch (mode) {
-    case 1:
+    case RM_NEAREST:
         ResampleNearest(*this, resized, xScale, yScale, step);
         break;
-    case 2:
+    case RM_BSPLINE:
         ResampleBSpline(*this, resized, xScale, yScale, step);
         break;
     default:

@@ -210,9 +210,10 @@ TEST(MakeGif, AFailedMakingLeavesTheOldFileIntactAndNothingBehind)
     broken->thumbnail = std::make_unique<CxImage>();
     list.Append(std::move(broken));
 
-    std::string message;
-    EXPECT_EQ(MakeGif(list, settings, Quiet(&message)), MakeResult::Failed);
+    std::string message, why;
+    EXPECT_EQ(MakeGif(list, settings, Quiet(&message), &why), MakeResult::Failed);
     EXPECT_EQ(message, "Failed");
+    EXPECT_EQ(why, "the frames could not be encoded");
     EXPECT_EQ(bvtest::ReadFileBytes(settings.outputPath), old);
     EXPECT_EQ(FilesIn(folder), 1u);
 }
@@ -223,13 +224,16 @@ TEST(MakeGif, AnOutputThatCannotBeWrittenFailsWithNothingWritten)
     PhotoList list(false);
     ProjectSettings settings = Settings(folder + "/missing/out.gif");
     ASSERT_TRUE(list.AddPhotos({ SamplePhotos()[0] }, settings).empty());
-    std::string message;
-    EXPECT_EQ(MakeGif(list, settings, Quiet(&message)), MakeResult::Failed);
+    std::string message, why;
+    EXPECT_EQ(MakeGif(list, settings, Quiet(&message), &why), MakeResult::Failed);
     EXPECT_EQ(message, "Failed");
+    EXPECT_EQ(why, "the folder does not exist");
     settings.outputPath = folder; // a folder, not a file
-    EXPECT_EQ(MakeGif(list, settings, Quiet()), MakeResult::Failed);
+    EXPECT_EQ(MakeGif(list, settings, Quiet(), &why), MakeResult::Failed);
+    EXPECT_EQ(why, "a folder of that name is in the way");
     settings.outputPath = "";
-    EXPECT_EQ(MakeGif(list, settings, Quiet()), MakeResult::Failed);
+    EXPECT_EQ(MakeGif(list, settings, Quiet(), &why), MakeResult::Failed);
+    EXPECT_EQ(why, "no file name given");
     EXPECT_EQ(FilesIn(folder), 0u);
 
     PhotoList empty(false);

@@ -106,6 +106,22 @@ TEST(CliTool, InfoReportsErrorsAndFailsWithStatusOne)
               "directory\"}\n");
 }
 
+TEST(CliTool, InfoKeepsTheReadersRemarksOffStandardOutput)
+{
+    // Seven fill bytes before the first marker: the Exif walk remarks on them.
+    std::vector<uint8_t> bytes
+        = bvtest::ReadFileBytes(bvtest::SourceDir() + "/examples/plasma.jpg");
+    bytes.insert(bytes.begin() + 2, 7, 0xFF);
+    const std::string path = bvtest::MakeTempDir("cli-remarks") + "/fill.jpg";
+    bvtest::WriteFileBytes(path, bytes);
+    const CliRun run = RunCli("info " + Quote(path));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(CountLines(run.out), 1u) << run.out;
+    EXPECT_EQ(run.out.front(), '{');
+    EXPECT_EQ(run.out.substr(run.out.size() - 2), "}\n");
+    EXPECT_NE(run.err.find("too many padding bytes"), std::string::npos);
+}
+
 TEST(CliTool, InfoAndDecodeHandleEveryCorpusFile)
 {
     const std::string dir = bvtest::MakeTempDir("cli-all");

@@ -5,6 +5,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -222,6 +223,45 @@ TEST(FormatLoad, FileNameConstructorTrustsTheExtension)
     EXPECT_EQ(unnamed.GetType(), CXIMAGE_FORMAT_TGA);
 }
 
+TEST(FormatLoad, APictureUnderAnotherFormatsNameIsReadForWhatItIs)
+{
+    const std::string dir = bvtest::MakeTempDir("dispatch");
+    const struct {
+        const char* file;
+        uint32_t type;
+    } misnamed[] = {
+        { "png/pngsuite/basn2c08.png", CXIMAGE_FORMAT_PNG },
+        { "gif/gen/anim-dispose3.gif", CXIMAGE_FORMAT_GIF },
+        { "bmp/bmpsuite/g/pal8.bmp", CXIMAGE_FORMAT_BMP },
+    };
+    for (const auto& c : misnamed) {
+        SCOPED_TRACE(c.file);
+        const std::string path = dir + "/photo.jpg";
+        bvtest::WriteFileBytes(path, bvtest::CorpusBytes(c.file));
+        CxImage photo(path.c_str(), 0);
+        ASSERT_TRUE(photo.IsValid()) << photo.GetLastError();
+        EXPECT_EQ(photo.GetType(), c.type);
+        CxImage loaded;
+        EXPECT_TRUE(loaded.Load(path.c_str(), CXIMAGE_FORMAT_JPG));
+    }
+
+    // A JPEG cut short is a damaged JPEG, and a PNG signature over junk is no picture:
+    // both fail with the JPEG reader's text.
+    std::vector<uint8_t> cut = bvtest::CorpusBytes("jpeg/invalid/head16-shapes-97x61.jpg");
+    bvtest::WriteFileBytes(dir + "/cut.jpg", cut);
+    CxImage damaged((dir + "/cut.jpg").c_str(), 0);
+    EXPECT_FALSE(damaged.IsValid());
+    EXPECT_STREQ(damaged.GetLastError(), "JPEG datastream contains no image");
+    EXPECT_EQ(damaged.GetType(), CXIMAGE_FORMAT_JPG);
+
+    std::vector<uint8_t> junk(300, 0x5A);
+    std::memcpy(junk.data(), "\x89PNG\r\n\x1A\n", 8);
+    bvtest::WriteFileBytes(dir + "/junk.jpg", junk);
+    CxImage nothing((dir + "/junk.jpg").c_str(), 0);
+    EXPECT_FALSE(nothing.IsValid());
+    EXPECT_STREQ(nothing.GetLastError(), "Not a JPEG file: starts with 0x89 0x50");
+}
+
 TEST(FormatDecode, FileHandleStaysOpenForTheCaller)
 {
     FILE* file = std::fopen(bvtest::TestData("pcx/gen/bw-1bit.pcx").c_str(), "rb");
@@ -231,6 +271,33 @@ TEST(FormatDecode, FileHandleStaysOpenForTheCaller)
     EXPECT_EQ(std::fseek(file, 0, SEEK_SET), 0);
     EXPECT_EQ(std::fgetc(file), 10);
     EXPECT_EQ(std::fclose(file), 0);
+}
+
+TEST(FormatProbe, FindsEachLibraryReaderByItsContent)
+{
+    // Streams of unknown format go through the readers in probe order; each of these
+    // must end at its own reader, however the earlier ones judge its bytes.
+    const struct {
+        const char* file;
+        uint32_t type;
+        int32_t bpp;
+    } probes[] = { { "tiff/gen/grey8.tif", CXIMAGE_FORMAT_TIF, 8 },
+        { "tiff/gen/rgb-lzw.tif", CXIMAGE_FORMAT_TIF, 24 },
+        { "jpeg2000/gen/plasma.j2k", CXIMAGE_FORMAT_J2K, 24 },
+        { "jpeg2000/gen/plasma-lossless.jp2", CXIMAGE_FORMAT_J2K, 24 },
+        { "jbig/gen/dither-default.jbg", CXIMAGE_FORMAT_JBG, 1 },
+        { "pgx/gen/grey8.pgx", CXIMAGE_FORMAT_PGX, 8 },
+        { "pnm/gen/shapes-p3.ppm", CXIMAGE_FORMAT_PNM, 24 },
+        { "ras/gen/pal256-rle.ras", CXIMAGE_FORMAT_RAS, 24 } };
+    for (const auto& probe : probes) {
+        SCOPED_TRACE(probe.file);
+        const auto bytes = bvtest::CorpusBytes(probe.file);
+        CxMemStream stream(bytes.data(), bytes.size());
+        CxImage image;
+        ASSERT_TRUE(image.Decode(&stream, CXIMAGE_FORMAT_UNKNOWN)) << image.GetLastError();
+        EXPECT_EQ(image.GetType(), probe.type);
+        EXPECT_EQ(image.GetBpp(), probe.bpp);
+    }
 }
 
 } // namespace

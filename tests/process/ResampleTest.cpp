@@ -200,7 +200,7 @@ TEST_P(AreaAveraging, IsTheBoxFilterAverageAndTheDefinedArithmetic)
     FillNoise(source, uint32_t(r.width * 7 + r.newWidth));
 
     CxImage result;
-    ASSERT_TRUE(source.Resample(r.newWidth, r.newHeight, 3, &result));
+    ASSERT_TRUE(source.Resample(r.newWidth, r.newHeight, RM_AREA_AVERAGE, &result));
     ASSERT_EQ(result.GetWidth(), r.newWidth);
     ASSERT_EQ(result.GetHeight(), r.newHeight);
     ExpectBoxAverage(source, result);
@@ -238,7 +238,7 @@ TEST(AreaAveraging, UniformPictureStaysUniformUnderWholeFactors)
             SCOPED_TRACE(Name(r) + " value " + std::to_string(value));
             CxImage source(uint32_t(r.width), uint32_t(r.height), 24);
             FillUniform(source, uint8_t(value));
-            ASSERT_TRUE(source.Resample(r.newWidth, r.newHeight, 3));
+            ASSERT_TRUE(source.Resample(r.newWidth, r.newHeight, RM_AREA_AVERAGE));
             for (int32_t y = 0; y < r.newHeight; y++) {
                 const uint8_t* p = source.GetBits(0) + size_t(y) * source.GetRowStride();
                 for (int32_t i = 0; i < r.newWidth * 3; i++)
@@ -253,7 +253,7 @@ TEST(AreaAveraging, UniformPictureUnderOtherFactorsLosesAtMostOne)
     for (const int value : { 1, 100, 255 }) {
         CxImage source(100, 77, 24);
         FillUniform(source, uint8_t(value));
-        ASSERT_TRUE(source.Resample(30, 19, 3));
+        ASSERT_TRUE(source.Resample(30, 19, RM_AREA_AVERAGE));
         for (int32_t y = 0; y < 19; y++) {
             const uint8_t* p = source.GetBits(0) + size_t(y) * source.GetRowStride();
             for (int32_t i = 0; i < 30 * 3; i++) {
@@ -273,7 +273,7 @@ TEST(AreaAveraging, AStopMovesThePartialResultIn)
     FillUniform(source, 200);
     calls = 0;
     source.SetEscapeCallback(StopAfterTenCalls);
-    ASSERT_TRUE(source.Resample(30, 20, 3));
+    ASSERT_TRUE(source.Resample(30, 20, RM_AREA_AVERAGE));
     EXPECT_EQ(source.GetWidth(), 30);
     EXPECT_EQ(source.GetHeight(), 20);
     EXPECT_EQ(calls, 11);
@@ -291,10 +291,10 @@ TEST(Resample, SameSizeCopiesIntoTheDestinationOrDoesNothing)
     source.CreateAlpha();
     source.SetAlpha(3, 4, 17);
     const std::vector<uint8_t> before = PixelBytes(source);
-    EXPECT_TRUE(source.Resample(20, 10, 3));
+    EXPECT_TRUE(source.Resample(20, 10, RM_AREA_AVERAGE));
     EXPECT_EQ(PixelBytes(source), before);
     CxImage copy;
-    EXPECT_TRUE(source.Resample(20, 10, 1, &copy));
+    EXPECT_TRUE(source.Resample(20, 10, RM_NEAREST, &copy));
     EXPECT_EQ(PixelBytes(copy), before);
     EXPECT_EQ(copy.GetAlpha(3, 4), 17);
 }
@@ -303,7 +303,7 @@ TEST(Resample, RefusesZeroSidesAndEmptyImages)
 {
     CxImage source(20, 10, 24);
     EXPECT_FALSE(source.Resample(0, 5));
-    EXPECT_FALSE(source.Resample(5, 0, 3));
+    EXPECT_FALSE(source.Resample(5, 0, RM_AREA_AVERAGE));
     EXPECT_EQ(source.GetWidth(), 20);
     CxImage empty;
     EXPECT_FALSE(empty.Resample(5, 5));
@@ -314,7 +314,7 @@ TEST(Resample, TooLargeAResultLeavesTheImageUnchanged)
     CxImage source(20, 10, 24);
     FillNoise(source, 9);
     const std::vector<uint8_t> before = PixelBytes(source);
-    EXPECT_FALSE(source.Resample(20000, 20000, 3));
+    EXPECT_FALSE(source.Resample(20000, 20000, RM_AREA_AVERAGE));
     EXPECT_STREQ(source.GetLastError(), "CXIMAGE_MAX_MEMORY exceeded");
     EXPECT_EQ(source.GetWidth(), 20);
     EXPECT_EQ(PixelBytes(source), before);
@@ -325,7 +325,7 @@ TEST(Resample, NearestTakesTheSourcePixelAtTheScaledPosition)
     CxImage source(10, 7, 24);
     FillNoise(source, 5);
     CxImage result;
-    ASSERT_TRUE(source.Resample(4, 9, 1, &result));
+    ASSERT_TRUE(source.Resample(4, 9, RM_NEAREST, &result));
     for (int32_t y = 0; y < 9; y++) {
         for (int32_t x = 0; x < 4; x++) {
             const RGBQUAD want
@@ -363,7 +363,7 @@ TEST(Resample, ShrinkingOneSideOrEnlargingIsBilinear)
     for (const Reduction& r : cases) {
         SCOPED_TRACE(Name(r));
         CxImage result;
-        ASSERT_TRUE(source.Resample(r.newWidth, r.newHeight, 3, &result));
+        ASSERT_TRUE(source.Resample(r.newWidth, r.newHeight, RM_AREA_AVERAGE, &result));
         for (int32_t y = 0; y < r.newHeight; y++) {
             for (int32_t x = 0; x < r.newWidth; x++) {
                 const RGBQUAD want
@@ -385,7 +385,7 @@ TEST(Resample, PaletteImageKeepsItsPaletteAndGetsNearestIndices)
     for (int32_t y = 0; y < 8; y++)
         for (int32_t x = 0; x < 8; x++)
             source.SetPixelIndex(x, y, uint8_t(3 + (x / 4) * 4 + (y / 4) * 40));
-    for (const int mode : { 1, 3 }) {
+    for (const int mode : { RM_NEAREST, RM_AREA_AVERAGE }) {
         SCOPED_TRACE(mode);
         CxImage result;
         ASSERT_TRUE(source.Resample(4, 4, mode, &result));
@@ -402,7 +402,7 @@ TEST(Resample, PaletteImageKeepsItsPaletteAndGetsNearestIndices)
     // The cubic blends across the quadrants; a single colour comes back as its index.
     source.Clear(77);
     CxImage result;
-    ASSERT_TRUE(source.Resample(5, 3, 2, &result));
+    ASSERT_TRUE(source.Resample(5, 3, RM_BSPLINE, &result));
     for (int32_t y = 0; y < 3; y++)
         for (int32_t x = 0; x < 5; x++)
             EXPECT_EQ(result.GetPixelIndex(x, y), 77);
@@ -415,7 +415,7 @@ TEST(Resample, CubicKeepsAUniformPictureAndFollowsAGradient)
         for (int32_t x = 0; x < 30; x++)
             source.SetPixelColor(x, y, RGBQUAD { 90, uint8_t(x * 8), 200, 0 });
     CxImage result;
-    ASSERT_TRUE(source.Resample(45, 13, 2, &result));
+    ASSERT_TRUE(source.Resample(45, 13, RM_BSPLINE, &result));
     for (int32_t y = 0; y < 13; y++) {
         for (int32_t x = 0; x < 45; x++) {
             const RGBQUAD c = result.GetPixelColor(x, y);
@@ -438,7 +438,7 @@ TEST(Resample, AlphaIsNearestSampledInEveryMode)
         for (int32_t x = 0; x < 12; x++)
             source.SetAlpha(x, y, uint8_t(x * 20 + y));
     const Reduction sizes[] = { { 12, 9, 4, 3 }, { 12, 9, 5, 7 }, { 12, 9, 30, 20 } };
-    for (const int mode : { 1, 2, 3 }) {
+    for (const int mode : { RM_NEAREST, RM_BSPLINE, RM_AREA_AVERAGE }) {
         for (const Reduction& r : sizes) {
             SCOPED_TRACE(Name(r) + " mode " + std::to_string(mode));
             CxImage result;
@@ -459,7 +459,7 @@ TEST(Resample, TheResultCarriesTheInfoRecord)
     source.SetFrameDelay(7);
     source.SetTransparentColor(RGBQUAD { 1, 2, 3, 0 });
     source.SetXDPI(200);
-    ASSERT_TRUE(source.Resample(10, 10, 3));
+    ASSERT_TRUE(source.Resample(10, 10, RM_AREA_AVERAGE));
     EXPECT_EQ(source.GetFrameDelay(), 7u);
     EXPECT_EQ(source.GetTransparentColor().rgbRed, 3);
     EXPECT_EQ(source.GetXDPI(), 200);

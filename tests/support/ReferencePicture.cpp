@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <memory>
 #include <png.h>
 
@@ -156,12 +157,18 @@ RefComparison CompareToRef(const CxImage& image, const RgbaPicture& ref, int tol
 std::vector<std::string> FilesWithRefs(const std::string& folder)
 {
     std::vector<std::string> files;
+    if (!std::filesystem::is_directory(TestData(folder))) {
+        ADD_FAILURE() << "no corpus folder " << TestData(folder);
+        return files;
+    }
     for (const auto& entry : std::filesystem::directory_iterator(TestData(folder))) {
         const std::string path = entry.path().string();
         if (entry.is_regular_file() && path.find(".png") == std::string::npos
             && std::filesystem::exists(path + ".ref.png"))
             files.push_back(path);
     }
+    if (files.empty())
+        ADD_FAILURE() << "no file with a reference in " << TestData(folder);
     std::sort(files.begin(), files.end());
     return files;
 }

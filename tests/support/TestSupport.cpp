@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <stdexcept>
 
@@ -11,12 +12,7 @@ namespace fs = std::filesystem;
 
 namespace bvtest {
 
-std::string TestDataDir()
-{
-    if (const char* dir = std::getenv("BRIMVALE_TESTDATA"))
-        return dir;
-    return BRIMVALE_TESTDATA_DIR;
-}
+std::string TestDataDir() { return BRIMVALE_TESTDATA_DIR; }
 
 std::string TestData(const std::string& relative) { return TestDataDir() + "/" + relative; }
 
@@ -38,6 +34,23 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+std::vector<uint8_t> CorpusBytes(const std::string& relative)
+{
+    return ReadFileBytes(TestData(relative));
+}
+
+void PutBig16(std::vector<uint8_t>& bytes, uint32_t value)
+{
+    bytes.push_back(uint8_t(value >> 8));
+    bytes.push_back(uint8_t(value));
+}
+
+void PutBig32(std::vector<uint8_t>& bytes, uint32_t value)
+{
+    PutBig16(bytes, value >> 16);
+    PutBig16(bytes, value);
+}
+
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {
     std::ofstream out(path, std::ios::binary);
@@ -51,12 +64,16 @@ bool FileExists(const std::string& path) { return fs::exists(path); }
 std::vector<std::string> ListFiles(const std::string& folder)
 {
     std::vector<std::string> files;
-    if (!fs::exists(folder))
+    if (!fs::is_directory(folder)) {
+        ADD_FAILURE() << "no corpus folder " << folder;
         return files;
+    }
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         if (entry.is_regular_file())
             files.push_back(entry.path().string());
     }
+    if (files.empty())
+        ADD_FAILURE() << "no files under " << folder;
     std::sort(files.begin(), files.end());
     return files;
 }

@@ -4,19 +4,25 @@
 #include "app/PhotoList.h"
 #include "app/ProjectSettings.h"
 #include "tests/support/TestSupport.h"
+#include "ui/CAnimationPreview.h"
 #include "ui/CMainDialog.h"
 #include "ui/CMakeGifDialog.h"
 #include "ui/CNewGifDialog.h"
 #include "ui/CPhotoListCtrl.h"
+#include "ui/ImageConversion.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 namespace {
@@ -123,6 +129,7 @@ TEST_F(MainWindowTest, UnreadablePhotosAreCountedInOneMessage)
         file.write("garbage");
         paths.append(file.fileName());
     }
+    paths.append(photoFolder + "/gone.png"); // deleted after it was chosen
     prompts.photos = paths;
     CMainDialog window;
     window.show();
@@ -130,7 +137,120 @@ TEST_F(MainWindowTest, UnreadablePhotosAreCountedInOneMessage)
     Settle();
     EXPECT_EQ(window.Photos().Count(), 2u);
     ASSERT_EQ(prompts.messages.size(), 1);
-    EXPECT_EQ(prompts.messages.first(), "2 images can not be added because of unknown file format");
+    EXPECT_EQ(prompts.messages.first(), "3 images can not be added because of unknown file format");
+    // Which ones, and each reader's reason.
+    const QStringList lines = prompts.details.first().split('\n');
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].startsWith(photoFolder + "/broken1.bmp: ")) << lines[0].toStdString();
+    EXPECT_FALSE(lines[0].endsWith("unknown file format"));
+    EXPECT_TRUE(lines[1].startsWith(photoFolder + "/broken2.jpg: "));
+    EXPECT_EQ(lines[2], photoFolder + "/gone.png: not found");
+}
+
+TEST_F(MainWindowTest, FailedMakingTellsThePathAndWhy)
+{
+    prompts.photos = MakePhotos(2);
+    CMainDialog window;
+    window.show();
+    QTest::mouseClick(window.AddButton(), Qt::LeftButton);
+    Settle();
+    EXPECT_EQ(
+        window.StatusLine()->text(), "2 photos \u00b7 Canvas 120 \u00d7 120 \u00b7 Photo size 120");
+    window.runDialog = [&](QDialog& dialog) {
+        auto* make = qobject_cast<CMakeGifDialog*>(&dialog);
+        if (!make)
+            return int(QDialog::Rejected);
+        make->show();
+        QTest::mouseClick(make->BrowseButton(), Qt::LeftButton);
+        QTest::mouseClick(make->OkButton(), Qt::LeftButton);
+        return make->result();
+    };
+    prompts.outputGif = photoFolder + "/no/such/folder/anim.gif";
+    window.MakeAnimation();
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages.first(), "Failed");
+    EXPECT_EQ(prompts.details.first(), prompts.outputGif + ": the folder does not exist");
+
+    // Made: the status line tells the file's size.
+    prompts.outputGif = photoFolder + "/anim.gif";
+    window.MakeAnimation();
+    EXPECT_EQ(prompts.messages.size(), 1);
+    EXPECT_TRUE(window.StatusLine()->text().endsWith(" \u00b7 GIF written: "
+        + QLocale().formattedDataSize(
+            QFileInfo(prompts.outputGif).size(), 1, QLocale::DataSizeTraditionalFormat)))
+        << window.StatusLine()->text().toStdString();
+}
+
+TEST_F(MainWindowTest, KeysRemoveMoveAndSelect)
+{
+    prompts.photos = MakePhotos(4);
+    CMainDialog window;
+    window.show();
+    QTest::mouseClick(window.AddButton(), Qt::LeftButton);
+    Settle();
+    CPhotoListCtrl* list = window.List();
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_End);
+    EXPECT_EQ(list->SelectedIndices(), std::vector<size_t> { 3 });
+    QTest::keyClick(list, Qt::Key_Left, Qt::AltModifier);
+    QTest::keyClick(list, Qt::Key_Left, Qt::AltModifier);
+    EXPECT_EQ(Names(window),
+        (std::vector<std::string> { "photo0.bmp", "photo3.bmp", "photo1.bmp", "photo2.bmp" }));
+    EXPECT_EQ(list->SelectedIndices(), std::vector<size_t> { 1 });
+    QTest::keyClick(list, Qt::Key_Right, Qt::AltModifier);
+    EXPECT_EQ(Names(window),
+        (std::vector<std::string> { "photo0.bmp", "photo1.bmp", "photo3.bmp", "photo2.bmp" }));
+    EXPECT_EQ(list->SelectedIndices(), std::vector<size_t> { 2 });
+    QTest::keyClick(list, Qt::Key_Right, Qt::AltModifier); // to the last place
+    QTest::keyClick(list, Qt::Key_Right, Qt::AltModifier); // no further
+    EXPECT_EQ(Names(window),
+        (std::vector<std::string> { "photo0.bmp", "photo1.bmp", "photo2.bmp", "photo3.bmp" }));
+    EXPECT_EQ(list->SelectedIndices(), std::vector<size_t> { 3 });
+
+    QTest::keyClick(list, Qt::Key_Home);
+    EXPECT_EQ(list->SelectedIndices(), std::vector<size_t> { 0 });
+    QTest::keyClick(list, Qt::Key_Delete);
+    Settle();
+    EXPECT_EQ(
+        Names(window), (std::vector<std::string> { "photo1.bmp", "photo2.bmp", "photo3.bmp" }));
+    EXPECT_FALSE(window.RemoveButton()->isEnabled());
+    EXPECT_EQ(window.StatusLine()->text().left(8), "3 photos");
+}
+
+TEST_F(MainWindowTest, EscapeFocusLossOrResetEndsADrag)
+{
+    prompts.photos = MakePhotos(3);
+    CMainDialog window;
+    window.show();
+    QTest::mouseClick(window.AddButton(), Qt::LeftButton);
+    Settle();
+    CPhotoListCtrl* list = window.List();
+    const QPoint c = list->visualItemRect(list->item(0)).center();
+    auto beginDrag = [&] {
+        QTest::mousePress(list->viewport(), Qt::LeftButton, {}, c);
+        QTest::mouseMove(list->viewport(), c + QPoint(30, 0));
+        ASSERT_EQ(list->DragIndex(), 0);
+        EXPECT_TRUE(list->HoldsCapture());
+    };
+    beginDrag();
+    QTest::keyClick(list, Qt::Key_Escape);
+    EXPECT_EQ(list->DragIndex(), -1);
+    EXPECT_FALSE(list->HoldsCapture());
+    EXPECT_TRUE(window.isVisible()); // Esc ended the drag, not the program
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, c);
+
+    beginDrag();
+    QFocusEvent focusLost(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(list, &focusLost);
+    EXPECT_EQ(list->DragIndex(), -1);
+    EXPECT_FALSE(list->HoldsCapture());
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, c);
+
+    beginDrag();
+    list->ResetView();
+    EXPECT_EQ(list->DragIndex(), -1);
+    EXPECT_FALSE(list->HoldsCapture());
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, c);
 }
 
 TEST_F(MainWindowTest, BeginFlow)
@@ -376,4 +496,63 @@ TEST_F(MainWindowTest, DraggingAboveOrBelowTheListScrollsIt)
     EXPECT_FALSE(list->IsAutoScrolling());
     QTest::mouseRelease(viewport, Qt::LeftButton, {}, viewport->mapFromGlobal(inside));
     EXPECT_EQ(list->DragIndex(), -1);
+}
+
+TEST_F(MainWindowTest, PreviewPlaysTheFramesInListOrderAndFollowsTheList)
+{
+    prompts.photos = MakePhotos(3);
+    CMainDialog window;
+    window.show();
+    QTest::mouseClick(window.AddButton(), Qt::LeftButton);
+    Settle();
+    TheProjectSettings().frameDelay = 30; // as a Make dialog accepted them
+    TheProjectSettings().lastFrameDelay = 120;
+    QTest::mouseClick(window.PreviewButton(), Qt::LeftButton);
+    CAnimationPreview* preview = window.Preview();
+    ASSERT_NE(preview, nullptr);
+    EXPECT_TRUE(preview->isVisible());
+
+    // The frame shown is the list's frame at that place, exactly as it will be written.
+    auto showsListFrame = [&](int index) {
+        const QImage expected = ToQImage(*window.Photos().Entry(size_t(index))->gifFrame);
+        return preview->FrameImage(index) == expected;
+    };
+    ASSERT_EQ(preview->FrameCount(), 3);
+    const int expectedMs[] = { 300, 300, 1200, 300 };
+    for (int step = 0; step < 4; step++) {
+        EXPECT_EQ(preview->CurrentFrame(), step % 3);
+        EXPECT_TRUE(showsListFrame(step % 3));
+        EXPECT_EQ(preview->TimerIntervalMs(), expectedMs[step]);
+        EXPECT_EQ(preview->PositionText(), QString("frame %1 of 3").arg(step % 3 + 1));
+        preview->AdvanceFrame();
+    }
+
+    // Paused it stays; stepping goes round.
+    QTest::mouseClick(preview->PlayButton(), Qt::LeftButton);
+    EXPECT_FALSE(preview->IsPlaying());
+    EXPECT_EQ(preview->TimerIntervalMs(), 0);
+    QTest::mouseClick(preview->BackButton(), Qt::LeftButton);
+    QTest::mouseClick(preview->BackButton(), Qt::LeftButton);
+    EXPECT_EQ(preview->CurrentFrame(), 2);
+    QTest::mouseClick(preview->ForwardButton(), Qt::LeftButton);
+    EXPECT_EQ(preview->CurrentFrame(), 0);
+
+    // A move in the list reorders the preview; the frame shown stays the same photo.
+    window.List()->item(0)->setSelected(true);
+    ASSERT_TRUE(window.List()->MoveSelectedPhoto(+1));
+    EXPECT_EQ(
+        Names(window), (std::vector<std::string> { "photo1.bmp", "photo0.bmp", "photo2.bmp" }));
+    for (int i = 0; i < 3; i++)
+        EXPECT_TRUE(showsListFrame(i)) << i;
+    EXPECT_EQ(preview->CurrentFrame(), 1);
+
+    // Removing and adding (while it is open) follow too.
+    QTest::keyClick(window.List(), Qt::Key_Delete);
+    EXPECT_EQ(preview->FrameCount(), 2);
+    prompts.photos = { MakePhotos(5).last() };
+    QTest::mouseClick(window.AddButton(), Qt::LeftButton);
+    ASSERT_EQ(preview->FrameCount(), 3);
+    EXPECT_TRUE(showsListFrame(2));
+    EXPECT_EQ(preview->FrameDurationMs(1), 300); // no longer the last
+    EXPECT_EQ(preview->FrameDurationMs(2), 1200);
 }

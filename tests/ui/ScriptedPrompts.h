@@ -11,8 +11,16 @@ public:
     ScriptedPrompts() { SetPrompts(this); }
     ~ScriptedPrompts() override { SetPrompts(nullptr); }
 
-    void Information(QWidget*, const QString& text) override { messages.append(text); }
-    void Warning(QWidget*, const QString& text) override { messages.append(text); }
+    void Information(QWidget*, const QString& text, const QString& detail = {}) override
+    {
+        messages.append(text);
+        details.append(detail);
+    }
+    void Warning(QWidget*, const QString& text, const QString& detail = {}) override
+    {
+        messages.append(text);
+        details.append(detail);
+    }
     bool AskYesNo(QWidget*, const QString& text) override
     {
         questions.append(text);
@@ -35,6 +43,8 @@ public:
     QStringList photos;
 
     QStringList messages;
+    QStringList details; // one for each message, empty without
+
     QStringList questions;
     QStringList photoDialogFolders;
     QStringList openedUrls;

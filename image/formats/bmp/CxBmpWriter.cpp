@@ -1,24 +1,7 @@
 #include "CxBmpWriter.h"
 
+#include "CxBmpLayout.h"
 #include "image/core/CxStream.h"
-
-#include <cstring>
-
-namespace {
-
-void PutLe16(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-void PutLe32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; i++)
-        p[i] = uint8_t(v >> (8 * i));
-}
-
-} // namespace
 
 bool SaveBmp(const CxImage& image, CxStream* stream)
 {
@@ -32,29 +15,22 @@ bool SaveBmp(const CxImage& image, CxStream* stream)
     const uint32_t stride = image.GetRowStride();
     const uint32_t height = uint32_t(image.GetHeight());
     const uint64_t pixelBytes = uint64_t(stride) * height;
-    const uint32_t offBits = 14 + 40 + colors * 4;
-    const uint64_t fileSize = offBits + pixelBytes;
-    if (fileSize > 0xFFFFFFFFu)
+    if (BMP_HEADERS_SIZE + colors * 4 + pixelBytes > 0xFFFFFFFFu)
         return false;
 
-    uint8_t header[54] = {};
-    header[0] = 'B';
-    header[1] = 'M';
-    PutLe32(header + 2, uint32_t(fileSize));
-    PutLe32(header + 10, offBits);
-    uint8_t* info = header + 14;
-    PutLe32(info, 40);
-    PutLe32(info + 4, uint32_t(image.GetWidth()));
-    PutLe32(info + 8, height);
-    PutLe16(info + 12, 1);
-    PutLe16(info + 14, bpp);
-    PutLe32(info + 16, 0);
-    PutLe32(info + 20, uint32_t(pixelBytes));
-    const BITMAPINFOHEADER& head = image.GetHeader();
-    PutLe32(info + 24, uint32_t(head.biXPelsPerMeter));
-    PutLe32(info + 28, uint32_t(head.biYPelsPerMeter));
-    PutLe32(info + 32, colors);
-    PutLe32(info + 36, 0);
+    BITMAPINFOHEADER info {};
+    info.biSize = BMP_INFO_HEADER_SIZE;
+    info.biWidth = image.GetWidth();
+    info.biHeight = int32_t(height);
+    info.biPlanes = 1;
+    info.biBitCount = uint16_t(bpp);
+    info.biCompression = BI_RGB;
+    info.biSizeImage = uint32_t(pixelBytes);
+    info.biXPelsPerMeter = image.GetHeader().biXPelsPerMeter;
+    info.biYPelsPerMeter = image.GetHeader().biYPelsPerMeter;
+    info.biClrUsed = colors;
+    uint8_t header[BMP_HEADERS_SIZE];
+    WriteBmpHeaders(info, colors, header);
     if (stream->Write(header, sizeof(header), 1) != 1)
         return false;
 

@@ -2,6 +2,9 @@
 // Layout: https://learn.microsoft.com/windows/win32/gdi/bitmap-storage
 #include "CxImageBMP.h"
 
+#include "CxBmpLayout.h"
+#include "image/core/CxByteOrder.h"
+#include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
 
 #include <algorithm>
@@ -10,35 +13,6 @@
 #include <vector>
 
 namespace {
-
-constexpr uint16_t BMP_SIGNATURE = 0x4D42; // "BM"
-constexpr uint32_t BI_RGB = 0;
-constexpr uint32_t BI_RLE8 = 1;
-constexpr uint32_t BI_RLE4 = 2;
-constexpr uint32_t BI_BITFIELDS = 3;
-
-#pragma pack(push, 1)
-struct BitmapFileHeader {
-    uint16_t bfType;
-    uint32_t bfSize;
-    uint16_t bfReserved1;
-    uint16_t bfReserved2;
-    uint32_t bfOffBits;
-};
-#pragma pack(pop)
-static_assert(sizeof(BitmapFileHeader) == 14);
-
-// The one error type of this reader: thrown below, caught in Decode.
-struct BmpError {
-    const char* text;
-};
-
-[[noreturn]] void Fail(const char* text) { throw BmpError { text }; }
-
-uint32_t ReadLe32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 // Bytes left between the stream position and its end (0 when unknown or past the end).
 int64_t Remaining(CxStream* stream)
@@ -81,6 +55,13 @@ __int128 ImageBytes(const BITMAPINFOHEADER& h)
     return stride * h.biHeight;
 }
 
+// Pixels start at the offset the file header gives, or where the stream stands (-1).
+void SeekToData(CxStream* stream, int64_t dataOffset)
+{
+    if (dataOffset >= 0)
+        stream->Seek(int32_t(dataOffset), SEEK_SET);
+}
+
 int32_t ToDpi(int32_t pixelsPerMetre)
 {
     if (pixelsPerMetre <= 0)
@@ -101,58 +82,28 @@ public:
     {
     }
 
+    // x counts bytes.
     void Rle8()
     {
-        int64_t x = 0;
-        int64_t r = 0;
-        uint8_t* row = pixels;
-        for (;;) {
-            if (r >= 0 && r < height)
-                row = pixels + size_t(r) * stride;
-            int n;
-            if (!Next(n))
-                return;
-            if (n > 0) {
-                int value;
-                if (!Next(value))
-                    return;
-                for (int i = 0; i < n; i++) {
+        Walk(
+            [&](uint8_t* row, int64_t& x, int count, int value) {
+                for (int i = 0; i < count; i++) {
                     // A run that passes the end of the row ends the whole bitmap.
                     if (x >= int64_t(stride))
-                        return;
+                        return false;
                     row[x++] = uint8_t(value);
                 }
-                continue;
-            }
-            int k;
-            if (!Next(k))
-                return;
-            if (k == 0) {
-                x = 0;
-                r++;
-            } else if (k == 1) {
-                return;
-            } else if (k == 2) {
-                int dx, dy;
-                if (!Next(dx) || !Next(dy))
-                    return;
-                x += dx;
-                r += dy;
-            } else {
-                for (int i = 0; i < k; i++) {
+                return true;
+            },
+            [&](uint8_t* row, int64_t x, int count) {
+                for (int i = 0; i < count; i++) {
                     int value;
                     if (!Next(value))
-                        return;
+                        return false;
                     Store(row, x + i, uint8_t(value));
                 }
-                if (k & 1) {
-                    int pad;
-                    if (!Next(pad))
-                        return;
-                }
-                x += k;
-            }
-        }
+                return (count & 1) == 0 || SkipPad();
+            });
     }
 
     // The usual layout: x counts pixels; an encoded run alternates the high and low
@@ -160,6 +111,35 @@ public:
     // (k + 1) / 2 bytes padded to a 16-bit word; a delta moves by whole pixels.
     void Rle4()
     {
+        Walk(
+            [&](uint8_t* row, int64_t& x, int count, int value) {
+                for (int i = 0; i < count; i++) {
+                    if (x >= int64_t(stride) * 2)
+                        return false;
+                    StoreNibble(row, x++, uint8_t((i & 1) ? value & 0x0F : value >> 4));
+                }
+                return true;
+            },
+            [&](uint8_t* row, int64_t x, int count) {
+                const int bytes = (count + 1) / 2;
+                for (int i = 0; i < bytes; i++) {
+                    int value;
+                    if (!Next(value))
+                        return false;
+                    StoreNibble(row, x + 2 * i, uint8_t(value >> 4));
+                    if (2 * i + 1 < count)
+                        StoreNibble(row, x + 2 * i + 1, uint8_t(value & 0x0F));
+                }
+                return (bytes & 1) == 0 || SkipPad();
+            });
+    }
+
+private:
+    // The escapes both compressions share: end of line, end of bitmap, delta and
+    // absolute run. Either run answers false to end the decoding.
+    template <typename EncodedRun, typename AbsoluteRun>
+    void Walk(EncodedRun encoded, AbsoluteRun absolute)
+    {
         int64_t x = 0;
         int64_t r = 0;
         uint8_t* row = pixels;
@@ -171,23 +151,16 @@ public:
                 return;
             if (n > 0) {
                 int value;
-                if (!Next(value))
+                if (!Next(value) || !encoded(row, x, n, value))
                     return;
-                for (int i = 0; i < n; i++) {
-                    if (x >= int64_t(stride) * 2)
-                        return;
-                    StoreNibble(row, x++, uint8_t((i & 1) ? value & 0x0F : value >> 4));
-                }
                 continue;
             }
             int k;
-            if (!Next(k))
+            if (!Next(k) || k == 1)
                 return;
             if (k == 0) {
                 x = 0;
                 r++;
-            } else if (k == 1) {
-                return;
             } else if (k == 2) {
                 int dx, dy;
                 if (!Next(dx) || !Next(dy))
@@ -195,30 +168,24 @@ public:
                 x += dx;
                 r += dy;
             } else {
-                const int bytes = (k + 1) / 2;
-                for (int i = 0; i < bytes; i++) {
-                    int value;
-                    if (!Next(value))
-                        return;
-                    StoreNibble(row, x + 2 * i, uint8_t(value >> 4));
-                    if (2 * i + 1 < k)
-                        StoreNibble(row, x + 2 * i + 1, uint8_t(value & 0x0F));
-                }
-                if (bytes & 1) {
-                    int pad;
-                    if (!Next(pad))
-                        return;
-                }
+                if (!absolute(row, x, k))
+                    return;
                 x += k;
             }
         }
     }
 
-private:
     bool Next(int& value)
     {
         value = stream->GetC();
         return value != EOF;
+    }
+
+    // Absolute runs are padded to a whole 16-bit word.
+    bool SkipPad()
+    {
+        int pad;
+        return Next(pad);
     }
 
     // Absolute runs may continue into the next stored row; bytes beyond the buffer drop.
@@ -254,21 +221,24 @@ bool CxImageBMP::ReadInfoHeader(CxStream* stream, BITMAPINFOHEADER* header)
 {
     // The size comes first so that an OS/2 core header, 12 bytes, is read alone: a small
     // OS/2 file may hold fewer than 40 bytes after its header start.
-    std::memset(header, 0, sizeof(*header));
-    if (stream->Read(&header->biSize, 4, 1) != 1)
+    uint8_t bytes[BMP_INFO_HEADER_SIZE] = {};
+    if (stream->Read(bytes, 4, 1) != 1)
         return false;
-    const uint32_t size = header->biSize;
+    const uint32_t size = ReadLe32(bytes);
     if (size == 12) {
         // 16-bit unsigned width and height, then planes and bit count.
-        uint8_t core[8];
-        if (stream->Read(core, sizeof(core), 1) != 1)
+        if (stream->Read(bytes + 4, 8, 1) != 1)
             return false;
-        header->biWidth = int32_t(core[0] | (core[1] << 8));
-        header->biHeight = int32_t(core[2] | (core[3] << 8));
-        header->biPlanes = uint16_t(core[4] | (core[5] << 8));
-        header->biBitCount = uint16_t(core[6] | (core[7] << 8));
-    } else if (stream->Read(reinterpret_cast<uint8_t*>(header) + 4, sizeof(*header) - 4, 1) != 1) {
+        *header = BITMAPINFOHEADER {};
+        header->biSize = size;
+        header->biWidth = ReadLe16(bytes + 4);
+        header->biHeight = ReadLe16(bytes + 6);
+        header->biPlanes = ReadLe16(bytes + 8);
+        header->biBitCount = ReadLe16(bytes + 10);
+    } else if (stream->Read(bytes + 4, sizeof(bytes) - 4, 1) != 1) {
         return false;
+    } else {
+        *header = ReadBmpInfoHeader(bytes);
     }
 
     if (size == 12 || size == 40) {
@@ -317,12 +287,14 @@ bool CxImageBMP::Decode(CxStream* stream)
     if (!stream)
         return false;
 
-    try {
+    // After a failure the callback is asked once more: when it still asks to stop, this
+    // was the header-only query and the dimensions are the answer.
+    return RunReader(*this, "can't allocate memory", [&] {
         const int32_t start = stream->Tell();
-
-        BitmapFileHeader file;
-        if (stream->Read(&file, sizeof(file), 1) != 1)
-            Fail("Not a BMP");
+        uint8_t fileBytes[BMP_FILE_HEADER_SIZE];
+        if (stream->Read(fileBytes, sizeof(fileBytes), 1) != 1)
+            ThrowReadError("Not a BMP");
+        BmpFileHeader file = ReadBmpFileHeader(fileBytes);
         if (file.bfType != BMP_SIGNATURE) {
             // A bare device-independent bitmap: the info header starts right here.
             file.bfOffBits = 0;
@@ -331,13 +303,11 @@ bool CxImageBMP::Decode(CxStream* stream)
 
         BITMAPINFOHEADER bmp;
         if (!ReadInfoHeader(stream, &bmp))
-            Fail("Error reading BMP info");
-
-        const bool os2 = bmp.biSize == 12;
+            ThrowReadError("Error reading BMP info");
         bool topDown = false;
         if (bmp.biHeight < 0) {
             if (bmp.biHeight == INT32_MIN)
-                Fail("Error reading BMP info");
+                ThrowReadError("Error reading BMP info");
             topDown = true;
             bmp.biHeight = -bmp.biHeight;
         }
@@ -345,149 +315,154 @@ bool CxImageBMP::Decode(CxStream* stream)
         if (AskEscape()) {
             head.biWidth = bmp.biWidth;
             head.biHeight = bmp.biHeight;
-            Fail("output dimensions returned");
+            ThrowReadError("output dimensions returned");
         }
-
         if (!Create(
                 uint32_t(bmp.biWidth), uint32_t(bmp.biHeight), bmp.biBitCount, CXIMAGE_FORMAT_BMP))
-            Fail("Can't allocate memory");
+            ThrowReadError("Can't allocate memory");
         // Whatever a short or badly encoded file leaves out stays black.
         Clear(0);
-
         head.biXPelsPerMeter = bmp.biXPelsPerMeter;
         head.biYPelsPerMeter = bmp.biYPelsPerMeter;
         info.xDPI = ToDpi(bmp.biXPelsPerMeter);
         info.yDPI = ToDpi(bmp.biYPelsPerMeter);
 
         if (AskEscape())
-            Fail("Cancelled");
-
-        if (RGBQUAD* palette = GetPalette()) {
-            const uint32_t entrySize = os2 ? 3 : 4;
-            const uint64_t count = bmp.biClrUsed;
-            if (count * entrySize > uint64_t(Remaining(stream)))
-                Fail("Error reading BMP info");
-            const uint32_t stored = uint32_t(std::min<uint64_t>(count, head.biClrUsed));
-            std::vector<uint8_t> entries(size_t(stored) * entrySize);
-            stream->Read(entries.data(), 1, uint32_t(entries.size()));
-            for (uint32_t i = 0; i < stored; i++) {
-                const uint8_t* e = entries.data() + size_t(i) * entrySize;
-                palette[i] = RGBQUAD { e[0], e[1], e[2], 0 };
-            }
-            Skip(stream, (count - stored) * entrySize);
-        }
-
+            ThrowReadError("Cancelled");
+        ReadPalette(stream, bmp);
         if (AskEscape())
-            Fail("Cancelled");
-
-        auto seekToData = [&] {
-            if (file.bfOffBits)
-                stream->Seek(int32_t(uint32_t(start) + file.bfOffBits), SEEK_SET);
-        };
-
-        switch (bmp.biBitCount) {
-        case 1:
-        case 4:
-        case 8:
-            seekToData();
-            if (bmp.biCompression == BI_RGB) {
-                stream->Read(info.pixels, 1, head.biSizeImage);
-            } else if (bmp.biCompression == BI_RLE8) {
-                RleDecoder(stream, info.pixels, info.rowStride, head.biHeight).Rle8();
-            } else if (bmp.biCompression == BI_RLE4) {
-                RleDecoder(stream, info.pixels, info.rowStride, head.biHeight).Rle4();
-            } else {
-                Fail("compression type not supported");
-            }
-            break;
-        case 2: {
-            // Two bits per pixel (a Windows CE depth) widen into the 4-bit image.
-            seekToData();
-            if (bmp.biCompression != BI_RGB)
-                Fail("compression type not supported");
-            std::vector<uint8_t> row(((size_t(head.biWidth) * 2 + 31) / 32) * 4);
-            for (int32_t y = 0; y < head.biHeight; y++) {
-                if (stream->Read(row.data(), 1, uint32_t(row.size())) == 0)
-                    break;
-                for (int32_t x = 0; x < head.biWidth; x++)
-                    SetPixelIndex(x, y, uint8_t((row[size_t(x) / 4] >> (6 - 2 * (x & 3))) & 3));
-            }
-            break;
-        }
-        case 16: {
-            uint32_t red = 0x7C00, green = 0x03E0, blue = 0x001F;
-            if (bmp.biCompression == BI_BITFIELDS) {
-                if (hasHeaderMasks) {
-                    red = headerMasks[0];
-                    green = headerMasks[1];
-                    blue = headerMasks[2];
-                } else {
-                    uint8_t masks[12] = {};
-                    stream->Read(masks, sizeof(masks), 1);
-                    red = ReadLe32(masks);
-                    green = ReadLe32(masks + 4);
-                    blue = ReadLe32(masks + 8);
-                }
-            }
-            seekToData();
-            // 16-bit rows are never wider than the 24-bit rows they expand into.
-            const size_t sourceStride = size_t((head.biWidth + 1) / 2) * 4;
-            const size_t bytes = sourceStride * size_t(head.biHeight);
-            const size_t got = stream->Read(info.pixels, 1, uint32_t(bytes));
-            // Rows that were never read are zero and would expand to zero: a short file
-            // expands only what it holds, so a huge header over a few bytes stays cheap.
-            const int32_t height = head.biHeight;
-            head.biHeight = int32_t((got + sourceStride - 1) / sourceStride);
-            ExpandBitfields(info.pixels, uint16_t(red), uint16_t(green), uint16_t(blue), 16);
-            head.biHeight = height;
-            break;
-        }
-        case 24:
-            seekToData();
-            if (bmp.biCompression != BI_RGB)
-                Fail("unknown compression");
-            stream->Read(info.pixels, 1, head.biSizeImage);
-            break;
-        case 32: {
-            if (bmp.biCompression != BI_RGB && bmp.biCompression != BI_BITFIELDS)
-                Fail("unknown compression");
-            // The masks after a 40-byte header are not used, but a bare bitmap's pixels
-            // start after them.
-            if (bmp.biCompression == BI_BITFIELDS && !hasHeaderMasks && !file.bfOffBits)
-                Skip(stream, 12);
-            seekToData();
-            // Row by row: bytes 0, 1 and 2 of each pixel are blue, green and red.
-            std::vector<uint8_t> row;
-            try {
-                row.resize(size_t(head.biWidth) * 4);
-            } catch (const std::bad_alloc&) {
-                Fail("can't allocate memory");
-            }
-            for (int32_t y = 0; y < head.biHeight; y++) {
-                const uint32_t got = stream->Read(row.data(), 1, uint32_t(row.size()));
-                if (got == 0)
-                    break;
-                std::fill(row.begin() + got, row.end(), uint8_t(0));
-                uint8_t* to = info.pixels + size_t(y) * info.rowStride;
-                for (int32_t x = 0; x < head.biWidth; x++) {
-                    to[3 * x] = row[4 * size_t(x)];
-                    to[3 * x + 1] = row[4 * size_t(x) + 1];
-                    to[3 * x + 2] = row[4 * size_t(x) + 2];
-                }
-            }
-            break;
-        }
-        default:
-            break;
-        }
-
+            ThrowReadError("Cancelled");
+        // Without an offset the pixels follow where the stream stands.
+        const int64_t dataOffset = file.bfOffBits ? int64_t(uint32_t(start) + file.bfOffBits) : -1;
+        ReadPixels(stream, bmp, dataOffset);
         if (topDown)
             Flip();
-        return true;
-    } catch (const BmpError& error) {
-        CopyLastError(info.lastError, error.text);
-        // The header-only query: the callback still asks to stop, so the dimensions are
-        // the answer.
-        return AskEscape();
+    }) || AskEscape();
+}
+
+// The colour table: OS/2 entries are 3 bytes, others 4; entries beyond the image's own
+// palette are passed over.
+void CxImageBMP::ReadPalette(CxStream* stream, const BITMAPINFOHEADER& bmp)
+{
+    RGBQUAD* palette = GetPalette();
+    if (!palette)
+        return;
+    const uint32_t entrySize = bmp.biSize == 12 ? 3 : 4;
+    const uint64_t count = bmp.biClrUsed;
+    if (count * entrySize > uint64_t(Remaining(stream)))
+        ThrowReadError("Error reading BMP info");
+    const uint32_t stored = uint32_t(std::min<uint64_t>(count, head.biClrUsed));
+    std::vector<uint8_t> entries(size_t(stored) * entrySize);
+    stream->Read(entries.data(), 1, uint32_t(entries.size()));
+    for (uint32_t i = 0; i < stored; i++) {
+        const uint8_t* e = entries.data() + size_t(i) * entrySize;
+        palette[i] = RGBQUAD { e[0], e[1], e[2], 0 };
+    }
+    Skip(stream, (count - stored) * entrySize);
+}
+
+void CxImageBMP::ReadPixels(CxStream* stream, const BITMAPINFOHEADER& bmp, int64_t dataOffset)
+{
+    switch (bmp.biBitCount) {
+    case 1:
+    case 4:
+    case 8:
+        SeekToData(stream, dataOffset);
+        if (bmp.biCompression == BI_RGB)
+            stream->Read(info.pixels, 1, head.biSizeImage);
+        else if (bmp.biCompression == BI_RLE8)
+            RleDecoder(stream, info.pixels, info.rowStride, head.biHeight).Rle8();
+        else if (bmp.biCompression == BI_RLE4)
+            RleDecoder(stream, info.pixels, info.rowStride, head.biHeight).Rle4();
+        else
+            ThrowReadError("compression type not supported");
+        break;
+    case 2:
+        SeekToData(stream, dataOffset);
+        if (bmp.biCompression != BI_RGB)
+            ThrowReadError("compression type not supported");
+        ReadTwoBitRows(stream);
+        break;
+    case 16:
+        ReadSixteenBitRows(stream, bmp, dataOffset);
+        break;
+    case 24:
+        SeekToData(stream, dataOffset);
+        if (bmp.biCompression != BI_RGB)
+            ThrowReadError("unknown compression");
+        stream->Read(info.pixels, 1, head.biSizeImage);
+        break;
+    case 32:
+        if (bmp.biCompression != BI_RGB && bmp.biCompression != BI_BITFIELDS)
+            ThrowReadError("unknown compression");
+        // The masks after a 40-byte header are not used, but a bare bitmap's pixels start
+        // after them.
+        if (bmp.biCompression == BI_BITFIELDS && !hasHeaderMasks && dataOffset < 0)
+            Skip(stream, 12);
+        SeekToData(stream, dataOffset);
+        ReadThirtyTwoBitRows(stream);
+        break;
+    default:
+        break;
+    }
+}
+
+// Two bits per pixel (a Windows CE depth) widen into the 4-bit image.
+void CxImageBMP::ReadTwoBitRows(CxStream* stream)
+{
+    std::vector<uint8_t> row(((size_t(head.biWidth) * 2 + 31) / 32) * 4);
+    for (int32_t y = 0; y < head.biHeight; y++) {
+        if (stream->Read(row.data(), 1, uint32_t(row.size())) == 0)
+            break;
+        for (int32_t x = 0; x < head.biWidth; x++)
+            SetPixelIndex(x, y, uint8_t((row[size_t(x) / 4] >> (6 - 2 * (x & 3))) & 3));
+    }
+}
+
+void CxImageBMP::ReadSixteenBitRows(
+    CxStream* stream, const BITMAPINFOHEADER& bmp, int64_t dataOffset)
+{
+    uint32_t red = 0x7C00, green = 0x03E0, blue = 0x001F;
+    if (bmp.biCompression == BI_BITFIELDS) {
+        if (hasHeaderMasks) {
+            red = headerMasks[0];
+            green = headerMasks[1];
+            blue = headerMasks[2];
+        } else {
+            uint8_t masks[12] = {};
+            stream->Read(masks, sizeof(masks), 1);
+            red = ReadLe32(masks);
+            green = ReadLe32(masks + 4);
+            blue = ReadLe32(masks + 8);
+        }
+    }
+    SeekToData(stream, dataOffset);
+    // 16-bit rows are never wider than the 24-bit rows they expand into.
+    const size_t sourceStride = size_t((head.biWidth + 1) / 2) * 4;
+    const size_t bytes = sourceStride * size_t(head.biHeight);
+    const size_t got = stream->Read(info.pixels, 1, uint32_t(bytes));
+    // Rows that were never read are zero and would expand to zero: a short file expands
+    // only what it holds, so a huge header over a few bytes stays cheap.
+    const int32_t height = head.biHeight;
+    head.biHeight = int32_t((got + sourceStride - 1) / sourceStride);
+    ExpandBitfields(info.pixels, uint16_t(red), uint16_t(green), uint16_t(blue), 16);
+    head.biHeight = height;
+}
+
+// Row by row: bytes 0, 1 and 2 of each pixel are blue, green and red.
+void CxImageBMP::ReadThirtyTwoBitRows(CxStream* stream)
+{
+    std::vector<uint8_t> row(size_t(head.biWidth) * 4);
+    for (int32_t y = 0; y < head.biHeight; y++) {
+        const uint32_t got = stream->Read(row.data(), 1, uint32_t(row.size()));
+        if (got == 0)
+            break;
+        std::fill(row.begin() + got, row.end(), uint8_t(0));
+        uint8_t* to = info.pixels + size_t(y) * info.rowStride;
+        for (int32_t x = 0; x < head.biWidth; x++) {
+            to[3 * x] = row[4 * size_t(x)];
+            to[3 * x + 1] = row[4 * size_t(x) + 1];
+            to[3 * x + 2] = row[4 * size_t(x) + 2];
+        }
     }
 }

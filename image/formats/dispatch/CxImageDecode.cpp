@@ -1,11 +1,14 @@
 // Format identification and decode dispatch: the extension table, the probe order for
 // files of unknown format, and the handing over of a reader's result.
+#include "image/core/CxByteOrder.h"
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "image/formats/bmp/CxImageBMP.h"
 #include "image/formats/ico/CxImageICO.h"
 #include "image/formats/j2k/CxImageJ2K.h"
+#include "image/formats/j2k/CxOpenJpeg.h"
 #include "image/formats/jas/CxImageJAS.h"
+#include "image/formats/jas/CxRasterFormats.h"
 #include "image/formats/jbig/CxImageJBG.h"
 #include "image/formats/jpeg/CxImageJPG.h"
 #include "image/formats/pcx/CxImagePCX.h"
@@ -134,6 +137,68 @@ constexpr uint32_t PROBE_ORDER[] = {
     CXIMAGE_FORMAT_UNKNOWN,
 };
 
+bool StartsWith(const uint8_t* bytes, size_t size, const char* signature, size_t length)
+{
+    return size >= length && std::memcmp(bytes, signature, length) == 0;
+}
+
+// The format whose signature the leading bytes carry, as the id of a reader that reads it;
+// unknown for bytes that carry none (TGA, WBMP and JBIG files have no signature at all).
+uint32_t SignatureFormat(const uint8_t* bytes, size_t size)
+{
+    if (StartsWith(bytes, size, "BM", 2))
+        return CXIMAGE_FORMAT_BMP;
+    if (StartsWith(bytes, size, "\xFF\xD8\xFF", 3))
+        return CXIMAGE_FORMAT_JPG;
+    if (StartsWith(bytes, size, "GIF8", 4))
+        return CXIMAGE_FORMAT_GIF;
+    if (StartsWith(bytes, size, "\x89PNG\r\n\x1A\n", 8))
+        return CXIMAGE_FORMAT_PNG;
+    // An icon directory with at least one entry; without the count a true-colour TGA
+    // (0 0 2 0 ...) would look like a cursor.
+    if ((StartsWith(bytes, size, "\0\0\1\0", 4) || StartsWith(bytes, size, "\0\0\2\0", 4))
+        && size >= 6 && ReadLe16(bytes + 4) != 0)
+        return CXIMAGE_FORMAT_ICO;
+    if (StartsWith(bytes, size, "II*\0", 4) || StartsWith(bytes, size, "MM\0*", 4))
+        return CXIMAGE_FORMAT_TIF;
+    if (size >= 3 && bytes[0] == 10 && bytes[1] <= 5 && bytes[2] == 1)
+        return CXIMAGE_FORMAT_PCX;
+    if (StartsWith(bytes, size, "\xD7\xCD\xC6\x9A", 4)
+        || (StartsWith(bytes, size, "\1\0\0\0", 4) && size >= 44
+            && std::memcmp(bytes + 40, " EMF", 4) == 0))
+        return CXIMAGE_FORMAT_WMF;
+    if (IsJp2Signature(bytes, size) || IsCodestreamSignature(bytes, size))
+        return CXIMAGE_FORMAT_J2K;
+    if (IsPgxSignature(bytes, size))
+        return CXIMAGE_FORMAT_PGX;
+    if (IsPnmSignature(bytes, size))
+        return CXIMAGE_FORMAT_PNM;
+    if (IsSunRasterSignature(bytes, size))
+        return CXIMAGE_FORMAT_RAS;
+    return CXIMAGE_FORMAT_UNKNOWN;
+}
+
+bool IsFamilyFormat(uint32_t type)
+{
+    return type >= CXIMAGE_FORMAT_JP2 && type <= CXIMAGE_FORMAT_RAS;
+}
+
+// Whether a file whose reader of `type` failed starts with the signature of a format that
+// another reader reads: then the name is wrong, not the file. The JPEG 2000 family reader
+// reads every format of its family by content.
+bool NamesAnotherReader(FILE* file, uint32_t type)
+{
+    uint8_t bytes[48];
+    std::rewind(file);
+    const size_t size = std::fread(bytes, 1, sizeof bytes, file);
+    std::rewind(file);
+    const uint32_t named = SignatureFormat(bytes, size);
+    if (named == CXIMAGE_FORMAT_UNKNOWN || named == type)
+        return false;
+    const bool familyNamed = named == CXIMAGE_FORMAT_J2K || IsFamilyFormat(named);
+    return !(IsFamilyFormat(type) && familyNamed);
+}
+
 } // namespace
 
 uint32_t CxImage::GetTypeFromExtension(const char* fileName)
@@ -165,7 +230,19 @@ bool CxImage::Load(const char* fileName, uint32_t imageType)
         FILE* file = std::fopen(fileName, "rb");
         if (!file)
             return false;
-        const bool decoded = Decode(file, imageType);
+        bool decoded = Decode(file, imageType);
+        if (!decoded && NamesAnotherReader(file, imageType)) {
+            // A picture saved under another format's name (a PNG as photo.jpg) is read for
+            // what it is; when nothing reads it, the named reader's failure stands.
+            char namedError[256];
+            CopyLastError(namedError, info.lastError);
+            const int32_t namedFrames = info.numFrames;
+            decoded = Decode(file, CXIMAGE_FORMAT_UNKNOWN);
+            if (!decoded) {
+                CopyLastError(info.lastError, namedError);
+                info.numFrames = namedFrames;
+            }
+        }
         std::fclose(file);
         return decoded;
     }

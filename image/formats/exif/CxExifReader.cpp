@@ -2,6 +2,8 @@
 // they leave their text in exifError and make the walk answer false.
 #include "CxExifReader.h"
 
+#include "image/core/CxByteOrder.h"
+#include "image/core/CxMessages.h"
 #include "image/core/CxStream.h"
 
 #include <bit>
@@ -145,14 +147,12 @@ void CxExifReader::Fail(const char* text)
 
 uint16_t CxExifReader::Get16(const uint8_t* p) const
 {
-    return bigEndianOrder ? uint16_t((p[0] << 8) | p[1]) : uint16_t((p[1] << 8) | p[0]);
+    return bigEndianOrder ? ReadBe16(p) : ReadLe16(p);
 }
 
 uint32_t CxExifReader::Get32(const uint8_t* p) const
 {
-    if (bigEndianOrder)
-        return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-    return (uint32_t(p[3]) << 24) | (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+    return bigEndianOrder ? ReadBe32(p) : ReadLe32(p);
 }
 
 bool CxExifReader::ReadExifFromStream(CxStream* stream)
@@ -174,7 +174,7 @@ bool CxExifReader::ReadExifFromStream(CxStream* stream)
             if (marker != 0xFF)
                 break;
             if (padding == 6) {
-                std::printf("too many padding bytes\n");
+                ReportMessage("too many padding bytes");
                 return false;
             }
         }
@@ -211,7 +211,7 @@ bool CxExifReader::ReadExifFromStream(CxStream* stream)
         } else if (marker == MARKER_SOS) {
             return true;
         } else if (marker == MARKER_EOI) {
-            std::printf("No image in jpeg!\n");
+            ReportMessage("No image in jpeg!");
             return false;
         } else if (marker == MARKER_APP0) {
             discard();

@@ -78,17 +78,17 @@ CxOpenJpegPicture::~CxOpenJpegPicture()
         opj_image_destroy(static_cast<opj_image_t*>(image));
 }
 
-bool CxOpenJpegPicture::Decode(CxStream* stream, std::string& detail)
+bool CxOpenJpegPicture::Decode(CxStream* stream, CxDecodeDetail& detail)
 {
     StreamContext context { stream, stream->Tell() };
     if (context.start < 0) {
-        detail = "unreadable stream";
+        detail.text = "unreadable stream";
         return false;
     }
     uint8_t magic[12] = {};
     const uint32_t magicSize = stream->Read(magic, 1, sizeof(magic));
     if (!stream->Seek(context.start, SEEK_SET)) {
-        detail = "unreadable stream";
+        detail.text = "unreadable stream";
         return false;
     }
     const int32_t size = stream->Size();
@@ -97,7 +97,7 @@ bool CxOpenJpegPicture::Decode(CxStream* stream, std::string& detail)
     std::unique_ptr<opj_codec_t, CodecDeleter> codec(
         opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
     if (!codec) {
-        detail = "no decoder";
+        detail.text = "no decoder";
         return false;
     }
     std::string libraryError;
@@ -107,13 +107,13 @@ bool CxOpenJpegPicture::Decode(CxStream* stream, std::string& detail)
     opj_dparameters_t parameters;
     opj_set_default_decoder_parameters(&parameters);
     if (!opj_setup_decoder(codec.get(), &parameters)) {
-        detail = "decoder setup failed";
+        detail.text = "decoder setup failed";
         return false;
     }
 
     std::unique_ptr<opj_stream_t, StreamDeleter> input(opj_stream_create(65536, OPJ_TRUE));
     if (!input) {
-        detail = "no stream";
+        detail.text = "no stream";
         return false;
     }
     opj_stream_set_user_data(input.get(), &context, nullptr);
@@ -124,7 +124,7 @@ bool CxOpenJpegPicture::Decode(CxStream* stream, std::string& detail)
     opj_stream_set_seek_function(input.get(), SeekTo);
 
     auto Failed = [&](const char* fallback) {
-        detail = libraryError.empty() ? fallback : libraryError;
+        detail.text = libraryError.empty() ? fallback : libraryError;
         return false;
     };
 
@@ -148,7 +148,7 @@ bool CxOpenJpegPicture::Decode(CxStream* stream, std::string& detail)
         sampleBytes += uint64_t(comp.w) * comp.h * 4;
     }
     if (sampleBytes > CXIMAGE_MAX_MEMORY) {
-        detail = "CXIMAGE_MAX_MEMORY exceeded";
+        detail = { MEMORY_LIMIT_DETAIL, true };
         return false;
     }
 

@@ -18,7 +18,7 @@ public:
 
     // Decodes the stream from its current position. On failure `detail` says why (the
     // library's first error where it gave one).
-    bool Decode(CxStream* stream, std::string& detail);
+    bool Decode(CxStream* stream, CxDecodeDetail& detail);
 
     // The components in codestream order; their samples belong to this object.
     std::vector<CxSamplePlane> planes;

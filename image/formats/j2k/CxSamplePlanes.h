@@ -22,6 +22,15 @@ struct CxSamplePlane {
     void Allocate();
 };
 
+// Why a picture's planes could not be decoded: a short text for the reader's message, and
+// whether the only trouble was the memory limit (which each reader words its own way).
+struct CxDecodeDetail {
+    std::string text;
+    bool overMemoryLimit = false;
+};
+
+constexpr const char* MEMORY_LIMIT_DETAIL = "CXIMAGE_MAX_MEMORY exceeded";
+
 // Three planes of one size and precision (red, green, blue), optionally followed by an
 // alpha plane of the same size.
 bool IsColourPicture(const std::vector<CxSamplePlane>& planes, bool* withAlpha = nullptr);

@@ -4,24 +4,16 @@
 #include "CxImageJAS.h"
 
 #include "CxRasterFormats.h"
+#include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
 #include "image/formats/j2k/CxOpenJpeg.h"
 #include "image/formats/j2k/CxSamplePlanes.h"
 
 #include <memory>
-#include <new>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace {
-
-class CxJasError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-[[noreturn]] void Fail(const std::string& text) { throw CxJasError(text); }
 
 constexpr size_t MAX_COMPONENTS = 64;
 
@@ -31,22 +23,22 @@ CxImageJAS::CxImageJAS() { Startup(CXIMAGE_FORMAT_UNKNOWN); }
 
 bool CxImageJAS::Decode(CxStream* stream, uint32_t type)
 {
-    try {
+    return RunReader(*this, "error: cannot allocate memory", [&] {
         if (!stream)
-            Fail("error: cannot open standard input");
+            ThrowReadError("error: cannot open standard input");
         const int32_t start = stream->Tell();
         const int32_t end = stream->Size();
         if (start < 0 || end < start)
-            Fail("error: cannot open standard input");
+            ThrowReadError("error: cannot open standard input");
         if (uint64_t(end - start) > CXIMAGE_MAX_MEMORY)
-            Fail("error: cannot allocate memory");
+            ThrowReadError("error: cannot allocate memory");
         std::vector<uint8_t> bytes(size_t(end - start));
         bytes.resize(stream->Read(bytes.data(), 1, uint32_t(bytes.size())));
 
         // The samples live in `planes`, or in `picture` for the JPEG 2000 formats.
         CxOpenJpegPicture picture;
         std::vector<CxSamplePlane> ownPlanes;
-        std::string detail;
+        CxDecodeDetail detail;
         uint32_t detected = CXIMAGE_FORMAT_UNKNOWN;
         bool read = false;
         const uint8_t* data = bytes.data();
@@ -66,34 +58,30 @@ bool CxImageJAS::Decode(CxStream* stream, uint32_t type)
             read = ReadSunRaster(data, size, ownPlanes, detail);
         }
         if (!read) {
-            if (detail == "CXIMAGE_MAX_MEMORY exceeded")
-                Fail("error: cannot allocate memory");
-            Fail(detail.empty() ? "error: cannot load image data"
-                                : "error: cannot load image data (" + detail + ")");
+            if (detail.overMemoryLimit)
+                ThrowReadError("error: cannot allocate memory");
+            ThrowReadError(detail.text.empty()
+                    ? "error: cannot load image data"
+                    : "error: cannot load image data (" + detail.text + ")");
         }
         const std::vector<CxSamplePlane>& planes
             = detected == CXIMAGE_FORMAT_JP2 || detected == CXIMAGE_FORMAT_JPC ? picture.planes
                                                                                : ownPlanes;
         if (planes.size() > MAX_COMPONENTS)
-            Fail("error: too much components");
+            ThrowReadError("error: too much components");
         // Probing asks for any format of the family: the content names it.
         const uint32_t imageType = type == CXIMAGE_FORMAT_UNKNOWN ? detected : type;
 
         if (IsColourPicture(planes)) {
             if (!PlanesToColourImage(*this, planes, imageType))
-                Fail("Can't allocate memory");
+                ThrowReadError("Can't allocate memory");
             return true;
         }
         info.numFrames = int32_t(planes.size());
         if (info.frame < 0 || info.frame >= info.numFrames)
-            Fail("wrong frame!");
+            ThrowReadError("wrong frame!");
         if (!PlaneToGreyImage(*this, planes[size_t(info.frame)], imageType, true))
-            Fail("Can't allocate memory");
+            ThrowReadError("Can't allocate memory");
         return true;
-    } catch (const CxJasError& error) {
-        CopyLastError(info.lastError, error.what());
-    } catch (const std::bad_alloc&) {
-        CopyLastError(info.lastError, "error: cannot allocate memory");
-    }
-    return false;
+    });
 }

@@ -2,6 +2,7 @@
 // against the memory limit before any plane is allocated.
 #include "CxRasterFormats.h"
 
+#include "image/core/CxByteOrder.h"
 #include "image/core/CxImageTypes.h"
 
 #include <algorithm>
@@ -20,15 +21,15 @@ uint32_t BitsFor(uint32_t maxValue)
 }
 
 // Room for `count` planes of 32-bit samples within the memory limit.
-bool PlanesFit(uint64_t width, uint64_t height, uint64_t count, std::string& detail)
+bool PlanesFit(uint64_t width, uint64_t height, uint64_t count, CxDecodeDetail& detail)
 {
     if (width == 0 || height == 0) {
-        detail = "empty picture";
+        detail.text = "empty picture";
         return false;
     }
     if (width > 0x7FFFFFFF || height > 0x7FFFFFFF
         || width * height * 4 * count > CXIMAGE_MAX_MEMORY) {
-        detail = "CXIMAGE_MAX_MEMORY exceeded";
+        detail = { MEMORY_LIMIT_DETAIL, true };
         return false;
     }
     return true;
@@ -99,11 +100,6 @@ public:
     size_t position;
 };
 
-uint32_t Read32(const uint8_t* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
 } // namespace
 
 bool IsPgxSignature(const uint8_t* bytes, size_t size)
@@ -119,18 +115,18 @@ bool IsPnmSignature(const uint8_t* bytes, size_t size)
 
 bool IsSunRasterSignature(const uint8_t* bytes, size_t size)
 {
-    return size >= 4 && Read32(bytes) == SUN_MAGIC;
+    return size >= 4 && ReadBe32(bytes) == SUN_MAGIC;
 }
 
 bool ReadPgx(
-    const uint8_t* bytes, size_t size, std::vector<CxSamplePlane>& planes, std::string& detail)
+    const uint8_t* bytes, size_t size, std::vector<CxSamplePlane>& planes, CxDecodeDetail& detail)
 {
     TextCursor cursor(bytes, size, 2);
     while (
         cursor.position < size && (bytes[cursor.position] == ' ' || bytes[cursor.position] == '\t'))
         cursor.position++;
     if (cursor.position + 2 > size) {
-        detail = "bad PGX header";
+        detail.text = "bad PGX header";
         return false;
     }
     bool bigEndian;
@@ -139,7 +135,7 @@ bool ReadPgx(
     else if (bytes[cursor.position] == 'L' && bytes[cursor.position + 1] == 'M')
         bigEndian = false;
     else {
-        detail = "bad PGX byte order";
+        detail.text = "bad PGX byte order";
         return false;
     }
     cursor.position += 2;
@@ -154,7 +150,7 @@ bool ReadPgx(
     uint32_t precision = 0, width = 0, height = 0;
     if (!cursor.ReadNumber(precision) || !cursor.ReadNumber(width) || !cursor.ReadNumber(height)
         || precision == 0 || precision > 31) {
-        detail = "bad PGX header";
+        detail.text = "bad PGX header";
         return false;
     }
     // One line end closes the header.
@@ -170,7 +166,7 @@ bool ReadPgx(
     const uint32_t sampleBytes = precision <= 8 ? 1 : precision <= 16 ? 2 : 4;
     const uint64_t needed = uint64_t(width) * height * sampleBytes;
     if (size - cursor.position < needed) {
-        detail = "PGX data cut short";
+        detail.text = "PGX data cut short";
         return false;
     }
     MakePlanes(planes, 1, width, height, (1u << precision) - 1);
@@ -198,7 +194,7 @@ bool ReadPgx(
 }
 
 bool ReadPnm(
-    const uint8_t* bytes, size_t size, std::vector<CxSamplePlane>& planes, std::string& detail)
+    const uint8_t* bytes, size_t size, std::vector<CxSamplePlane>& planes, CxDecodeDetail& detail)
 {
     const char kind = char(bytes[1]);
     const bool bitmap = kind == '1' || kind == '4';
@@ -208,7 +204,7 @@ bool ReadPnm(
     uint32_t width = 0, height = 0, maxValue = 1;
     if (!cursor.ReadNumber(width) || !cursor.ReadNumber(height)
         || (!bitmap && !cursor.ReadNumber(maxValue)) || maxValue == 0 || maxValue > 65535) {
-        detail = "bad PNM header";
+        detail.text = "bad PNM header";
         return false;
     }
     if (!PlanesFit(width, height, channels, detail))
@@ -218,19 +214,19 @@ bool ReadPnm(
     if (!ascii) {
         // A single whitespace character ends the header of a binary file.
         if (cursor.position >= size || !TextCursor::IsSpace(bytes[cursor.position])) {
-            detail = "bad PNM header";
+            detail.text = "bad PNM header";
             return false;
         }
         cursor.position++;
         const uint64_t rowBytes = bitmap ? (uint64_t(width) + 7) / 8
                                          : uint64_t(width) * channels * (maxValue > 255 ? 2 : 1);
         if (size - cursor.position < rowBytes * height) {
-            detail = "PNM data cut short";
+            detail.text = "PNM data cut short";
             return false;
         }
     } else if (size - cursor.position < count * channels) {
         // Every ASCII sample takes at least one character.
-        detail = "PNM data cut short";
+        detail.text = "PNM data cut short";
         return false;
     }
 
@@ -246,13 +242,13 @@ bool ReadPnm(
                 cursor.SkipSpace();
                 if (cursor.position >= size
                     || (bytes[cursor.position] != '0' && bytes[cursor.position] != '1')) {
-                    detail = "bad PBM sample";
+                    detail.text = "bad PBM sample";
                     return false;
                 }
                 value = bytes[cursor.position++] - '0';
             } else if (ascii) {
                 if (!cursor.ReadNumber(value, 5)) {
-                    detail = "bad PNM sample";
+                    detail.text = "bad PNM sample";
                     return false;
                 }
             } else if (bitmap) {
@@ -272,27 +268,27 @@ bool ReadPnm(
 }
 
 bool ReadSunRaster(
-    const uint8_t* bytes, size_t size, std::vector<CxSamplePlane>& planes, std::string& detail)
+    const uint8_t* bytes, size_t size, std::vector<CxSamplePlane>& planes, CxDecodeDetail& detail)
 {
     if (size < 32) {
-        detail = "Sun raster header cut short";
+        detail.text = "Sun raster header cut short";
         return false;
     }
-    const uint32_t width = Read32(bytes + 4);
-    const uint32_t height = Read32(bytes + 8);
-    const uint32_t depth = Read32(bytes + 12);
-    const uint32_t type = Read32(bytes + 20);
-    const uint32_t mapType = Read32(bytes + 24);
-    const uint32_t mapLength = Read32(bytes + 28);
+    const uint32_t width = ReadBe32(bytes + 4);
+    const uint32_t height = ReadBe32(bytes + 8);
+    const uint32_t depth = ReadBe32(bytes + 12);
+    const uint32_t type = ReadBe32(bytes + 20);
+    const uint32_t mapType = ReadBe32(bytes + 24);
+    const uint32_t mapLength = ReadBe32(bytes + 28);
     constexpr uint32_t TYPE_OLD = 0, TYPE_STANDARD = 1, TYPE_RLE = 2, TYPE_RGB = 3;
     if ((depth != 1 && depth != 8 && depth != 24 && depth != 32)
         || (type != TYPE_OLD && type != TYPE_STANDARD && type != TYPE_RLE && type != TYPE_RGB)
         || mapType > 2) {
-        detail = "unsupported Sun raster layout";
+        detail.text = "unsupported Sun raster layout";
         return false;
     }
     if (mapLength > size - 32) {
-        detail = "Sun raster colour map cut short";
+        detail.text = "Sun raster colour map cut short";
         return false;
     }
     // A colour map of equal red, green and blue thirds; a raw map is skipped.
@@ -312,7 +308,7 @@ bool ReadSunRaster(
     if (type == TYPE_RLE) {
         // 0x80 0 is a literal 0x80; 0x80 n v is n + 1 copies of v.
         if (dataBytes > CXIMAGE_MAX_MEMORY) {
-            detail = "CXIMAGE_MAX_MEMORY exceeded";
+            detail = { MEMORY_LIMIT_DETAIL, true };
             return false;
         }
         expanded.reserve(size_t(dataBytes));
@@ -337,12 +333,12 @@ bool ReadSunRaster(
             expanded.insert(expanded.end(), copies, value);
         }
         if (expanded.size() < dataBytes) {
-            detail = "Sun raster data cut short";
+            detail.text = "Sun raster data cut short";
             return false;
         }
         data = expanded.data();
     } else if (available < dataBytes) {
-        detail = "Sun raster data cut short";
+        detail.text = "Sun raster data cut short";
         return false;
     }
 

@@ -2,6 +2,8 @@
 // white at index 0 and black at index 1.
 #include "CxImageJBG.h"
 
+#include "image/core/CxByteOrder.h"
+#include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
 
 extern "C" {
@@ -10,18 +12,9 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
 namespace {
-
-class CxJbigError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-[[noreturn]] void Fail(const char* text) { throw CxJbigError(text); }
 
 constexpr uint32_t BUFFER_SIZE = 8192;
 constexpr size_t HEADER_SIZE = 20; // the bi-level image header (BIH)
@@ -38,22 +31,17 @@ private:
     jbg_dec_state state;
 };
 
-uint32_t BigEndian32(const uint8_t* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
 // JBIG-KIT ends the process when an allocation fails, so the header's declaration is
 // checked here first: every plane, with the lower resolution layers beside it, must fit
 // the memory limit.
 void CheckDeclaredSize(const uint8_t* header, jbg_dec_state* state)
 {
     const uint32_t planes = header[2];
-    const uint32_t width = BigEndian32(header + 4);
-    const uint32_t height = BigEndian32(header + 8);
+    const uint32_t width = ReadBe32(header + 4);
+    const uint32_t height = ReadBe32(header + 8);
     const uint64_t planeBytes = (uint64_t(width) + 7) / 8 * height;
     if (planeBytes * std::max<uint32_t>(planes, 1) * 2 > CXIMAGE_MAX_MEMORY)
-        Fail("Sorry, not enough memory available!");
+        ThrowReadError("Sorry, not enough memory available!");
     jbg_dec_maxsize(state, width, height);
 }
 
@@ -65,7 +53,7 @@ bool CxImageJBG::Decode(CxStream* stream)
 {
     if (!stream)
         return false;
-    try {
+    return RunReader(*this, "Sorry, not enough memory available!", [&] {
         DecoderState decoder;
         std::vector<uint8_t> buffer(BUFFER_SIZE);
 
@@ -96,18 +84,18 @@ bool CxImageJBG::Decode(CxStream* stream)
         }
 
         if (stream->Error())
-            Fail("Problem while reading input file");
+            ThrowReadError("Problem while reading input file");
         if (result != JBG_EOK && result != JBG_EOK_INTR)
-            Fail("Problem with input file");
+            ThrowReadError("Problem with input file");
         if (jbg_dec_getplanes(decoder.Get()) > 1)
-            Fail("cannot decode images with more than 1 plane");
+            ThrowReadError("cannot decode images with more than 1 plane");
 
         const unsigned long width = jbg_dec_getwidth(decoder.Get());
         const unsigned long height = jbg_dec_getheight(decoder.Get());
         const uint8_t* plane = jbg_dec_getimage(decoder.Get(), 0);
         if (!plane || width > 0x7FFFFFFF || height > 0x7FFFFFFF
             || !Create(uint32_t(width), uint32_t(height), 1, CXIMAGE_FORMAT_JBG))
-            Fail("Can't allocate memory");
+            ThrowReadError("Can't allocate memory");
         SetPaletteColor(0, 255, 255, 255);
         SetPaletteColor(1, 0, 0, 0);
 
@@ -115,11 +103,5 @@ bool CxImageJBG::Decode(CxStream* stream)
         const size_t copy = std::min<size_t>(lineBytes, info.rowStride);
         for (unsigned long y = 0; y < height; y++)
             std::memcpy(GetBits(uint32_t(height - 1 - y)), plane + y * lineBytes, copy);
-        return true;
-    } catch (const CxJbigError& error) {
-        CopyLastError(info.lastError, error.what());
-    } catch (const std::bad_alloc&) {
-        CopyLastError(info.lastError, "Sorry, not enough memory available!");
-    }
-    return false;
+    });
 }

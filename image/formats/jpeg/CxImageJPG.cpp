@@ -3,6 +3,7 @@
 // bottom-up image. Reference: ITU T.81 and the JFIF 1.02 specification.
 #include "CxImageJPG.h"
 
+#include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
 
 #include <algorithm>
@@ -182,14 +183,16 @@ bool CxImageJPG::Decode(CxStream* stream)
     if (!stream)
         return false;
 
-    ReadExifFromStream(stream);
+    return RunReader(*this, "Can't allocate memory", [&] {
+        ReadExifFromStream(stream);
 
-    std::vector<JOCTET> buffer(SOURCE_BUFFER_SIZE);
-    JpegSessionOwner owner;
-    JpegSession& session = owner.session;
-    session.source.stream = stream;
-    session.source.buffer = buffer.data();
-    return Decompress(session);
+        std::vector<JOCTET> buffer(SOURCE_BUFFER_SIZE);
+        JpegSessionOwner owner;
+        JpegSession& session = owner.session;
+        session.source.stream = stream;
+        session.source.buffer = buffer.data();
+        return Decompress(session);
+    });
 }
 
 // The recovery point of every library error. Only trivially destructible locals live in

@@ -2,11 +2,11 @@
 // Layout: ZSoft PCX Technical Reference Manual, revision 5.
 #include "CxImagePCX.h"
 
+#include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <vector>
 
 namespace {
@@ -34,22 +34,15 @@ static_assert(sizeof(PcxHeader) == 128);
 
 constexpr uint8_t PALETTE_MARKER = 12;
 
-// The one error type of this reader: thrown below, caught in Decode.
-struct PcxError {
-    const char* text;
-};
-
-[[noreturn]] void Fail(const char* text) { throw PcxError { text }; }
-
 } // namespace
 
 void CxImagePCX::MergePlanes(uint8_t* pixels, const uint8_t* planeData, uint32_t bytesPerLine,
     uint32_t planes, uint32_t bitsPerPixel)
 {
     if (planes > 4)
-        Fail("Can't handle more than 4 planes");
+        ThrowReadError("Can't handle more than 4 planes");
     if (bitsPerPixel != 1)
-        Fail("Can't handle more than 1 bit per pixel");
+        ThrowReadError("Can't handle more than 1 bit per pixel");
     std::memset(pixels, 0, size_t(bytesPerLine) * 8);
     for (uint32_t plane = 0; plane < planes; plane++) {
         const uint8_t* data = planeData + size_t(plane) * bytesPerLine;
@@ -68,7 +61,7 @@ void CxImagePCX::SplitPackedPixels(uint8_t* pixels, const uint8_t* data, uint32_
     uint32_t planes, uint32_t bitsPerPixel)
 {
     if (planes != 1)
-        Fail("Can't handle packed pixels with more than 1 plane.");
+        ThrowReadError("Can't handle packed pixels with more than 1 plane.");
     for (uint32_t i = 0; i < bytesPerLine; i++) {
         const uint8_t byte = data[i];
         switch (bitsPerPixel) {
@@ -98,14 +91,14 @@ bool CxImagePCX::Decode(CxStream* stream)
     if (!stream)
         return false;
 
-    try {
+    return RunReader(*this, "Can't allocate memory", [&] {
         PcxHeader header;
         if (stream->Read(&header, sizeof(header), 1) != 1)
-            Fail("Can't read PCX image");
+            ThrowReadError("Can't read PCX image");
         if (header.manufacturer != 10)
-            Fail("Error: Not a PCX file");
+            ThrowReadError("Error: Not a PCX file");
         if (header.encoding != 1)
-            Fail("PCX file has unknown encoding scheme");
+            ThrowReadError("PCX file has unknown encoding scheme");
 
         const int32_t width = int32_t(header.xMax) - int32_t(header.xMin) + 1;
         const int32_t height = int32_t(header.yMax) - int32_t(header.yMin) + 1;
@@ -116,27 +109,29 @@ bool CxImagePCX::Decode(CxStream* stream)
         const uint32_t bits = header.bitsPerPixel;
         const uint32_t bytesPerLine = header.bytesPerLine;
         if (planes > 4)
-            Fail("Can't handle image with more than 4 planes");
+            ThrowReadError("Can't handle image with more than 4 planes");
         // No planes or no bytes per line leave nothing to decode.
         if (planes == 0 || bytesPerLine == 0)
-            Fail("bad PCX header");
+            ThrowReadError("bad PCX header");
 
         const bool trueColor = bits == 8 && (planes == 3 || planes == 4);
-        const uint32_t bpp = trueColor ? 24 : (bits == 1 && planes == 4) ? 4 : bits;
+        // Two to four planes of 1 bit index up to 16 colours of the header's map: every
+        // plane's bit is kept in a 4-bit image.
+        const uint32_t bpp = trueColor ? 24 : (bits == 1 && planes > 1) ? 4 : bits;
         // Bounds that give no pixels are refused by Create like any other bad size.
         const int32_t xDpi = info.xDPI;
         const int32_t yDpi = info.yDPI;
         if (!Create(uint32_t(std::max(width, 0)), uint32_t(std::max(height, 0)), bpp,
                 CXIMAGE_FORMAT_PCX))
-            Fail(info.lastError[0] ? info.lastError : "Can't allocate memory");
+            ThrowReadError(info.lastError[0] ? info.lastError : "Can't allocate memory");
         info.xDPI = xDpi;
         info.yDPI = yDpi;
         Clear(0);
         if (trueColor && planes == 4 && !CreateAlpha())
-            Fail("Can't allocate memory");
+            ThrowReadError("Can't allocate memory");
 
         if (AskEscape())
-            Fail("Cancelled");
+            ThrowReadError("Cancelled");
 
         // The decoded planes: every run byte gives at most 63 bytes, so a stream too short
         // for the picture is refused before the buffer is allocated.
@@ -144,31 +139,26 @@ bool CxImagePCX::Decode(CxStream* stream)
         const uint64_t total = uint64_t(lineBytes) * uint64_t(height);
         const int64_t left = int64_t(stream->Size()) - stream->Tell();
         if (total > CXIMAGE_MAX_MEMORY || (left >= 0 && total > uint64_t(left) * 63 + 63))
-            Fail("corrupted PCX");
-        std::vector<uint8_t> data;
-        try {
-            data.resize(size_t(total));
-        } catch (const std::bad_alloc&) {
-            Fail("Can't allocate memory");
-        }
+            ThrowReadError("corrupted PCX");
+        std::vector<uint8_t> data(static_cast<size_t>(total));
 
         size_t position = 0;
         while (position < data.size()) {
             if (stream->Eof())
-                Fail("corrupted PCX");
+                ThrowReadError("corrupted PCX");
             const int b = stream->GetC();
             if (b == EOF)
-                Fail("corrupted PCX");
+                ThrowReadError("corrupted PCX");
             if (b <= 0xBF) {
                 data[position++] = uint8_t(b);
                 continue;
             }
             const int v = stream->GetC();
             if (v == EOF)
-                Fail("corrupted PCX");
+                ThrowReadError("corrupted PCX");
             const size_t count = size_t(b & 0x3F);
             if (count > data.size() - position)
-                Fail("repeat count spans end of image");
+                ThrowReadError("repeat count spans end of image");
             std::memset(data.data() + position, v, count);
             position += count;
         }
@@ -177,7 +167,7 @@ bool CxImagePCX::Decode(CxStream* stream)
         std::memcpy(table, header.colorMap, sizeof(header.colorMap));
         if (bits == 8 && planes == 1) {
             if (stream->GetC() != PALETTE_MARKER)
-                Fail("bad color map signature");
+                ThrowReadError("bad color map signature");
             stream->Read(table, 3, 256);
         } else if (bits == 1 && planes == 1) {
             std::memset(table[0], 0, 3);
@@ -191,7 +181,7 @@ bool CxImagePCX::Decode(CxStream* stream)
             planes == 1 && bits >= 1 && bits <= 8 ? bytesPerLine * (8 / bits) : bytesPerLine * 8);
         for (int32_t y = 0; y < height; y++) {
             if (AskEscape())
-                Fail("Cancelled");
+                ThrowReadError("Cancelled");
             const uint8_t* line = data.data() + size_t(y) * lineBytes;
             const int32_t target = height - 1 - y;
             if (trueColor) {
@@ -217,8 +207,5 @@ bool CxImagePCX::Decode(CxStream* stream)
                 SetPixelIndex(x, target, row[size_t(x)]);
         }
         return true;
-    } catch (const PcxError& error) {
-        CopyLastError(info.lastError, error.text);
-        return false;
-    }
+    });
 }

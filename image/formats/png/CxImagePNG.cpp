@@ -3,6 +3,7 @@
 // into the bottom-up image. Reference: the PNG specification (ISO/IEC 15948).
 #include "CxImagePNG.h"
 
+#include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
 
 #include <algorithm>
@@ -84,28 +85,26 @@ bool CxImagePNG::Decode(CxStream* stream)
     if (!stream)
         return false;
 
-    PngSessionOwner owner;
-    PngSession& session = owner.session;
-    session.lastError = &info.lastError;
-    session.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!session.png) {
-        SetLastError("Failed to create PNG structure");
-        return false;
-    }
-    session.pngInfo = png_create_info_struct(session.png);
-    if (!session.pngInfo) {
-        SetLastError("Failed to initialize PNG info structure");
-        return false;
-    }
-    png_set_read_fn(session.png, stream, ReadData);
-    // Warnings keep libpng's own output.
-    png_set_error_fn(session.png, &session, ReportError, nullptr);
+    return RunReader(*this, "Can't allocate memory", [&] {
+        PngSessionOwner owner;
+        PngSession& session = owner.session;
+        session.lastError = &info.lastError;
+        session.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+        if (!session.png)
+            ThrowReadError("Failed to create PNG structure");
+        session.pngInfo = png_create_info_struct(session.png);
+        if (!session.pngInfo)
+            ThrowReadError("Failed to initialize PNG info structure");
+        png_set_read_fn(session.png, stream, ReadData);
+        // Warnings keep libpng's own output.
+        png_set_error_fn(session.png, &session, ReportError, nullptr);
 
-    if (!ReadHeaderGuarded(session))
-        return false;
-    std::vector<uint8_t> rowBuffer(session.rowBufferSize);
-    session.rowBuffer = rowBuffer.data();
-    return ReadRowsGuarded(session);
+        if (!ReadHeaderGuarded(session))
+            return false;
+        std::vector<uint8_t> rowBuffer(session.rowBufferSize);
+        session.rowBuffer = rowBuffer.data();
+        return ReadRowsGuarded(session);
+    });
 }
 
 // The two recovery points: the functions below them hold only trivially destructible

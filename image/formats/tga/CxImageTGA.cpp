@@ -2,6 +2,7 @@
 // Layout: Truevision TGA File Format Specification, version 2.0.
 #include "CxImageTGA.h"
 
+#include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
 
 #include <cstring>
@@ -26,13 +27,6 @@ struct TgaHeader {
 static_assert(sizeof(TgaHeader) == 18);
 
 namespace {
-
-// The one error type of this reader: thrown below, caught in Decode.
-struct TgaError {
-    const char* text;
-};
-
-[[noreturn]] void Fail(const char* text) { throw TgaError { text }; }
 
 constexpr uint8_t NO_LEFTOVER = 255;
 
@@ -150,10 +144,10 @@ bool CxImageTGA::Decode(CxStream* stream)
     if (!stream)
         return false;
 
-    try {
+    return RunReader(*this, "Can't allocate memory", [&] {
         TgaHeader header;
         if (stream->Read(&header, sizeof(header), 1) != 1)
-            Fail("Not a TGA");
+            ThrowReadError("Not a TGA");
 
         switch (header.imageType) {
         case 1:
@@ -164,12 +158,12 @@ bool CxImageTGA::Decode(CxStream* stream)
         case 11:
             break;
         default:
-            Fail("Unknown TGA image type");
+            ThrowReadError("Unknown TGA image type");
         }
 
         if (header.width == 0 || header.height == 0 || header.pixelDepth == 0
             || header.colorMapLength > 256)
-            Fail("bad TGA header");
+            ThrowReadError("bad TGA header");
         switch (header.pixelDepth) {
         case 8:
         case 15:
@@ -178,12 +172,12 @@ bool CxImageTGA::Decode(CxStream* stream)
         case 32:
             break;
         default:
-            Fail("bad TGA header");
+            ThrowReadError("bad TGA header");
         }
         // Grey and colour-mapped pixels are 8-bit values here; wider ones (grey with alpha,
         // 16-bit indices) would be read as colours.
         if ((IsGrey(header) || IsColorMapped(header)) && header.pixelDepth != 8)
-            Fail("bad TGA header");
+            ThrowReadError("bad TGA header");
 
         if (header.idLength)
             stream->Seek(header.idLength, SEEK_CUR);
@@ -192,11 +186,11 @@ bool CxImageTGA::Decode(CxStream* stream)
         if (header.pixelDepth == 32)
             CreateAlpha();
         if (!IsValid())
-            Fail("TGA Create failed");
+            ThrowReadError("TGA Create failed");
         Clear(0);
 
         if (AskEscape())
-            Fail("Cancelled");
+            ThrowReadError("Cancelled");
 
         if (header.colorMapType) {
             // Entries are stored in their own size (15/16-bit 5-5-5, 24-bit BGR, 32-bit
@@ -227,9 +221,9 @@ bool CxImageTGA::Decode(CxStream* stream)
         const int32_t height = header.height;
         for (int32_t y = 0; y < height; y++) {
             if (AskEscape())
-                Fail("Cancelled");
+                ThrowReadError("Cancelled");
             if (stream->Eof())
-                Fail("corrupted TGA");
+                ThrowReadError("corrupted TGA");
             uint8_t* destination = GetBits(uint32_t(IsTopDown(header) ? height - 1 - y : y));
             if (IsRle(header))
                 leftover
@@ -243,8 +237,5 @@ bool CxImageTGA::Decode(CxStream* stream)
         if (IsTopDown(header) && header.pixelDepth == 32)
             FlipAlpha();
         return true;
-    } catch (const TgaError& error) {
-        CopyLastError(info.lastError, error.text);
-        return false;
-    }
+    });
 }

@@ -4,6 +4,7 @@
 // Format: TIFF 6.0 (Adobe, 1992), with libtiff's extensions for the SGI log codecs.
 #include "CxImageTIF.h"
 
+#include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
 
 #include <algorithm>
@@ -13,7 +14,6 @@
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <tiffio.h>
 #include <vector>
@@ -24,21 +24,25 @@ struct TiffLog {
     std::string firstError;
 };
 
-namespace {
-
-class CxTiffError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
+// What the decode needs of one page's directory.
+struct TiffPage {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint16_t samplesPerPixel = 1;
+    uint16_t bitsPerSample = 1;
+    uint16_t photometric = 0;
+    uint16_t orientation = 1;
+    uint32_t rowsPerStrip = 0;
 };
 
-[[noreturn]] void Fail(const char* text) { throw CxTiffError(text); }
+namespace {
 
 // Messages that describe a failure inside libtiff carry its first error text along.
 [[noreturn]] void FailWithLibraryText(const char* text, const TiffLog& log)
 {
     if (log.firstError.empty())
-        throw CxTiffError(text);
-    throw CxTiffError(std::string(text) + " (" + log.firstError + ")");
+        ThrowReadError(text);
+    ThrowReadError(std::string(text) + " (" + log.firstError + ")");
 }
 
 // --- client I/O over a CxStream ----------------------------------------------------------
@@ -213,6 +217,126 @@ void CielabToRgb(uint8_t lightness, int8_t aStar, int8_t bStar, uint8_t rgb[3])
     rgb[2] = Clamp8(Companding(b) * 255);
 }
 
+// Reads a page band by band into lines of `LineSize` bytes: a strip's rows, the same rows
+// of every tile across, or the strips of separate sample planes interleaved.
+class TiffBandReader {
+public:
+    TiffBandReader(TIFF* tif, const TiffPage& page, TiffLog& log)
+        : tif(tif)
+        , page(page)
+        , log(log)
+        , rows(page.rowsPerStrip)
+        , lineSize((uint64_t(page.samplesPerPixel) * page.bitsPerSample * page.width + 7) / 8)
+        , tiled(TIFFIsTiled(tif))
+    {
+        if (tiled) {
+            tileWidth = FieldOr<uint32_t>(tif, TIFFTAG_TILEWIDTH, 0);
+            rows = FieldOr<uint32_t>(tif, TIFFTAG_TILELENGTH, 0);
+            const tmsize_t tileSize = TIFFTileSize(tif);
+            tileRowSize = uint64_t(std::max<tmsize_t>(TIFFTileRowSize(tif), 0));
+            if (tileWidth == 0 || rows == 0 || tileSize <= 0 || tileRowSize == 0
+                || uint64_t(tileSize) > CXIMAGE_MAX_MEMORY
+                || uint64_t(tileSize) < tileRowSize * rows)
+                FailWithLibraryText("Corrupted tiled TIFF file!", log);
+            tile.resize(size_t(tileSize));
+        }
+        const uint64_t bandBytes = uint64_t(rows) * lineSize;
+        if (lineSize == 0 || bandBytes > CXIMAGE_MAX_MEMORY)
+            ThrowReadError("CxImageTIF can't allocate memory");
+        band.resize(static_cast<size_t>(bandBytes));
+        scanlineSize
+            = std::min<uint64_t>(uint64_t(std::max<tmsize_t>(TIFFScanlineSize(tif), 0)), lineSize);
+
+        // Separate planes of whole-byte samples are read plane by plane (striped pages).
+        sampleBytes = page.bitsPerSample / 8;
+        planar = page.samplesPerPixel > 1 && !tiled && page.bitsPerSample % 8 == 0
+            && FieldOr<uint16_t>(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
+                == PLANARCONFIG_SEPARATE;
+        if (planar)
+            planeBand.resize(size_t(rows) * page.width * sampleBytes);
+    }
+
+    uint32_t Rows() const { return rows; }
+    uint64_t LineSize() const { return lineSize; }
+
+    // The lines first .. first + lines - 1 of the page.
+    const uint8_t* Read(uint32_t first, uint32_t lines)
+    {
+        if (tiled)
+            ReadTiles(first, lines);
+        else if (planar)
+            ReadPlanes(first, lines);
+        else
+            ReadStrip(first, lines);
+        return band.data();
+    }
+
+private:
+    void ReadTiles(uint32_t first, uint32_t lines)
+    {
+        for (uint32_t column = 0; column * uint64_t(tileWidth) < page.width; column++) {
+            const uint64_t offset = column * tileRowSize;
+            if (offset >= scanlineSize)
+                break;
+            if (TIFFReadTile(tif, tile.data(), column * tileWidth, first, 0, 0) < 0)
+                FailWithLibraryText("Corrupted tiled TIFF file!", log);
+            const size_t copy = size_t(std::min(tileRowSize, scanlineSize - offset));
+            for (uint32_t k = 0; k < lines; k++)
+                std::memcpy(
+                    band.data() + k * lineSize + offset, tile.data() + k * tileRowSize, copy);
+        }
+    }
+
+    // One strip per sample plane, each interleaved into the band's lines.
+    void ReadPlanes(uint32_t first, uint32_t lines)
+    {
+        std::fill(band.begin(), band.end(), 0);
+        const uint64_t width = page.width;
+        const uint64_t planeLine = width * sampleBytes;
+        const uint32_t samplesUsed = std::min<uint32_t>(page.samplesPerPixel, 4);
+        for (uint32_t c = 0; c < samplesUsed; c++) {
+            const tmsize_t got
+                = TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, first, uint16_t(c)),
+                    planeBand.data(), tmsize_t(lines * planeLine));
+            if (got < 0)
+                FailWithLibraryText("Corrupted TIFF file!", log);
+            const uint64_t whole = std::min<uint64_t>(uint64_t(got) / sampleBytes, lines * width);
+            for (uint64_t i = 0; i < whole; i++) {
+                const uint64_t k = i / width, x = i % width;
+                std::memcpy(
+                    band.data() + k * lineSize + (x * page.samplesPerPixel + c) * sampleBytes,
+                    planeBand.data() + i * sampleBytes, sampleBytes);
+            }
+        }
+    }
+
+    void ReadStrip(uint32_t first, uint32_t lines)
+    {
+        const uint64_t wanted = lines * lineSize;
+        const tmsize_t got = TIFFReadEncodedStrip(
+            tif, TIFFComputeStrip(tif, first, 0), band.data(), tmsize_t(wanted));
+        if (got < 0)
+            FailWithLibraryText("Corrupted TIFF file!", log);
+        if (uint64_t(got) < wanted)
+            std::memset(band.data() + got, 0, size_t(wanted - uint64_t(got)));
+    }
+
+    TIFF* tif;
+    const TiffPage& page;
+    TiffLog& log;
+    uint32_t rows; // lines per band
+    uint64_t lineSize;
+    bool tiled;
+    uint32_t tileWidth = 0;
+    uint64_t tileRowSize = 0;
+    uint64_t scanlineSize = 0;
+    size_t sampleBytes = 0;
+    bool planar = false;
+    std::vector<uint8_t> tile;
+    std::vector<uint8_t> band;
+    std::vector<uint8_t> planeBand;
+};
+
 } // namespace
 
 CxImageTIF::CxImageTIF()
@@ -236,26 +360,102 @@ bool CxImageTIF::Decode(CxStream* stream)
     if (!stream)
         return false;
     TiffLog log;
-    try {
-        DecodePage(stream, log);
-        CloseTiff();
-        return true;
-    } catch (const CxTiffError& error) {
-        CopyLastError(info.lastError, error.what());
-    } catch (const std::bad_alloc&) {
-        CopyLastError(info.lastError, "CxImageTIF can't allocate memory");
-    }
+    bool sizeOnly = false;
+    const bool decoded = RunReader(*this, "CxImageTIF can't allocate memory", [&] {
+        sizeOnly = !DecodePage(stream, log);
+        return !sizeOnly;
+    });
     CloseTiff();
-    // Only the header-only query, which the escape callback asks for, ends in success.
-    return std::strcmp(info.lastError, "output dimensions returned") == 0 && AskEscape();
+    // The header-only query, which the escape callback asks for, succeeds when the
+    // callback still asks to stop.
+    return decoded || (sizeOnly && AskEscape());
 }
 
-void CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
+bool CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
+{
+    OpenPage(stream, log);
+    TIFF* tif = tiffHandle;
+    TiffPage page;
+    page.width = FieldOr<uint32_t>(tif, TIFFTAG_IMAGEWIDTH, 0);
+    page.height = FieldOr<uint32_t>(tif, TIFFTAG_IMAGELENGTH, 0);
+    page.samplesPerPixel = FieldOr<uint16_t>(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    page.bitsPerSample = FieldOr<uint16_t>(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    page.rowsPerStrip = FieldOr<uint32_t>(tif, TIFFTAG_ROWSPERSTRIP, 0xFFFFFFFF);
+    page.photometric = FieldOr<uint16_t>(tif, TIFFTAG_PHOTOMETRIC, 0);
+    page.orientation = FieldOr<uint16_t>(tif, TIFFTAG_ORIENTATION, 1);
+
+    if (AskEscape()) {
+        head.biWidth = int32_t(page.width);
+        head.biHeight = int32_t(page.height);
+        SetLastError("output dimensions returned");
+        return false;
+    }
+
+    ReadPlacement();
+    head.biClrUsed = 0;
+    info.transIndex = -1;
+    // A zero rows-per-strip would make the band walk stand still.
+    if (page.rowsPerStrip > page.height || page.rowsPerStrip == 0) {
+        page.rowsPerStrip = page.height;
+        if (page.height > 0)
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, page.height);
+    }
+
+    const uint16_t photometric = page.photometric;
+    const bool rgbPath = (page.bitsPerSample >= 8 && photometric == PHOTOMETRIC_RGB)
+        || photometric == PHOTOMETRIC_SEPARATED || photometric == PHOTOMETRIC_YCBCR
+        || photometric == PHOTOMETRIC_LOGL || photometric == PHOTOMETRIC_LOGLUV;
+    // Our own walk gives an index per pixel for one sample (and alpha), and colours for
+    // three or more (narrow RGB, CIELab).
+    uint32_t depth = 24;
+    if (!rgbPath && page.samplesPerPixel < 3) {
+        if ((photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK)
+            && page.bitsPerSample == 1)
+            depth = 1;
+        else if (page.bitsPerSample == 4)
+            depth = 4;
+        else
+            depth = 8;
+    }
+
+    if (AskEscape())
+        ThrowReadError("Cancelled");
+    if (!Create(page.width, page.height, depth, CXIMAGE_FORMAT_TIF))
+        ThrowReadError("CxImageTIF can't create image");
+
+    // Four samples of a separated (CMYK) page are its inks, not colour and alpha.
+    if ((page.samplesPerPixel == 4 && photometric != PHOTOMETRIC_SEPARATED)
+        || (page.samplesPerPixel == 2 && page.bitsPerSample >= 8))
+        CreateAlpha();
+
+    SetFormatOption(
+        FieldOr<uint16_t>(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE), CXIMAGE_FORMAT_TIF);
+
+    if (!rgbPath) {
+        DecodePalettePath(page, log);
+        ApplyOrientation(page.orientation);
+        return true;
+    }
+    // libtiff's RGBA conversion has no floating-point path.
+    const uint16_t sampleFormat = FieldOr<uint16_t>(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
+    if (sampleFormat == SAMPLEFORMAT_IEEEFP && page.bitsPerSample == 32
+        && photometric == PHOTOMETRIC_RGB && page.samplesPerPixel >= 3 && !TIFFIsTiled(tif)
+        && FieldOr<uint16_t>(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
+            == PLANARCONFIG_CONTIG) {
+        DecodeFloatRgb(page, log);
+        ApplyOrientation(page.orientation);
+    } else {
+        DecodeRgba(page, log);
+    }
+    return true;
+}
+
+void CxImageTIF::OpenPage(CxStream* stream, TiffLog& log)
 {
     SilenceGlobalHandlers();
     std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
     if (!options)
-        Fail("Error encountered while opening TIFF file");
+        ThrowReadError("Error encountered while opening TIFF file");
     // libtiff's own limit on any single buffer it allocates, behind our checks below.
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t(CXIMAGE_MAX_MEMORY));
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), CollectError, &log);
@@ -266,27 +466,17 @@ void CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
         StreamWrite, StreamSeek, StreamClose, StreamSize, StreamMap, StreamUnmap, options.get());
     if (!tiffHandle)
         FailWithLibraryText("Error encountered while opening TIFF file", log);
-    TIFF* tif = tiffHandle;
 
-    info.numFrames = int32_t(TIFFNumberOfDirectories(tif) & 0xFFFF);
+    info.numFrames = int32_t(TIFFNumberOfDirectories(tiffHandle) & 0xFFFF);
     const uint16_t page = uint16_t(info.frame & 0xFFFF);
-    if (page >= info.numFrames || !TIFFSetDirectory(tif, page))
-        Fail("Error: page not present in TIFF file");
+    if (page >= info.numFrames || !TIFFSetDirectory(tiffHandle, page))
+        ThrowReadError("Error: page not present in TIFF file");
+}
 
-    const uint32_t width = FieldOr<uint32_t>(tif, TIFFTAG_IMAGEWIDTH, 0);
-    const uint32_t height = FieldOr<uint32_t>(tif, TIFFTAG_IMAGELENGTH, 0);
-    const uint16_t samplesPerPixel = FieldOr<uint16_t>(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    const uint16_t bitsPerSample = FieldOr<uint16_t>(tif, TIFFTAG_BITSPERSAMPLE, 1);
-    uint32_t rowsPerStrip = FieldOr<uint32_t>(tif, TIFFTAG_ROWSPERSTRIP, 0xFFFFFFFF);
-    const uint16_t photometric = FieldOr<uint16_t>(tif, TIFFTAG_PHOTOMETRIC, 0);
-    const uint16_t orientation = FieldOr<uint16_t>(tif, TIFFTAG_ORIENTATION, 1);
-
-    if (AskEscape()) {
-        head.biWidth = int32_t(width);
-        head.biHeight = int32_t(height);
-        Fail("output dimensions returned");
-    }
-
+// Resolution (as dots per inch) and position of the page.
+void CxImageTIF::ReadPlacement()
+{
+    TIFF* tif = tiffHandle;
     uint16_t resolutionUnit = RESUNIT_INCH;
     TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &resolutionUnit);
     float resolution = 0;
@@ -308,73 +498,21 @@ void CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
         info.xOffset = converted;
     if (TIFFGetField(tif, TIFFTAG_YPOSITION, &position) && ToInt(position, converted))
         info.yOffset = converted;
-
-    head.biClrUsed = 0;
-    info.transIndex = -1;
-    // A zero rows-per-strip would make the band walk stand still.
-    if (rowsPerStrip > height || rowsPerStrip == 0) {
-        rowsPerStrip = height;
-        if (height > 0)
-            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
-    }
-
-    const bool rgbPath = (bitsPerSample >= 8 && photometric == PHOTOMETRIC_RGB)
-        || photometric == PHOTOMETRIC_SEPARATED || photometric == PHOTOMETRIC_YCBCR
-        || photometric == PHOTOMETRIC_LOGL || photometric == PHOTOMETRIC_LOGLUV;
-    uint32_t depth = 24;
-    if (!rgbPath) {
-        if ((photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK)
-            && bitsPerSample == 1)
-            depth = 1;
-        else if (bitsPerSample == 4)
-            depth = 4;
-        else
-            depth = 8;
-    }
-
-    if (AskEscape())
-        Fail("Cancelled");
-    if (!Create(width, height, depth, CXIMAGE_FORMAT_TIF))
-        Fail("CxImageTIF can't create image");
-
-    // Four samples of a separated (CMYK) page are its inks, not colour and alpha.
-    if ((samplesPerPixel == 4 && photometric != PHOTOMETRIC_SEPARATED)
-        || (samplesPerPixel == 2 && bitsPerSample >= 8))
-        CreateAlpha();
-
-    SetFormatOption(
-        FieldOr<uint16_t>(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE), CXIMAGE_FORMAT_TIF);
-
-    if (rgbPath) {
-        // libtiff's RGBA conversion has no floating-point path.
-        const uint16_t sampleFormat
-            = FieldOr<uint16_t>(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
-        if (sampleFormat == SAMPLEFORMAT_IEEEFP && bitsPerSample == 32
-            && photometric == PHOTOMETRIC_RGB && samplesPerPixel >= 3 && !TIFFIsTiled(tif)
-            && FieldOr<uint16_t>(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
-                == PLANARCONFIG_CONTIG) {
-            DecodeFloatRgb(width, height, samplesPerPixel, log);
-            ApplyOrientation(orientation);
-        } else {
-            DecodeRgba(width, height, samplesPerPixel, orientation, log);
-        }
-    } else {
-        DecodePalettePath(
-            width, height, samplesPerPixel, bitsPerSample, photometric, rowsPerStrip, log);
-        ApplyOrientation(orientation);
-    }
 }
 
-void CxImageTIF::DecodeRgba(
-    uint32_t width, uint32_t height, uint16_t samplesPerPixel, uint16_t orientation, TiffLog& log)
+void CxImageTIF::DecodeRgba(const TiffPage& page, TiffLog& log)
 {
+    const uint32_t width = page.width;
+    const uint32_t height = page.height;
+    const uint16_t samplesPerPixel = page.samplesPerPixel;
+    const uint16_t orientation = page.orientation;
     const uint64_t rasterBytes = uint64_t(width) * height * 4;
     if (rasterBytes > CXIMAGE_MAX_MEMORY)
-        Fail("No space for raster buffer");
+        ThrowReadError("No space for raster buffer");
     std::unique_ptr<uint32_t, RasterDeleter> raster(
         static_cast<uint32_t*>(_TIFFmalloc(tmsize_t(rasterBytes))));
     if (!raster)
-        Fail("No space for raster buffer");
+        ThrowReadError("No space for raster buffer");
     // libtiff premultiplies colours by an unassociated alpha; declared associated, the
     // samples come through as stored, which is what the alpha plane expects.
     uint16_t extraCount = 0;
@@ -401,7 +539,7 @@ void CxImageTIF::DecodeRgba(
     const bool withAlpha = samplesPerPixel == 4 && alpha;
     for (uint32_t y = 0; y < height; y++) {
         if (AskEscape())
-            Fail("Cancelled");
+            ThrowReadError("Cancelled");
         const uint32_t* source = raster.get() + size_t(y) * width;
         uint8_t* row = info.pixels + size_t(y) * info.rowStride;
         for (uint32_t x = 0; x < width; x++) {
@@ -432,9 +570,11 @@ void CxImageTIF::DecodeRgba(
 }
 
 // 32-bit floating-point RGB, 0.0 to 1.0 mapped onto 0 to 255 with rounding.
-void CxImageTIF::DecodeFloatRgb(
-    uint32_t width, uint32_t height, uint16_t samplesPerPixel, TiffLog& log)
+void CxImageTIF::DecodeFloatRgb(const TiffPage& page, TiffLog& log)
 {
+    const uint32_t width = page.width;
+    const uint32_t height = page.height;
+    const uint16_t samplesPerPixel = page.samplesPerPixel;
     const uint64_t lineBytes = uint64_t(width) * samplesPerPixel * 4;
     const tmsize_t scanline = TIFFScanlineSize(tiffHandle);
     if (scanline <= 0 || uint64_t(scanline) < lineBytes || uint64_t(scanline) > CXIMAGE_MAX_MEMORY)
@@ -448,7 +588,7 @@ void CxImageTIF::DecodeFloatRgb(
     const bool withAlpha = samplesPerPixel == 4 && alpha;
     for (uint32_t y = 0; y < height; y++) {
         if (AskEscape())
-            Fail("Cancelled");
+            ThrowReadError("Cancelled");
         if (TIFFReadScanline(tiffHandle, line.data(), y, 0) < 0)
             FailWithLibraryText("Corrupted TIFF file!", log);
         const int32_t row = int32_t(height - 1 - y);
@@ -466,14 +606,32 @@ void CxImageTIF::DecodeFloatRgb(
     }
 }
 
-void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t samplesPerPixel,
-    uint16_t bitsPerSample, uint16_t photometric, uint32_t rowsPerStrip, TiffLog& log)
+// Palette, grey, narrow RGB and CIELab pages: the strips or tiles are read band by band
+// (a strip's rows, or a row of tiles) and each line is stored at the image's depth.
+void CxImageTIF::DecodePalettePath(const TiffPage& page, TiffLog& log)
 {
-    TIFF* tif = tiffHandle;
-    const uint32_t colours = head.biClrUsed;
+    if (page.samplesPerPixel < 3)
+        SetPagePalette(page);
+    TiffBandReader bands(tiffHandle, page, log);
+    if (page.bitsPerSample > 32 && page.bitsPerSample != 64)
+        ThrowReadError("Corrupted TIFF file!");
+    std::vector<uint8_t> samples;
+    for (uint32_t r = 0; r < page.height; r += bands.Rows()) {
+        if (AskEscape())
+            ThrowReadError("Cancelled");
+        const uint32_t lines = std::min(bands.Rows(), page.height - r);
+        const uint8_t* band = bands.Read(r, lines);
+        for (uint32_t k = 0; k < lines; k++)
+            StoreLine(page, band + k * bands.LineSize(), page.height - 1 - r - k, samples);
+    }
+}
 
-    RGBQUAD palette[256];
-    std::memset(palette, 0, sizeof(palette));
+void CxImageTIF::SetPagePalette(const TiffPage& page)
+{
+    const uint16_t photometric = page.photometric;
+    const uint16_t bitsPerSample = page.bitsPerSample;
+    const uint32_t colours = head.biClrUsed;
+    RGBQUAD palette[256] = {};
     const bool grey
         = photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
     if (grey && bitsPerSample == 1) {
@@ -493,7 +651,8 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
         uint16_t* red = nullptr;
         uint16_t* green = nullptr;
         uint16_t* blue = nullptr;
-        if (TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) && red && green && blue) {
+        if (TIFFGetField(tiffHandle, TIFFTAG_COLORMAP, &red, &green, &blue) && red && green
+            && blue) {
             const uint32_t count = bitsPerSample >= 8 ? 256 : (1u << bitsPerSample);
             bool sixteenBit = false;
             for (uint32_t i = 0; i < count; i++)
@@ -512,148 +671,63 @@ void CxImageTIF::DecodePalettePath(uint32_t width, uint32_t height, uint16_t sam
         }
     }
     if (!GetPalette())
-        Fail("Unable to allocate TIFF palette");
+        ThrowReadError("Unable to allocate TIFF palette");
     SetPalette(palette, colours);
+}
 
-    const uint64_t lineSize = (uint64_t(samplesPerPixel) * bitsPerSample * width + 7) / 8;
-    const bool tiled = TIFFIsTiled(tif);
-    uint32_t tileWidth = 0;
-    uint64_t tileRowSize = 0;
-    std::vector<uint8_t> tile;
-    if (tiled) {
-        tileWidth = FieldOr<uint32_t>(tif, TIFFTAG_TILEWIDTH, 0);
-        rowsPerStrip = FieldOr<uint32_t>(tif, TIFFTAG_TILELENGTH, 0);
-        const tmsize_t tileSize = TIFFTileSize(tif);
-        tileRowSize = uint64_t(std::max<tmsize_t>(TIFFTileRowSize(tif), 0));
-        if (tileWidth == 0 || rowsPerStrip == 0 || tileSize <= 0 || tileRowSize == 0
-            || uint64_t(tileSize) > CXIMAGE_MAX_MEMORY
-            || uint64_t(tileSize) < tileRowSize * rowsPerStrip)
-            FailWithLibraryText("Corrupted tiled TIFF file!", log);
-        tile.resize(size_t(tileSize));
-    }
-    const uint64_t bandBytes = uint64_t(rowsPerStrip) * lineSize;
-    if (lineSize == 0 || bandBytes > CXIMAGE_MAX_MEMORY)
-        Fail("CxImageTIF can't allocate memory");
-    std::vector<uint8_t> band(static_cast<size_t>(bandBytes));
-    const uint64_t scanlineSize
-        = std::min<uint64_t>(uint64_t(std::max<tmsize_t>(TIFFScanlineSize(tif), 0)), lineSize);
-
-    // Lines whose samples are not stored at the image's own depth are widened to one byte
-    // per sample first: 16-bit samples keep their high byte, other widths their top bits.
-    const bool directCopy = samplesPerPixel == 1 && bitsPerSample == head.biBitCount;
-    // At most four samples of a pixel mean anything here (index or L*a*b*, and alpha).
-    const uint32_t samplesUsed = std::min<uint32_t>(samplesPerPixel, 4);
-    if (bitsPerSample > 32 && bitsPerSample != 64)
-        Fail("Corrupted TIFF file!");
-    std::vector<uint8_t> samples(directCopy ? 0 : size_t(width) * samplesUsed);
-    const uint32_t sampleMax = bitsPerSample >= 32 ? 0xFFFFFFFFu : (1u << bitsPerSample) - 1;
+// One decoded line into stored row y. Samples not stored at the image's own depth are
+// widened to one byte each first: 16-bit samples keep their high byte, other widths their
+// top bits.
+void CxImageTIF::StoreLine(
+    const TiffPage& page, const uint8_t* line, uint32_t y, std::vector<uint8_t>& samples)
+{
+    const uint32_t width = page.width;
+    const uint16_t bitsPerSample = page.bitsPerSample;
+    uint8_t* row = info.pixels + size_t(y) * info.rowStride;
     const size_t effectiveRow = (size_t(width) * head.biBitCount + 7) / 8;
-
-    // Separate sample planes of whole-byte samples are read plane by plane (striped pages).
-    const size_t sampleBytes = bitsPerSample / 8;
-    const bool planar = samplesPerPixel > 1 && !tiled && bitsPerSample % 8 == 0
-        && FieldOr<uint16_t>(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
-            == PLANARCONFIG_SEPARATE;
-    std::vector<uint8_t> planeBand(planar ? size_t(rowsPerStrip) * width * sampleBytes : 0);
-
-    for (uint32_t r = 0; r < height; r += rowsPerStrip) {
-        if (AskEscape())
-            Fail("Cancelled");
-        const uint32_t lines = std::min(rowsPerStrip, height - r);
-
-        if (tiled) {
-            for (uint32_t column = 0; column * uint64_t(tileWidth) < width; column++) {
-                const uint64_t offset = column * tileRowSize;
-                if (offset >= scanlineSize)
-                    break;
-                if (TIFFReadTile(tif, tile.data(), column * tileWidth, r, 0, 0) < 0)
-                    FailWithLibraryText("Corrupted tiled TIFF file!", log);
-                const size_t copy = size_t(std::min(tileRowSize, scanlineSize - offset));
-                for (uint32_t k = 0; k < lines; k++)
-                    std::memcpy(
-                        band.data() + k * lineSize + offset, tile.data() + k * tileRowSize, copy);
-            }
-        } else if (planar) {
-            // One strip per sample plane: each is interleaved into the band's lines.
-            std::fill(band.begin(), band.end(), 0);
-            const uint64_t planeLine = uint64_t(width) * sampleBytes;
-            for (uint32_t c = 0; c < samplesUsed; c++) {
-                const tmsize_t got
-                    = TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, r, uint16_t(c)),
-                        planeBand.data(), tmsize_t(lines * planeLine));
-                if (got < 0)
-                    FailWithLibraryText("Corrupted TIFF file!", log);
-                const uint64_t whole
-                    = std::min<uint64_t>(uint64_t(got) / sampleBytes, uint64_t(lines) * width);
-                for (uint64_t i = 0; i < whole; i++) {
-                    const uint64_t k = i / width, x = i % width;
-                    std::memcpy(
-                        band.data() + k * lineSize + (x * samplesPerPixel + c) * sampleBytes,
-                        planeBand.data() + i * sampleBytes, sampleBytes);
-                }
-            }
-        } else {
-            const uint64_t wanted = lines * lineSize;
-            const tmsize_t got = TIFFReadEncodedStrip(
-                tif, TIFFComputeStrip(tif, r, 0), band.data(), tmsize_t(wanted));
-            if (got < 0)
-                FailWithLibraryText("Corrupted TIFF file!", log);
-            if (uint64_t(got) < wanted)
-                std::memset(band.data() + got, 0, size_t(wanted - uint64_t(got)));
+    if (page.samplesPerPixel == 1 && bitsPerSample == head.biBitCount) {
+        const uint64_t lineSize = (uint64_t(bitsPerSample) * width + 7) / 8;
+        std::memcpy(row, line, size_t(std::min<uint64_t>(lineSize, effectiveRow)));
+        return;
+    }
+    // At most four samples of a pixel mean anything here (index or L*a*b*, and alpha).
+    const uint32_t samplesUsed = std::min<uint32_t>(page.samplesPerPixel, 4);
+    samples.resize(size_t(width) * samplesUsed);
+    for (uint32_t x = 0; x < width; x++) {
+        for (uint32_t c = 0; c < samplesUsed; c++)
+            samples[size_t(x) * samplesUsed + c]
+                = SampleHighBits(line, uint64_t(x) * page.samplesPerPixel + c, bitsPerSample);
+    }
+    // Sub-byte alpha and RGB samples are scaled to the full byte range.
+    const uint32_t sampleMax = bitsPerSample >= 32 ? 0xFFFFFFFFu : (1u << bitsPerSample) - 1;
+    auto Widen = [&](uint8_t value) {
+        return bitsPerSample < 8 ? uint8_t((value * 255u + sampleMax / 2) / sampleMax) : value;
+    };
+    const uint8_t* s = samples.data();
+    if (page.samplesPerPixel == 1) {
+        std::memcpy(row, s, std::min<size_t>(width, effectiveRow));
+    } else if (page.samplesPerPixel == 2) {
+        for (uint32_t x = 0; x < width; x++) {
+            SetPixelIndex(int32_t(x), int32_t(y), s[2 * x]);
+            SetAlpha(int32_t(x), int32_t(y), Widen(s[2 * x + 1]));
         }
-
-        for (uint32_t k = 0; k < lines; k++) {
-            const uint32_t y = height - 1 - r - k;
-            uint8_t* line = band.data() + k * lineSize;
-            uint8_t* row = info.pixels + size_t(y) * info.rowStride;
-            if (directCopy) {
-                std::memcpy(row, line, size_t(std::min<uint64_t>(lineSize, effectiveRow)));
-                continue;
-            }
-            for (uint32_t x = 0; x < width; x++) {
-                for (uint32_t c = 0; c < samplesUsed; c++)
-                    samples[size_t(x) * samplesUsed + c]
-                        = SampleHighBits(line, uint64_t(x) * samplesPerPixel + c, bitsPerSample);
-            }
-            // Sub-byte alpha and RGB samples are scaled to the full byte range.
-            auto Widen = [&](uint8_t value) {
-                return bitsPerSample < 8 ? uint8_t((value * 255u + sampleMax / 2) / sampleMax)
-                                         : value;
-            };
-            const uint8_t* s = samples.data();
-            if (samplesPerPixel == 1) {
-                std::memcpy(row, s, std::min<size_t>(width, effectiveRow));
-            } else if (samplesPerPixel == 2) {
-                for (uint32_t x = 0; x < width; x++) {
-                    SetPixelIndex(int32_t(x), int32_t(y), s[2 * x]);
-                    SetAlpha(int32_t(x), int32_t(y), Widen(s[2 * x + 1]));
-                }
+    } else {
+        for (uint32_t x = 0; x < width; x++) {
+            const uint8_t* pixel = s + size_t(x) * samplesUsed;
+            uint8_t rgb[3];
+            if (page.photometric == PHOTOMETRIC_RGB) {
+                // RGB with fewer than 8 bits per sample comes this way too.
+                rgb[0] = Widen(pixel[0]);
+                rgb[1] = Widen(pixel[1]);
+                rgb[2] = Widen(pixel[2]);
             } else {
-                if (head.biBitCount != 24) {
-                    if (!Create(width, height, 24, CXIMAGE_FORMAT_TIF))
-                        Fail("CxImageTIF can't create image");
-                    if (samplesPerPixel == 4)
-                        CreateAlpha();
-                    row = info.pixels + size_t(y) * info.rowStride;
-                }
-                for (uint32_t x = 0; x < width; x++) {
-                    const uint8_t* pixel = s + size_t(x) * samplesUsed;
-                    uint8_t rgb[3];
-                    if (photometric == PHOTOMETRIC_RGB) {
-                        // RGB with fewer than 8 bits per sample comes this way too.
-                        rgb[0] = Widen(pixel[0]);
-                        rgb[1] = Widen(pixel[1]);
-                        rgb[2] = Widen(pixel[2]);
-                    } else {
-                        CielabToRgb(pixel[0], int8_t(pixel[1]), int8_t(pixel[2]), rgb);
-                    }
-                    row[3 * x] = rgb[2];
-                    row[3 * x + 1] = rgb[1];
-                    row[3 * x + 2] = rgb[0];
-                    if (samplesUsed == 4)
-                        SetAlpha(int32_t(x), int32_t(y), Widen(pixel[3]));
-                }
+                CielabToRgb(pixel[0], int8_t(pixel[1]), int8_t(pixel[2]), rgb);
             }
+            row[3 * x] = rgb[2];
+            row[3 * x + 1] = rgb[1];
+            row[3 * x + 2] = rgb[0];
+            if (samplesUsed == 4)
+                SetAlpha(int32_t(x), int32_t(y), Widen(pixel[3]));
         }
     }
 }

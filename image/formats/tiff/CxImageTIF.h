@@ -3,7 +3,11 @@
 
 #include "image/core/CxImage.h"
 
+#include <vector>
+
 struct tiff;
+struct TiffLog;
+struct TiffPage;
 
 class CxImageTIF : public CxImage {
 public:
@@ -15,12 +19,17 @@ public:
     bool Decode(CxStream* stream);
 
 private:
-    void DecodePage(CxStream* stream, struct TiffLog& log);
-    void DecodeRgba(uint32_t width, uint32_t height, uint16_t samplesPerPixel, uint16_t orientation,
-        TiffLog& log);
-    void DecodeFloatRgb(uint32_t width, uint32_t height, uint16_t samplesPerPixel, TiffLog& log);
-    void DecodePalettePath(uint32_t width, uint32_t height, uint16_t samplesPerPixel,
-        uint16_t bitsPerSample, uint16_t photometric, uint32_t rowsPerStrip, TiffLog& log);
+    // False when the escape callback asked for the size only: the header's width and
+    // height are stored and nothing else is read.
+    bool DecodePage(CxStream* stream, TiffLog& log);
+    void OpenPage(CxStream* stream, TiffLog& log);
+    void ReadPlacement();
+    void DecodeRgba(const TiffPage& page, TiffLog& log);
+    void DecodeFloatRgb(const TiffPage& page, TiffLog& log);
+    void DecodePalettePath(const TiffPage& page, TiffLog& log);
+    void SetPagePalette(const TiffPage& page);
+    void StoreLine(
+        const TiffPage& page, const uint8_t* line, uint32_t y, std::vector<uint8_t>& samples);
     void ApplyOrientation(uint16_t orientation);
     void CloseTiff();
 

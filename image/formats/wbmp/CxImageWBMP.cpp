@@ -2,16 +2,10 @@
 // Layout: WAP Wireless Application Environment Specification, section 6 (WBMP).
 #include "CxImageWBMP.h"
 
+#include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
 
 namespace {
-
-// The one error type of this reader: thrown below, caught in Decode.
-struct WbmpError {
-    const char* text;
-};
-
-[[noreturn]] void Fail(const char* text) { throw WbmpError { text }; }
 
 // A multi-byte integer: 7 bits per byte, most significant first, the top bit set on every
 // byte but the last. False at the end of the stream; values of more than four bytes
@@ -38,7 +32,7 @@ bool CxImageWBMP::Decode(CxStream* stream)
     if (!stream)
         return false;
 
-    try {
+    return RunReader(*this, "Can't allocate memory", [&] {
         const int type = stream->GetC();
         const int fixedHeader = stream->GetC();
         uint32_t width = 0;
@@ -46,15 +40,15 @@ bool CxImageWBMP::Decode(CxStream* stream)
         bool tooLarge = false;
         if (type == EOF || fixedHeader == EOF || !ReadMultiByte(stream, width, tooLarge)
             || !ReadMultiByte(stream, height, tooLarge))
-            Fail("Not a WBMP");
+            ThrowReadError("Not a WBMP");
         if (type != 0)
-            Fail("Unsupported WBMP type");
+            ThrowReadError("Unsupported WBMP type");
         if (width == 0 || height == 0 || tooLarge)
-            Fail("Corrupted WBMP");
+            ThrowReadError("Corrupted WBMP");
 
         Create(width, height, 1, CXIMAGE_FORMAT_WBMP);
         if (!IsValid())
-            Fail("WBMP Create failed");
+            ThrowReadError("WBMP Create failed");
         Clear(0);
         MakeGreyPalette();
 
@@ -65,8 +59,5 @@ bool CxImageWBMP::Decode(CxStream* stream)
                 break;
         }
         return true;
-    } catch (const WbmpError& error) {
-        CopyLastError(info.lastError, error.text);
-        return false;
-    }
+    });
 }

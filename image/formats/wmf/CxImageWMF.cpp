@@ -10,6 +10,7 @@
 #include "IsolatedRun.h"
 #include "MetafileLayout.h"
 #include "WmfPlayer.h"
+#include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
 #include "platform/DeviceBitmap.h"
 
@@ -33,11 +34,6 @@ constexpr int32_t MM_TEXT = 1;
 constexpr int32_t MM_ANISOTROPIC = 8;
 // The window background colour of the desktop this program paints on.
 constexpr COLORREF WINDOW_COLOR = RGB(255, 255, 255);
-
-// The one failure type of this reader; a null text fails without a new message.
-struct WmfFailure {
-    const char* text;
-};
 
 // A picture ready to play: what the platform would hold behind a metafile handle.
 struct Picture {
@@ -75,10 +71,10 @@ bool ReadPlaceable(CxStream* stream, int32_t start, int32_t dpiX, int32_t dpiY, 
         return false;
     uint16_t checksum = 0;
     for (size_t i = 0; i < 10; i++)
-        checksum ^= metafile::Read16(head + 2 * i);
-    const uint16_t unitsPerInch = metafile::Read16(head + 14);
-    if (metafile::Read32(head) != PLACEABLE_KEY || checksum != metafile::Read16(head + 20)
-        || unitsPerInch == 0 || unitsPerInch > MAX_UNITS_PER_INCH)
+        checksum ^= ReadLe16(head + 2 * i);
+    const uint16_t unitsPerInch = ReadLe16(head + 14);
+    if (ReadLe32(head) != PLACEABLE_KEY || checksum != ReadLe16(head + 20) || unitsPerInch == 0
+        || unitsPerInch > MAX_UNITS_PER_INCH)
         return false;
     const int32_t left = metafile::ReadS16(head + 6);
     const int32_t top = metafile::ReadS16(head + 8);
@@ -88,12 +84,12 @@ bool ReadPlaceable(CxStream* stream, int32_t start, int32_t dpiX, int32_t dpiY, 
     uint8_t metaHeader[metafile::WMF_HEADER_BYTES];
     if (!ReadExactly(stream, metaHeader, sizeof metaHeader))
         return false;
-    const uint16_t type = metafile::Read16(metaHeader);
+    const uint16_t type = ReadLe16(metaHeader);
     if (type != 1 && type != 2)
         return false;
     // The length may count the placeable header too (some writers do), so it is held
     // against the whole stream, and what is read is what follows the header, up to it.
-    const uint64_t length = uint64_t(metafile::Read32(metaHeader + 6)) * 2;
+    const uint64_t length = uint64_t(ReadLe32(metaHeader + 6)) * 2;
     const int64_t total = int64_t(stream->Size()) - int64_t(start);
     const int64_t available = total - int64_t(PLACEABLE_BYTES);
     if (available < int64_t(metafile::WMF_HEADER_BYTES) || length > uint64_t(total))
@@ -164,9 +160,8 @@ bool ReadEnhanced(
     // A look at the header first: files of other formats, probed in turn, are not read
     // whole for nothing.
     uint8_t head[metafile::EMF_HEADER_MIN_BYTES];
-    if (!ReadExactly(stream, head, sizeof head) || metafile::Read32(head) != metafile::EMR_HEADER
-        || metafile::Read32(head + 40) != metafile::ENHMETA_SIGNATURE
-        || !stream->Seek(start, SEEK_SET))
+    if (!ReadExactly(stream, head, sizeof head) || ReadLe32(head) != metafile::EMR_HEADER
+        || ReadLe32(head + 40) != metafile::ENHMETA_SIGNATURE || !stream->Seek(start, SEEK_SET))
         return false;
     try {
         picture.bytes.resize(size_t(available));
@@ -216,7 +211,7 @@ bool CxImageWMF::Decode(CxStream* stream, int32_t maxWidth, int32_t maxHeight)
 {
     if (!stream)
         return false;
-    try {
+    return RunReader(*this, "CxImage::Create can't allocate memory", [&] {
         platform::DeviceContext screen = platform::DeviceContext::Screen();
         const int32_t dpiX = screen.DotsPerInch();
         const int32_t dpiY = screen.DotsPerInch();
@@ -228,13 +223,13 @@ bool CxImageWMF::Decode(CxStream* stream, int32_t maxWidth, int32_t maxHeight)
         if (!ReadPlaceable(stream, start, dpiX, dpiY, *picture, width, height)) {
             picture = std::make_unique<Picture>();
             if (!ReadEnhanced(stream, start, *picture, width, height))
-                throw WmfFailure { "corrupted WMF" };
+                ThrowReadError("corrupted WMF");
         }
         if (AskEscape())
-            throw WmfFailure { "Cancelled" };
+            ThrowReadError("Cancelled");
         // Bounds that run backwards are as empty as bounds of no size.
         if (width <= 0 || height <= 0)
-            throw WmfFailure { "empty WMF" };
+            ThrowReadError("empty WMF");
         if (maxWidth)
             width = maxWidth;
         if (maxHeight)
@@ -248,7 +243,7 @@ bool CxImageWMF::Decode(CxStream* stream, int32_t maxWidth, int32_t maxHeight)
             height = SIZE_LIMIT;
         }
         if (width <= 0 || height <= 0)
-            throw WmfFailure { nullptr };
+            throw CxReadError::WithoutText();
 
         std::unique_ptr<platform::Bitmap> bitmap;
         try {
@@ -257,7 +252,7 @@ bool CxImageWMF::Decode(CxStream* stream, int32_t maxWidth, int32_t maxHeight)
             bitmap = nullptr;
         }
         if (!bitmap)
-            throw WmfFailure { nullptr };
+            throw CxReadError::WithoutText();
         platform::DeviceContext memory = platform::DeviceContext::CreateCompatible(&screen);
         const int32_t bpp = memory.BitsPerPixel();
         platform::Bitmap* previousBitmap = memory.SelectBitmap(bitmap.get());
@@ -271,7 +266,7 @@ bool CxImageWMF::Decode(CxStream* stream, int32_t maxWidth, int32_t maxHeight)
                     metafile::EnhancedPalette(picture->bytes.data(), picture->enhanced));
             } catch (const std::bad_alloc&) {
                 memory.SelectBitmap(previousBitmap);
-                throw WmfFailure { "Cancelled" };
+                ThrowReadError("Cancelled");
             }
             previousPalette = memory.SelectPalette(palette.get());
         }
@@ -285,21 +280,14 @@ bool CxImageWMF::Decode(CxStream* stream, int32_t maxWidth, int32_t maxHeight)
         }
         // A picture its player could not get through is as bad as one that never parsed.
         if (!played)
-            throw WmfFailure { "corrupted WMF" };
+            ThrowReadError("corrupted WMF");
 
         if (AskEscape())
-            throw WmfFailure { "Cancelled" };
+            ThrowReadError("Cancelled");
         if (!Create(uint32_t(width), uint32_t(height), uint32_t(bpp), CXIMAGE_FORMAT_WMF))
             return false;
         const int32_t lines = platform::GetDIBits(&memory, bitmap.get(), 0, uint32_t(height),
             GetBits(), reinterpret_cast<BITMAPINFO*>(dib));
         return lines != 0;
-    } catch (const WmfFailure& failure) {
-        if (failure.text)
-            CopyLastError(info.lastError, failure.text);
-        return false;
-    } catch (const std::bad_alloc&) {
-        CopyLastError(info.lastError, "CxImage::Create can't allocate memory");
-        return false;
-    }
+    });
 }

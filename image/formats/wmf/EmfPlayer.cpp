@@ -138,7 +138,7 @@ namespace {
         const uint8_t* data;
         uint32_t size;
         bool Has(size_t bytes) const { return size >= bytes; }
-        uint32_t U32(size_t offset) const { return Read32(data + offset); }
+        uint32_t U32(size_t offset) const { return ReadLe32(data + offset); }
         int32_t S32(size_t offset) const { return ReadS32(data + offset); }
         int16_t S16(size_t offset) const { return ReadS16(data + offset); }
         float F32(size_t offset) const
@@ -234,12 +234,12 @@ namespace {
             || !record.HasBlock(bitsOffset, bitsSize))
             return nullptr;
         const uint8_t* info = record.data + infoOffset;
-        const uint32_t headerSize = Read32(info);
+        const uint32_t headerSize = ReadLe32(info);
         const int32_t width = ReadS32(info + 4);
         const int32_t rawHeight = ReadS32(info + 8);
-        const uint16_t bpp = Read16(info + 14);
-        const uint32_t compression = Read32(info + 16);
-        uint32_t used = Read32(info + 32);
+        const uint16_t bpp = ReadLe16(info + 14);
+        const uint32_t compression = ReadLe32(info + 16);
+        uint32_t used = ReadLe32(info + 32);
         if (headerSize < 40 || headerSize > infoSize || width <= 0 || rawHeight == 0
             || rawHeight == INT32_MIN)
             return nullptr;
@@ -268,9 +268,9 @@ namespace {
         }
         uint32_t redMask = 0x7C00, greenMask = 0x03E0, blueMask = 0x001F;
         if (compression == 3 && bpp == 16 && infoSize >= headerSize + 12 && headerSize == 40) {
-            redMask = Read32(info + 40);
-            greenMask = Read32(info + 44);
-            blueMask = Read32(info + 48);
+            redMask = ReadLe32(info + 40);
+            greenMask = ReadLe32(info + 44);
+            blueMask = ReadLe32(info + 48);
         }
 
         const uint64_t stride = ((uint64_t(width) * bpp + 31) / 32) * 4;
@@ -313,7 +313,7 @@ namespace {
                     pixel = colors[row[x]];
                     break;
                 case 16: {
-                    const uint32_t v = Read16(row + size_t(x) * 2);
+                    const uint32_t v = ReadLe16(row + size_t(x) * 2);
                     pixel = (channel(v, redMask) << 16) | (channel(v, greenMask) << 8)
                         | channel(v, blueMask);
                     break;
@@ -341,9 +341,9 @@ namespace {
         std::string out;
         out.reserve(count);
         for (uint32_t i = 0; i < count; i++) {
-            uint32_t c = Read16(text + size_t(i) * 2);
+            uint32_t c = ReadLe16(text + size_t(i) * 2);
             if (c >= 0xD800 && c < 0xDC00 && i + 1 < count) {
-                const uint32_t low = Read16(text + size_t(i + 1) * 2);
+                const uint32_t low = ReadLe16(text + size_t(i + 1) * 2);
                 if (low >= 0xDC00 && low < 0xE000) {
                     c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
                     i++;
@@ -384,10 +384,10 @@ namespace {
 
         void Play(const uint8_t* data)
         {
-            size_t offset = Read32(data + 4);
+            size_t offset = ReadLe32(data + 4);
             while (offset + 8 <= header.bytes) {
-                const Record record { data + offset, Read32(data + offset + 4) };
-                const uint32_t type = Read32(data + offset);
+                const Record record { data + offset, ReadLe32(data + offset + 4) };
+                const uint32_t type = ReadLe32(data + offset);
                 // The record walk was checked before; this only keeps the loop finite.
                 if (type == EMR_EOF || record.size < 8 || record.size > header.bytes - offset)
                     break;
@@ -1252,7 +1252,7 @@ namespace {
             font.weight = record.S32(28);
             font.italic = record.data[32] != 0;
             uint32_t length = 0;
-            while (length < 32 && Read16(record.data + 40 + length * 2) != 0)
+            while (length < 32 && ReadLe16(record.data + 40 + length * 2) != 0)
                 length++;
             font.face = Utf16ToUtf8(record.data + 40, length);
         }

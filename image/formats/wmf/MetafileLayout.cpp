@@ -34,7 +34,7 @@ bool CheckWindowsMetafile(const uint8_t* data, size_t size, WindowsMetafileLayou
 {
     if (!data || size < WMF_HEADER_BYTES)
         return false;
-    const size_t headerBytes = size_t(Read16(data + 2)) * 2;
+    const size_t headerBytes = size_t(ReadLe16(data + 2)) * 2;
     if (headerBytes < WMF_HEADER_BYTES || headerBytes > size)
         return false;
     WindowsMetafileLayout found;
@@ -43,8 +43,8 @@ bool CheckWindowsMetafile(const uint8_t* data, size_t size, WindowsMetafileLayou
     while (offset < size) {
         if (size - offset < WMF_RECORD_HEAD)
             return false;
-        const uint64_t recordBytes = uint64_t(Read32(data + offset)) * 2;
-        const uint16_t function = Read16(data + offset + 4);
+        const uint64_t recordBytes = uint64_t(ReadLe32(data + offset)) * 2;
+        const uint16_t function = ReadLe16(data + offset + 4);
         if (recordBytes < WMF_RECORD_HEAD || recordBytes > size - offset)
             return false;
         found.recordCount++;
@@ -63,7 +63,7 @@ bool CheckWindowsMetafile(const uint8_t* data, size_t size, WindowsMetafileLayou
             found.hasViewportExtent = true;
         }
         if (function == META_SETMAPMODE && recordBytes >= 8 && !mapModeSeen) {
-            found.mapMode = Read16(data + offset + 6);
+            found.mapMode = ReadLe16(data + offset + 6);
             mapModeSeen = true;
         }
         offset += size_t(recordBytes);
@@ -77,17 +77,17 @@ bool CheckEnhancedMetafile(const uint8_t* data, size_t size, EnhancedHeader* hea
 {
     if (!data || size < EMF_HEADER_MIN_BYTES)
         return false;
-    const uint32_t headerBytes = Read32(data + 4);
-    if (Read32(data) != EMR_HEADER || Read32(data + EMH_SIGNATURE) != ENHMETA_SIGNATURE
+    const uint32_t headerBytes = ReadLe32(data + 4);
+    if (ReadLe32(data) != EMR_HEADER || ReadLe32(data + EMH_SIGNATURE) != ENHMETA_SIGNATURE
         || headerBytes < EMF_HEADER_MIN_BYTES || headerBytes % 4 != 0)
         return false;
     EnhancedHeader found {};
     found.bounds = ReadRect(data + EMH_BOUNDS);
     found.frame = ReadRect(data + EMH_FRAME);
-    found.bytes = Read32(data + EMH_BYTES);
-    found.records = Read32(data + EMH_RECORDS);
-    found.handles = Read16(data + EMH_HANDLES);
-    found.paletteEntries = Read32(data + EMH_PALETTE_ENTRIES);
+    found.bytes = ReadLe32(data + EMH_BYTES);
+    found.records = ReadLe32(data + EMH_RECORDS);
+    found.handles = ReadLe16(data + EMH_HANDLES);
+    found.paletteEntries = ReadLe32(data + EMH_PALETTE_ENTRIES);
     found.deviceWidth = ReadS32(data + EMH_DEVICE);
     found.deviceHeight = ReadS32(data + EMH_DEVICE + 4);
     found.millimetresWidth = ReadS32(data + EMH_MILLIMETRES);
@@ -99,8 +99,8 @@ bool CheckEnhancedMetafile(const uint8_t* data, size_t size, EnhancedHeader* hea
     while (offset < found.bytes) {
         if (found.bytes - offset < 8)
             return false;
-        const uint32_t type = Read32(data + offset);
-        const uint32_t recordBytes = Read32(data + offset + 4);
+        const uint32_t type = ReadLe32(data + offset);
+        const uint32_t recordBytes = ReadLe32(data + offset + 4);
         if (recordBytes < 8 || recordBytes % 4 != 0 || recordBytes > found.bytes - offset)
             return false;
         if (type == EMR_EOF)
@@ -118,14 +118,14 @@ std::vector<RGBQUAD> EnhancedPalette(const uint8_t* data, const EnhancedHeader& 
     if (header.paletteEntries == 0 || header.bytes < 20)
         return entries;
     // The end record closes the picture: type, size, entry count, entry offset, entries.
-    const uint32_t lastSize = Read32(data + header.bytes - 4);
+    const uint32_t lastSize = ReadLe32(data + header.bytes - 4);
     if (lastSize < 20 || lastSize > header.bytes)
         return entries;
     const uint8_t* record = data + header.bytes - lastSize;
-    if (Read32(record) != EMR_EOF || Read32(record + 4) != lastSize)
+    if (ReadLe32(record) != EMR_EOF || ReadLe32(record + 4) != lastSize)
         return entries;
-    const uint32_t count = Read32(record + 8);
-    const uint32_t first = Read32(record + 12);
+    const uint32_t count = ReadLe32(record + 8);
+    const uint32_t first = ReadLe32(record + 12);
     if (count == 0 || first > lastSize || (uint64_t(lastSize) - first) / 4 < count)
         return entries;
     entries.reserve(count);

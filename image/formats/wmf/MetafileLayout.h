@@ -2,6 +2,7 @@
 // block a picture before anything plays it.
 #pragma once
 
+#include "image/core/CxByteOrder.h"
 #include "platform/DibTypes.h"
 
 #include <cstddef>
@@ -10,14 +11,9 @@
 
 namespace metafile {
 
-// Little-endian reads from a block whose length the caller has checked.
-inline uint16_t Read16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t Read32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline int32_t ReadS32(const uint8_t* p) { return int32_t(Read32(p)); }
-inline int16_t ReadS16(const uint8_t* p) { return int16_t(Read16(p)); }
+// Metafiles are little-endian throughout; signed fields read through these.
+inline int32_t ReadS32(const uint8_t* p) { return int32_t(ReadLe32(p)); }
+inline int16_t ReadS16(const uint8_t* p) { return int16_t(ReadLe16(p)); }
 
 constexpr size_t WMF_HEADER_BYTES = 18;
 
