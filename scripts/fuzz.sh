@@ -24,9 +24,11 @@ for target in "${targets[@]}"; do
         echo "fuzz: $name has no seeds in $seeds" >&2
         exit 1
     fi
-    echo "fuzz: $name for ${seconds}s"
-    "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
-        "$corpus" "$seeds" >"/tmp/$name.log" 2>&1 || { tail -50 "/tmp/$name.log"; exit 1; }
-    rm -rf "$corpus"
+    log="$corpus.log"
+    "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+        "$corpus" "$seeds" >"$log" 2>&1 || { tail -50 "$log"; exit 1; }
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    echo "fuzz: $name ran $runs inputs in ${seconds}s ($((runs / seconds)) a second)"
+    rm -rf "$corpus" "$log"
 done
 echo "fuzz: all targets ran clean"

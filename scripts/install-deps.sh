@@ -13,6 +13,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev imagemagick gifsicle libjpeg-turbo-progs xdg-utils
     xvfb openbox x11-utils libxtst-dev
+    dpkg-dev desktop-file-utils
 )
 if [ "${1:-}" = "--bench" ]; then
     PACKAGES+=(time lomiri-wallpapers-16.04 plasma-workspace-wallpapers)

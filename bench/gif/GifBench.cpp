@@ -1,6 +1,6 @@
 // The GIF codec side by side with giflib doing the same work in the same run: LZW encoding
 // of a photo-like frame, the run-length coder on a flat frame (giflib: its LZW), and
-// decoding a 50-frame animation.
+// decoding a 50-frame animation; large 1-bit screens painted by our reader.
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "image/gif/CxImageGIF.h"
@@ -222,6 +222,49 @@ void DecodeGiflib(benchmark::State& state, bool compose)
     }
 }
 
+// Screens painted from large 1-bit frames: four tiles of a file without a global table
+// (the reader paints them in colour on a 24-bit screen), and one frame with a transparent
+// index laid over the screen.
+const std::vector<uint8_t>& OneBitFile(bool tiled)
+{
+    static std::vector<uint8_t> files[2];
+    std::vector<uint8_t>& bytes = files[tiled];
+    if (bytes.empty()) {
+        const int side = 2000;
+        std::vector<gifpeer::WriteFrame> frames;
+        for (int k = 0; k < (tiled ? 4 : 1); k++) {
+            gifpeer::WriteFrame frame;
+            frame.left = tiled ? (k % 2) * side / 2 : 0;
+            frame.top = tiled ? (k / 2) * side / 2 : 0;
+            frame.width = frame.height = tiled ? side / 2 : side;
+            frame.bpp = tiled ? 1 : 0;
+            frame.colors = { 250, 10, 10, 10, 10, 250 };
+            frame.delay = 10;
+            frame.transIndex = tiled ? -1 : 0;
+            for (const uint8_t level : PhotoLike(frame.width, frame.height, k))
+                frame.indices.push_back(level > 128);
+            frames.push_back(std::move(frame));
+        }
+        bytes = gifpeer::WriteWithGiflib(
+            side, side, tiled ? 0 : 1, tiled ? std::vector<uint8_t>() : Palette(), frames);
+    }
+    return bytes;
+}
+
+void DecodeOneBit(benchmark::State& state, bool tiled)
+{
+    const std::vector<uint8_t>& bytes = OneBitFile(tiled);
+    for (auto _ : state) {
+        CxImageGIF gif;
+        CxMemStream stream(bytes.data(), bytes.size());
+        if (!gif.Decode(&stream) || gif.GetBpp() != (tiled ? 24 : 1))
+            state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(gif.GetBits(0));
+    }
+}
+
+void BM_DecodeOneBitTiles_Ours(benchmark::State& state) { DecodeOneBit(state, true); }
+void BM_DecodeOneBitTransparentFrame_Ours(benchmark::State& state) { DecodeOneBit(state, false); }
 void BM_DecodeAnimationFirstFrame_Ours(benchmark::State& state) { DecodeOurs(state, 0); }
 void BM_DecodeAnimationLastFrame_Ours(benchmark::State& state) { DecodeOurs(state, -1); }
 void BM_DecodeAnimation_Giflib(benchmark::State& state) { DecodeGiflib(state, false); }
@@ -234,6 +277,8 @@ BENCHMARK(BM_EncodePhotoLzw_Giflib)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeFlatRunLength_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeFlatLzw_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeFlatLzw_Giflib)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeOneBitTiles_Ours)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeOneBitTransparentFrame_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeAnimationFirstFrame_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeAnimationLastFrame_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeAnimation_Giflib)->Unit(benchmark::kMillisecond);

@@ -29,7 +29,12 @@ enum : uint32_t {
 };
 
 // The largest pixel buffer (header, palette and rows) that CxImage::Create allocates.
-constexpr uint64_t CXIMAGE_MAX_MEMORY = 256000000;
+// Fuzz builds lower it (BRIMVALE_MAX_MEMORY) so that no input costs more than a few
+// megapixels of painting; the readers' checks against it stay the same.
+#ifndef BRIMVALE_MAX_MEMORY
+#define BRIMVALE_MAX_MEMORY 256000000
+#endif
+constexpr uint64_t CXIMAGE_MAX_MEMORY = BRIMVALE_MAX_MEMORY;
 
 // How Resample computes the new pixels.
 enum ResampleMode : int {

@@ -7,6 +7,7 @@
 #include "image/core/CxStream.h"
 
 #include <cstdint>
+#include <memory>
 
 class CxGifRunLengthCoder;
 
@@ -58,6 +59,7 @@ private:
     friend class CxGifRunLengthCoder;
     struct ColorTable;
     struct DecodeState;
+    struct LzwLine;
 
     // --- writer ------------------------------------------------------------------------
     void EncodeHeader(CxStream* stream);
@@ -91,16 +93,33 @@ private:
     void ScanBlocks(CxStream* stream, DecodeState& state, ColorTable& table, bool counting);
     bool ReadExtension(CxStream* stream);
     bool ReadImage(CxStream* stream, DecodeState& state, ColorTable& table, bool counting);
-    void PrepareCanvas(DecodeState& state, CxImageGIF& canvas, uint32_t bpp);
+    void PrepareCanvas(DecodeState& state, CxImage& canvas, uint32_t bpp);
+    void CreateFrame(int32_t width, int32_t height, uint32_t bpp, const ColorTable* table);
+    void StartLines(int32_t height, bool interlacedRows);
+    void PaintOnTileScreen(DecodeState& state, int32_t left, int32_t top);
+    void PlaceOnCanvas(
+        DecodeState& state, std::unique_ptr<CxImage> canvas, int32_t left, int32_t top);
+    void SkipPastData(CxStream* stream, int32_t dataStart, int32_t badCodes);
     int32_t NextByte(CxStream* stream);
     int32_t NextCode(CxStream* stream);
     int32_t FetchCodeByte(CxStream* stream);
     int32_t ReadCodeBlock(CxStream* stream);
     int32_t DecodeLzw(CxStream* stream, int32_t lineWidth, int32_t& badCodes);
-    int32_t PopStack(uint8_t* sp, uint8_t*& out, uint8_t* lineStart, uint8_t* lineEnd);
+    void ResetCodes(int32_t size);
+    void AddTableEntry(int32_t code, int32_t first, int32_t& oldCode, int32_t& firstByte);
+    int32_t StringLength(int32_t code) const
+    {
+        return code < readFirstCode ? 1 : stringLength[code];
+    }
+    int32_t PutKnownString(LzwLine& line, int32_t code, int32_t& oldCode, int32_t& firstByte);
+    int32_t PutUnwoundString(
+        LzwLine& line, int32_t code, int32_t& oldCode, int32_t& firstByte, int32_t& badCodes);
+    int32_t PutByte(LzwLine& line, uint8_t byte);
+    int32_t FlushLine(LzwLine& line);
+    int32_t PopStack(uint8_t* sp, LzwLine& line);
     int32_t OutputLine(uint8_t* line, int32_t length);
-    void Overlay(CxImageGIF& canvas, int32_t left, int32_t top) const;
-    void PaintTile(CxImageGIF& screen, int32_t left, int32_t top) const;
+    void Overlay(CxImage& canvas, int32_t left, int32_t top) const;
+    void PaintTile(CxImage& screen, int32_t left, int32_t top) const;
 
     CxGifControlBlock controlBlock;
 

@@ -417,7 +417,9 @@ TEST(GifReader, HostileCodeChainsStayInsideTheTables)
 TEST(GifReader, TiledFilesArePaintedInColour)
 {
     // No global table and a first image smaller than the screen both ways: every image
-    // is painted at its place in one 24-bit picture.
+    // is painted at its place in one 24-bit picture, whatever its depth (1-, 4- and 8-bit
+    // frames, one 4-bit frame with a table of 8).
+    const int depths[4] = { 1, 3, 4, 8 };
     std::vector<gifpeer::WriteFrame> tiles;
     for (int k = 0; k < 4; k++) {
         gifpeer::WriteFrame tile;
@@ -425,9 +427,12 @@ TEST(GifReader, TiledFilesArePaintedInColour)
         tile.top = (k / 2) * 4;
         tile.width = 5;
         tile.height = 4;
-        tile.bpp = 1;
-        tile.colors = { uint8_t(k * 60), 0, 0, 0, uint8_t(k * 60), 255 };
-        tile.indices.assign(20, uint8_t(k % 2));
+        tile.bpp = depths[k];
+        for (int i = 0; i < (1 << tile.bpp); i++)
+            tile.colors.insert(
+                tile.colors.end(), { uint8_t(k * 60), uint8_t(i * 7), uint8_t(255 - i) });
+        for (int i = 0; i < 20; i++)
+            tile.indices.push_back(uint8_t((i * 5 + k) % (1 << tile.bpp)));
         tile.delay = 0;
         tiles.push_back(tile);
     }
@@ -437,11 +442,17 @@ TEST(GifReader, TiledFilesArePaintedInColour)
     ASSERT_TRUE(ok);
     EXPECT_EQ(image->GetBpp(), 24);
     EXPECT_EQ(image->GetNumFrames(), 4);
-    const RGBQUAD topLeft = image->GetPixelColor(0, 7);
-    const RGBQUAD bottomRight = image->GetPixelColor(9, 0);
-    EXPECT_EQ(topLeft.rgbRed, 0);
-    EXPECT_EQ(bottomRight.rgbGreen, 180);
-    EXPECT_EQ(bottomRight.rgbBlue, 255);
+    for (const gifpeer::WriteFrame& tile : tiles) {
+        for (int i = 0; i < 20; i++) {
+            const int x = tile.left + i % 5;
+            const int y = tile.top + i / 5;
+            const uint8_t* want = &tile.colors[size_t(tile.indices[size_t(i)]) * 3];
+            const RGBQUAD got = image->GetPixelColor(x, 7 - y);
+            EXPECT_EQ(got.rgbRed, want[0]) << x << "," << y;
+            EXPECT_EQ(got.rgbGreen, want[1]) << x << "," << y;
+            EXPECT_EQ(got.rgbBlue, want[2]) << x << "," << y;
+        }
+    }
 }
 
 TEST(GifReader, WiderLaterFramesKeepTheirIndices)

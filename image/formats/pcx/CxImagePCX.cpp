@@ -34,6 +34,52 @@ static_assert(sizeof(PcxHeader) == 128);
 
 constexpr uint8_t PALETTE_MARKER = 12;
 
+// The run-length data: a byte of 0xC0 or more repeats the next byte (its low 6 bits times),
+// any other byte stands for itself; runs may cross row and plane boundaries.
+std::vector<uint8_t> DecodeRuns(CxStream* stream, size_t total)
+{
+    std::vector<uint8_t> data(total);
+    size_t position = 0;
+    while (position < data.size()) {
+        if (stream->Eof())
+            ThrowReadError("corrupted PCX");
+        const int b = stream->GetC();
+        if (b == EOF)
+            ThrowReadError("corrupted PCX");
+        if (b <= 0xBF) {
+            data[position++] = uint8_t(b);
+            continue;
+        }
+        const int v = stream->GetC();
+        if (v == EOF)
+            ThrowReadError("corrupted PCX");
+        const size_t count = size_t(b & 0x3F);
+        if (count > data.size() - position)
+            ThrowReadError("repeat count spans end of image");
+        std::memset(data.data() + position, v, count);
+        position += count;
+    }
+    return data;
+}
+
+// The header's 16 colours; an 8-bit single-plane file's 256 colours after its data; black
+// and white for a 1-bit single-plane file, whatever its header says.
+void ReadPalette(CxStream* stream, const PcxHeader& header, CxImage& image)
+{
+    uint8_t table[256][3] = {};
+    std::memcpy(table, header.colorMap, sizeof(header.colorMap));
+    if (header.bitsPerPixel == 8 && header.planes == 1) {
+        if (stream->GetC() != PALETTE_MARKER)
+            ThrowReadError("bad color map signature");
+        stream->Read(table, 3, 256);
+    } else if (header.bitsPerPixel == 1 && header.planes == 1) {
+        std::memset(table[0], 0, 3);
+        std::memset(table[1], 255, 3);
+    }
+    for (uint32_t i = 0; i < image.GetNumColors(); i++)
+        image.SetPaletteColor(i, table[i][0], table[i][1], table[i][2], 0);
+}
+
 } // namespace
 
 void CxImagePCX::MergePlanes(uint8_t* pixels, const uint8_t* planeData, uint32_t bytesPerLine,
@@ -140,72 +186,48 @@ bool CxImagePCX::Decode(CxStream* stream)
         const int64_t left = int64_t(stream->Size()) - stream->Tell();
         if (total > CXIMAGE_MAX_MEMORY || (left >= 0 && total > uint64_t(left) * 63 + 63))
             ThrowReadError("corrupted PCX");
-        std::vector<uint8_t> data(static_cast<size_t>(total));
-
-        size_t position = 0;
-        while (position < data.size()) {
-            if (stream->Eof())
-                ThrowReadError("corrupted PCX");
-            const int b = stream->GetC();
-            if (b == EOF)
-                ThrowReadError("corrupted PCX");
-            if (b <= 0xBF) {
-                data[position++] = uint8_t(b);
-                continue;
-            }
-            const int v = stream->GetC();
-            if (v == EOF)
-                ThrowReadError("corrupted PCX");
-            const size_t count = size_t(b & 0x3F);
-            if (count > data.size() - position)
-                ThrowReadError("repeat count spans end of image");
-            std::memset(data.data() + position, v, count);
-            position += count;
-        }
-
-        uint8_t table[256][3] = {};
-        std::memcpy(table, header.colorMap, sizeof(header.colorMap));
-        if (bits == 8 && planes == 1) {
-            if (stream->GetC() != PALETTE_MARKER)
-                ThrowReadError("bad color map signature");
-            stream->Read(table, 3, 256);
-        } else if (bits == 1 && planes == 1) {
-            std::memset(table[0], 0, 3);
-            std::memset(table[1], 255, 3);
-        }
-        for (uint32_t i = 0; i < GetNumColors(); i++)
-            SetPaletteColor(i, table[i][0], table[i][1], table[i][2], 0);
-
-        std::vector<uint8_t> row(size_t(width) + size_t(bytesPerLine) * 8);
-        const int32_t covered = int32_t(
-            planes == 1 && bits >= 1 && bits <= 8 ? bytesPerLine * (8 / bits) : bytesPerLine * 8);
-        for (int32_t y = 0; y < height; y++) {
-            if (AskEscape())
-                ThrowReadError("Cancelled");
-            const uint8_t* line = data.data() + size_t(y) * lineBytes;
-            const int32_t target = height - 1 - y;
-            if (trueColor) {
-                // Columns past the stored bytes of a plane stay black.
-                for (int32_t x = 0; x < width; x++) {
-                    if (uint32_t(x) >= bytesPerLine)
-                        break;
-                    const RGBQUAD color
-                        = { line[2 * bytesPerLine + x], line[bytesPerLine + x], line[x], 0 };
-                    SetPixelColor(x, target, color, false);
-                    if (planes == 4)
-                        SetAlpha(x, target, line[3 * bytesPerLine + x]);
-                }
-                continue;
-            }
-            std::fill(row.begin(), row.end(), uint8_t(0));
-            if (planes == 1)
-                SplitPackedPixels(row.data(), line, bytesPerLine, planes, bits);
-            else
-                MergePlanes(row.data(), line, bytesPerLine, planes, bits);
-            // Columns past the decoded bytes stay black, as Clear left them.
-            for (int32_t x = 0; x < std::min(width, covered); x++)
-                SetPixelIndex(x, target, row[size_t(x)]);
-        }
-        return true;
+        const std::vector<uint8_t> data = DecodeRuns(stream, size_t(total));
+        ReadPalette(stream, header, *this);
+        StoreRows(data.data(), planes, bits, bytesPerLine);
     });
+}
+
+// Rows from the top down, each its planes one after the other.
+void CxImagePCX::StoreRows(
+    const uint8_t* data, uint32_t planes, uint32_t bits, uint32_t bytesPerLine)
+{
+    const int32_t width = head.biWidth;
+    const int32_t height = head.biHeight;
+    const size_t lineBytes = size_t(planes) * bytesPerLine;
+    const bool trueColor = head.biBitCount == 24;
+    std::vector<uint8_t> row(size_t(width) + size_t(bytesPerLine) * 8);
+    const int32_t covered = int32_t(
+        planes == 1 && bits >= 1 && bits <= 8 ? bytesPerLine * (8 / bits) : bytesPerLine * 8);
+    for (int32_t y = 0; y < height; y++) {
+        if (AskEscape())
+            ThrowReadError("Cancelled");
+        const uint8_t* line = data + size_t(y) * lineBytes;
+        const int32_t target = height - 1 - y;
+        if (trueColor) {
+            // Columns past the stored bytes of a plane stay black.
+            for (int32_t x = 0; x < width; x++) {
+                if (uint32_t(x) >= bytesPerLine)
+                    break;
+                const RGBQUAD color
+                    = { line[2 * bytesPerLine + x], line[bytesPerLine + x], line[x], 0 };
+                SetPixelColor(x, target, color, false);
+                if (planes == 4)
+                    SetAlpha(x, target, line[3 * bytesPerLine + x]);
+            }
+            continue;
+        }
+        std::fill(row.begin(), row.end(), uint8_t(0));
+        if (planes == 1)
+            SplitPackedPixels(row.data(), line, bytesPerLine, planes, bits);
+        else
+            MergePlanes(row.data(), line, bytesPerLine, planes, bits);
+        // Columns past the decoded bytes stay black, as Clear left them.
+        for (int32_t x = 0; x < std::min(width, covered); x++)
+            SetPixelIndex(x, target, row[size_t(x)]);
+    }
 }

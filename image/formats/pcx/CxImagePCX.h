@@ -13,6 +13,8 @@ public:
     bool Decode(CxStream* stream);
 
 protected:
+    // The decoded rows into the created image.
+    void StoreRows(const uint8_t* data, uint32_t planes, uint32_t bits, uint32_t bytesPerLine);
     // Merges 1-bit planes into one index per pixel (plane i gives bit i); writes
     // bytesPerLine * 8 bytes.
     void MergePlanes(uint8_t* pixels, const uint8_t* planeData, uint32_t bytesPerLine,
