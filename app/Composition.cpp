@@ -254,8 +254,6 @@ std::unique_ptr<CxImage> QuantizeCanvas(const platform::Bitmap& canvas, std::str
     return frame;
 }
 
-namespace {
-
 // A photo that isn't there, or isn't a file, is told as such rather than as a format the
 // readers don't know.
 std::string WhyUnreadable(const std::string& path, const char* readerError)
@@ -269,6 +267,8 @@ std::string WhyUnreadable(const std::string& path, const char* readerError)
         return std::strerror(errno);
     return readerError[0] ? readerError : "unknown file format";
 }
+
+namespace {
 
 // Takes a reader's rows into the area-averaging reduction: when the photo shrinks on both
 // sides, the reduction Resample would make of the whole picture, from the same rows; or,

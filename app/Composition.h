@@ -68,6 +68,10 @@ std::unique_ptr<CxImage> ReadReducedPhoto(const std::string& photoPath,
     const ProjectSettings& settings, std::string* error = nullptr,
     PhotoReading reading = PhotoReading::Streamed, const PhotoPlan* plan = nullptr);
 
+// Why a picture file could not be read: "not found", "is a folder", the system's reason
+// for refusing it, or else the reader's error text (readerError, "" when it has none).
+std::string WhyUnreadable(const std::string& path, const char* readerError);
+
 // Makes the entry of one photo with the given settings, or null when the photo can't be
 // read or its frame can't be made; then *error (if given) holds why.
 std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,

@@ -56,7 +56,8 @@ void PhotoList::Append(std::unique_ptr<PhotoEntry> entry)
 std::vector<PhotoFailure> PhotoList::AddPhotos(std::vector<std::string> paths,
     const ProjectSettings& settings, const AddPhotosOptions& options)
 {
-    std::sort(paths.begin(), paths.end(), PhotoPathLess);
+    if (options.sortByPath)
+        std::sort(paths.begin(), paths.end(), PhotoPathLess);
     const size_t total = paths.size();
     std::vector<std::unique_ptr<PhotoEntry>> made(total);
     std::vector<std::string> errors(total);

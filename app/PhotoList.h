@@ -38,6 +38,9 @@ struct PhotoFailure {
 
 // How a batch of photos is composed.
 struct AddPhotosOptions {
+    // The photos are added in the order PhotoPathLess gives (a selection of files), or in
+    // the order they come in.
+    bool sortByPath = true;
     // Photos composed at once; 0 = one per processor core. The list and its frames are
     // the same whatever the number. With more than one, the costliest photos are begun
     // first.
@@ -73,7 +76,8 @@ public:
     size_t Count() const { return entries.size(); }
     PhotoEntry* Entry(size_t index) const;
 
-    // Adds the photos of one selection in the order PhotoPathLess gives, each composed
+    // Adds the photos of one selection in the order PhotoPathLess gives (unless the options
+    // keep theirs), each composed
     // with the settings as they are now, then rebuilds the image list once. Returns the
     // photos that could not be added (their count is what the user is told).
     std::vector<PhotoFailure> AddPhotos(std::vector<std::string> paths,

@@ -28,6 +28,10 @@ struct ProjectSettings {
     // progressive one from its DC scans alone when that scale is 1/8), then reduced as
     // usual: several times faster, the frame a little less exact.
     bool fastDecoding = false;
+    // Making: the smallest file that shows the same frames, and error diffusion instead of
+    // the nearest palette colour. Both off unless asked for.
+    bool optimizeSize = false;
+    bool ditherColours = false;
 };
 
 // The process-wide record and the state of the photo dialog's "Preview" box.

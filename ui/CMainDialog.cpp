@@ -13,6 +13,7 @@
 #include "app/ProjectSettings.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -325,11 +326,15 @@ void CMainDialog::MakeAnimation()
     ProjectSettings& settings = TheProjectSettings();
     CMakeGifDialog dialog(QFile::decodeName(settings.outputPath.c_str()), settings.frameDelay,
         settings.lastFrameDelay, this);
+    dialog.OptimizeBox()->setChecked(settings.optimizeSize);
+    dialog.DitherBox()->setChecked(settings.ditherColours);
     if (runDialog(dialog) != QDialog::Accepted)
         return;
     settings.outputPath = QFile::encodeName(dialog.OutputPath()).toStdString();
     settings.frameDelay = dialog.FrameDelay();
     settings.lastFrameDelay = dialog.LastFrameDelay();
+    settings.optimizeSize = dialog.OptimizeBox()->isChecked();
+    settings.ditherColours = dialog.DitherBox()->isChecked();
 
     QProgressDialog progress(QStringLiteral("Writing the GIF..."), QString(), 0, 0, this);
     progress.setWindowTitle(AppTitle());

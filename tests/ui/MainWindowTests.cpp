@@ -12,6 +12,7 @@
 #include "ui/ImageConversion.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -179,6 +180,36 @@ TEST_F(MainWindowTest, FailedMakingTellsThePathAndWhy)
         + QLocale().formattedDataSize(
             QFileInfo(prompts.outputGif).size(), 1, QLocale::DataSizeTraditionalFormat)))
         << window.StatusLine()->text().toStdString();
+}
+
+TEST_F(MainWindowTest, TheMakeDialogsCheckBoxesChooseHowTheFileIsMadeAndAreKept)
+{
+    prompts.photos = MakePhotos(2);
+    CMainDialog window;
+    window.show();
+    QTest::mouseClick(window.AddButton(), Qt::LeftButton);
+    Settle();
+    bool wereChecked = true;
+    window.runDialog = [&](QDialog& dialog) {
+        auto* make = qobject_cast<CMakeGifDialog*>(&dialog);
+        if (!make)
+            return int(QDialog::Rejected);
+        make->show();
+        wereChecked = make->OptimizeBox()->isChecked() && make->DitherBox()->isChecked();
+        make->OptimizeBox()->setChecked(true);
+        make->DitherBox()->setChecked(true);
+        QTest::mouseClick(make->BrowseButton(), Qt::LeftButton);
+        QTest::mouseClick(make->OkButton(), Qt::LeftButton);
+        return make->result();
+    };
+    prompts.outputGif = photoFolder + "/options.gif";
+    window.MakeAnimation();
+    EXPECT_FALSE(wereChecked);
+    EXPECT_TRUE(TheProjectSettings().optimizeSize);
+    EXPECT_TRUE(TheProjectSettings().ditherColours);
+    EXPECT_TRUE(QFileInfo(prompts.outputGif).size() > 0);
+    window.MakeAnimation();
+    EXPECT_TRUE(wereChecked);
 }
 
 TEST_F(MainWindowTest, KeysRemoveMoveAndSelect)
