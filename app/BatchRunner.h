@@ -31,7 +31,7 @@ struct BatchOptions {
 std::vector<bool> RunBatch(const std::vector<BatchJob>& jobs,
     const std::function<void(size_t index)>& run, const BatchOptions& options);
 
-// The budget photos are composed within when none is given: the coefficients of the
-// largest progressive photos that are common (5120 x 2880, 88 MB), with room for photos
-// that are streamed beside them.
-constexpr uint64_t DEFAULT_DECODE_BUDGET = 120ull << 20;
+// The budget photos are composed within when none is given: the coefficients of a
+// progressive photo of 5120 x 2880 at full colour resolution (88 MB), with streamed photos
+// beside it; two smaller progressive photos side by side.
+constexpr uint64_t DEFAULT_DECODE_BUDGET = 96ull << 20;

@@ -22,13 +22,19 @@ uint64_t CompositionBytes(const ProjectSettings& settings)
 
 } // namespace
 
+// How many times the reduced size a scaled picture covers at least. At once, the 8 x 8
+// blocks a scaled pixel stands for would be cut by the result pixels' edges into shares
+// that ignore what lies inside them; twice keeps the frames' PSNR against the exact
+// reading above 40 dB on photographs.
+constexpr uint64_t FAST_MARGIN = 2;
+
 uint8_t FastJpegReduction(uint32_t width, uint32_t height, int32_t newWidth, int32_t newHeight)
 {
     // The scale M/8 as the denominator 8 / M that libjpeg rounds up to it.
     constexpr uint8_t DENOMINATORS[] = { 8, 4, 3, 2 };
     for (uint32_t m = 1; m <= 4; m++) {
-        if ((uint64_t(width) * m + 7) / 8 >= uint64_t(newWidth)
-            && (uint64_t(height) * m + 7) / 8 >= uint64_t(newHeight))
+        if ((uint64_t(width) * m + 7) / 8 >= FAST_MARGIN * uint64_t(newWidth)
+            && (uint64_t(height) * m + 7) / 8 >= FAST_MARGIN * uint64_t(newHeight))
             return DENOMINATORS[m - 1];
     }
     return 0;

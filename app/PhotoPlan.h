@@ -30,6 +30,6 @@ struct PhotoPlan {
 PhotoPlan PlanPhoto(const std::string& photoPath, const ProjectSettings& settings);
 
 // The smallest JPEG DCT scale M/8 (M = 1, 2, 3 or 4; as a denominator 8, 4, 3 or 2) at
-// which a width x height picture still covers newWidth x newHeight on both sides; 0 when
-// only a larger scale would, and the picture is read at full size.
+// which a width x height picture still covers twice newWidth x newHeight on both sides;
+// 0 when only a larger scale would, and the picture is read at full size.
 uint8_t FastJpegReduction(uint32_t width, uint32_t height, int32_t newWidth, int32_t newHeight);

@@ -25,8 +25,8 @@ namespace {
         = "Usage: brimvale-cli make [--width N] [--height N] [--photo-size N]\n"
           "           [--background '#RRGGBB' | --background-image FILE]\n"
           "           [--delay N] [--last-delay N] [--delays D1,D2,...] [--loop N]\n"
-          "           [--keep-order] [--optimize] [--dither] [--threads N] [--open]\n"
-          "           [--quiet] [--force-name] -o OUT.gif PHOTO...\n"
+          "           [--keep-order] [--optimize] [--dither] [--fast] [--threads N]\n"
+          "           [--open] [--quiet] [--force-name] -o OUT.gif PHOTO...\n"
           "\n"
           "Makes one looping GIF from the photos, one frame each, in the order of their paths\n"
           "(compared without regard to case) unless --keep-order is given. Every photo larger\n"
@@ -52,6 +52,11 @@ namespace {
           "  --dither                spread each frame's colour error over its neighbours\n"
           "                          (Floyd-Steinberg) instead of taking the nearest colour:\n"
           "                          smoother gradients, larger files\n"
+          "  --fast                  decode a JPEG much larger than the photo size at a\n"
+          "                          reduced scale (1/8 to 1/2, a progressive one at 1/8 from\n"
+          "                          its first scans alone): several times faster, frames\n"
+          "                          within a few levels of the exact ones; other formats\n"
+          "                          are read as without it\n"
           "  --threads N             photos composed at once, 0 = one per core (default 0);\n"
           "                          the file is the same whatever the number\n"
           "  --open                  open the result with the desktop's default program\n"
@@ -202,6 +207,8 @@ namespace {
                 arguments.threads = ParseNumber(arg, takeValue(), 0, 64);
             } else if (arg == "--optimize") {
                 s.optimizeSize = true;
+            } else if (arg == "--fast") {
+                s.fastDecoding = true;
             } else if (arg == "--open") {
                 arguments.open = true;
             } else if (arg == "--quiet" || arg == "-q") {
@@ -216,7 +223,8 @@ namespace {
             }
             if (hasValue
                 && (arg == "--open" || arg == "--quiet" || arg == "--help" || arg == "--optimize"
-                    || arg == "--dither" || arg == "--keep-order" || arg == "--force-name"))
+                    || arg == "--dither" || arg == "--keep-order" || arg == "--force-name"
+                    || arg == "--fast"))
                 throw UsageError { arg + " takes no value" };
         }
         if (arguments.help)
@@ -354,10 +362,12 @@ int RunMake(int argc, char** argv)
     }
     PutInFrameOrder(arguments);
 
-    // Photos are decoded at full size, two at a time: a fixed threshold hands every
-    // buffer of a few megabytes and more straight back to the system when freed, instead
-    // of each thread's heap keeping the free space of earlier photos, which would add up
-    // to a peak of two large photos and then some.
+    // Photos are read two at a time, and some hold large buffers while they are read (the
+    // coefficients of a progressive JPEG, the whole picture of a photo that isn't
+    // streamed). A fixed threshold hands every buffer of a few megabytes and more straight
+    // back to the system when freed; otherwise each thread's heap would keep the free
+    // space of its earlier photos, and the peak would add up to two large photos and then
+    // some. This is the process's choice, so it is made here and not in the library.
     mallopt(M_MMAP_THRESHOLD, 4 << 20);
 
     ProgressBar bar(!arguments.quiet && ::isatty(STDERR_FILENO));

@@ -56,31 +56,30 @@ TEST(PhotoPlan, HeadersTellHowAPhotoIsReadAndWhatItHolds)
     EXPECT_EQ(PlanPhoto("/nonexistent.jpg", small).cost, 0u);
 }
 
-TEST(PhotoPlan, FastDecodingTakesTheSmallestScaleThatStillCovers)
+TEST(PhotoPlan, FastDecodingTakesTheSmallestScaleThatCoversTwiceTheReducedSize)
 {
     EXPECT_EQ(FastJpegReduction(2560, 1600, 120, 75), 8); // 320 x 200
-    EXPECT_EQ(FastJpegReduction(2560, 1600, 600, 375), 4); // 640 x 400
-    EXPECT_EQ(FastJpegReduction(1700, 1000, 600, 353), 3); // 638 x 375
-    EXPECT_EQ(FastJpegReduction(1100, 700, 500, 318), 2); // 550 x 350
-    EXPECT_EQ(FastJpegReduction(1000, 625, 600, 375), 0); // 5/8 would be needed
-    EXPECT_EQ(FastJpegReduction(961, 10, 120, 2), 8); // 121 x 2: rounded up, as libjpeg does
+    EXPECT_EQ(FastJpegReduction(5120, 2880, 600, 338), 4); // 1280 x 720
+    EXPECT_EQ(FastJpegReduction(3400, 2000, 600, 353), 3); // 1275 x 750
+    EXPECT_EQ(FastJpegReduction(2560, 1600, 600, 375), 2); // 1280 x 800
+    EXPECT_EQ(FastJpegReduction(2000, 1250, 600, 375), 0); // 5/8 would be needed
+    EXPECT_EQ(FastJpegReduction(1921, 10, 120, 1), 8); // 241 x 2: rounded up, as libjpeg does
 
+    const std::string progressive = bvtest::TestData("jpeg/gen/plasma-progressive.jpg");
     ProjectSettings fast = PhotoSize(40);
     fast.fastDecoding = true;
-    const PhotoPlan progressive
-        = PlanPhoto(bvtest::TestData("jpeg/gen/plasma-progressive.jpg"), fast);
-    EXPECT_EQ(progressive.jpegReduction, 4); // 160 x 120 to 40 x 30: 2/8 is exactly that
-    EXPECT_FALSE(progressive.dcScansOnly);
-    EXPECT_TRUE(progressive.streamed);
-    const PhotoPlan eighth
-        = PlanPhoto(bvtest::TestData("jpeg/gen/plasma-progressive.jpg"), PhotoSize(20));
-    EXPECT_EQ(eighth.jpegReduction, 0); // exact decoding never scales
-    fast.photoSize = 20;
-    const PhotoPlan dc = PlanPhoto(bvtest::TestData("jpeg/gen/plasma-progressive.jpg"), fast);
+    const PhotoPlan half = PlanPhoto(progressive, fast); // 160 x 120 into 40 x 30
+    EXPECT_EQ(half.jpegReduction, 2);
+    EXPECT_FALSE(half.dcScansOnly);
+    EXPECT_TRUE(half.streamed);
+    fast.photoSize = 8;
+    const PhotoPlan dc = PlanPhoto(progressive, fast);
     EXPECT_EQ(dc.jpegReduction, 8);
     EXPECT_TRUE(dc.dcScansOnly);
-    EXPECT_LT(dc.memoryBytes,
-        PlanPhoto(bvtest::TestData("jpeg/gen/plasma-progressive.jpg"), PhotoSize(20)).memoryBytes);
+    // Only the DC coefficients are kept.
+    const PhotoPlan exact = PlanPhoto(progressive, PhotoSize(8));
+    EXPECT_EQ(exact.jpegReduction, 0);
+    EXPECT_LT(dc.memoryBytes + 160 * 120 * 2, exact.memoryBytes);
 }
 
 TEST(BatchRunner, CostliestFirstAndSideBySideOnlyWithinTheBudget)

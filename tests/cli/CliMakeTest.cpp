@@ -132,6 +132,7 @@ TEST(CliMake, BadValuesAreRefusedNamingTheOption)
         { { "--delays", "5,6" }, "--delays gives 2 delays for 1 photo" },
         { { "--delays", "5", "--delay", "5" }, "exclude" },
         { { "--optimize=yes" }, "--optimize" },
+        { { "--fast=yes" }, "--fast" },
     };
     const std::string tryHelp = "Try 'brimvale-cli make --help'.\n";
     for (const auto& [options, named] : cases) {
@@ -156,6 +157,7 @@ TEST(CliMake, BadValuesAreRefusedNamingTheOption)
     const Result help = RunMake({ "--help" });
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--photo-size"), std::string::npos);
+    EXPECT_NE(help.out.find("--fast"), std::string::npos);
 }
 
 TEST(CliMake, MakesTheGifFromTheReadablePhotosAndListsTheOthers)
@@ -171,6 +173,12 @@ TEST(CliMake, MakesTheGifFromTheReadablePhotosAndListsTheOthers)
     EXPECT_NE(
         r.err.find("1 images can not be added because of unknown file format"), std::string::npos)
         << r.err;
+    EXPECT_EQ(FrameCount(out), 2);
+
+    // Fast decoding reads the 160 x 120 JPEG at half size for a photo size of 40.
+    r = RunMake({ "--quiet", "--fast", "--width", "64", "--height", "48", "--photo-size", "40",
+        "-o", out, PHOTO, bvtest::TestData("png/pngsuite/basn2c08.png") });
+    EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(FrameCount(out), 2);
 
     r = RunMake({ "-o", out, PHOTO });
