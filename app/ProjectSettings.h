@@ -1,6 +1,7 @@
 // The animation's settings: how every frame is built and where the result goes. One
 // process-wide record that starts from the same built-in defaults at every start and is
-// never saved; only the folder photos were last added from survives between runs.
+// never saved; only the folder photos were last added from and the choice of fast
+// decoding survive between runs.
 #pragma once
 
 #include "platform/DibTypes.h"
@@ -50,6 +51,10 @@ bool ReadSettingString(const char* name, char* buffer, size_t size);
 // Stores a value (null text stores the empty string); failures give false and nothing
 // else.
 bool WriteSettingString(const char* name, const char* text);
+
+// The "Fast decoding" choice as it was last stored; off when it never was.
+bool ReadFastDecodingSetting();
+bool WriteFastDecodingSetting(bool on);
 
 // The folder of a photo path as OpenPicDir keeps it: without a trailing separator, and
 // "/" for a photo at the root.

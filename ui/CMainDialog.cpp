@@ -76,6 +76,7 @@ CMainDialog::CMainDialog(QWidget* parent)
     , photos(std::make_unique<PhotoList>())
 {
     setWindowTitle(QStringLiteral("Brimvale"));
+    TheProjectSettings().fastDecoding = ReadFastDecodingSetting();
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(true);
@@ -246,6 +247,10 @@ void CMainDialog::BeginNewAnimation()
     settings.photoSize = dialog.PhotoSize();
     settings.backgroundColor = dialog.BackgroundColor();
     settings.backgroundImagePath = QFile::encodeName(dialog.BackgroundPath()).toStdString();
+    if (settings.fastDecoding != dialog.FastDecoding()) {
+        settings.fastDecoding = dialog.FastDecoding();
+        WriteFastDecodingSetting(settings.fastDecoding);
+    }
     photos->ResetPhotoList(settings.overallWidth, settings.overallHeight);
     list->ResetView();
     ListChanged();

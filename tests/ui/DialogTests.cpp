@@ -47,6 +47,7 @@ TEST(NewGifDialog, StartsFromTheDefaultsAndAcceptsThem)
     EXPECT_EQ(dialog.HeightEdit()->text(), "120");
     EXPECT_EQ(dialog.PhotoSizeEdit()->text(), "120");
     EXPECT_TRUE(dialog.ColorRadio()->isChecked());
+    EXPECT_FALSE(dialog.FastCheck()->isChecked());
     EXPECT_TRUE(dialog.OkButton()->isEnabled());
     QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);

@@ -284,6 +284,34 @@ TEST_F(MainWindowTest, EscapeFocusLossOrResetEndsADrag)
     QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, c);
 }
 
+TEST_F(MainWindowTest, FastDecodingIsOffAtFirstAndKeptForTheNextRun)
+{
+    {
+        CMainDialog window;
+        EXPECT_FALSE(TheProjectSettings().fastDecoding);
+        window.runDialog = [&](QDialog& dialog) {
+            auto* newGif = qobject_cast<CNewGifDialog*>(&dialog);
+            if (!newGif)
+                return int(QDialog::Rejected);
+            newGif->show();
+            Settle();
+            EXPECT_FALSE(newGif->FastCheck()->isChecked());
+            QTest::mouseClick(newGif->FastCheck(), Qt::LeftButton);
+            QTest::mouseClick(newGif->OkButton(), Qt::LeftButton);
+            return newGif->result();
+        };
+        QTest::mouseClick(window.BeginButton(), Qt::LeftButton);
+        EXPECT_TRUE(TheProjectSettings().fastDecoding);
+    }
+    // The next run starts from the defaults, with the box as it was left.
+    TheProjectSettings() = ProjectSettings();
+    CMainDialog window;
+    EXPECT_TRUE(TheProjectSettings().fastDecoding);
+    CNewGifDialog dialog;
+    EXPECT_TRUE(dialog.FastCheck()->isChecked());
+    TheProjectSettings() = ProjectSettings();
+}
+
 TEST_F(MainWindowTest, BeginFlow)
 {
     CMainDialog window;
