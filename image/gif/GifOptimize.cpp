@@ -76,11 +76,11 @@ void Screen::Show(const CxImage& frame, int32_t disposal)
     }
     shown = screen;
 
-    if (disposal == 2) {
+    if (disposal == 2 && !area.Empty()) {
         for (int32_t y = area.top; y < area.bottom; y++)
             std::fill_n(
                 screen.begin() + std::ptrdiff_t(size_t(y) * size_t(width) + size_t(area.left)),
-                std::max(area.Width(), 0), Shown(0));
+                area.Width(), Shown(0));
     } else if (disposal == 3) {
         screen.swap(saved);
     }
