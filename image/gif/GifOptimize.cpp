@@ -76,11 +76,11 @@ void Screen::Show(const CxImage& frame, int32_t disposal)
     }
     shown = screen;
 
-    if (disposal == 2) {
+    if (disposal == 2 && !area.Empty()) {
         for (int32_t y = area.top; y < area.bottom; y++)
             std::fill_n(
                 screen.begin() + std::ptrdiff_t(size_t(y) * size_t(width) + size_t(area.left)),
-                std::max(area.Width(), 0), Shown(0));
+                area.Width(), Shown(0));
     } else if (disposal == 3) {
         screen.swap(saved);
     }
@@ -92,10 +92,6 @@ namespace {
 
     constexpr int32_t MAX_CODES = 4096;
     constexpr size_t BLOCK_BYTES = 255;
-    // Pixels per measuring window of the clear policy WhenWorse.
-    constexpr size_t WINDOW_PIXELS = 4096;
-    // Steps of the search for the longest string at one place.
-    constexpr int32_t SEARCH_BUDGET = 256;
 
 } // namespace
 
@@ -171,20 +167,21 @@ ChoiceLzw::Match ChoiceLzw::LongestMatch(
     // too, until the budget of steps is spent: the first path tried is the greedy one.
     Match best { -1, 0, 0 };
     using Step = Match;
-    steps.clear();
+    // Each step taken from the stack adds at most one that the budget doesn't pay for.
+    size_t top = 0;
+    const auto push = [&](Match step) { steps[top++] = step; };
     const Choice& c = pixels[start];
     if (first >= 0) {
-        steps.push_back(Step { first, 1, uint8_t(first) });
+        push(Step { first, 1, uint8_t(first) });
     } else {
         if (c.flexible)
-            steps.push_back(Step { c.alt, 1, c.alt });
-        steps.push_back(Step { c.value, 1, c.value });
+            push(Step { c.alt, 1, c.alt });
+        push(Step { c.value, 1, c.value });
     }
     int32_t budget = SEARCH_BUDGET;
     const size_t n = pixels.size();
-    while (!steps.empty()) {
-        Step step = steps.back();
-        steps.pop_back();
+    while (top > 0) {
+        Step step = steps[--top];
         // Follow the values; a flexible pixel's other value waits while the budget lasts.
         for (size_t i = start + step.length; i < n; i++) {
             const Choice& next = pixels[i];
@@ -192,7 +189,7 @@ ChoiceLzw::Match ChoiceLzw::LongestMatch(
             if (next.flexible) {
                 const int32_t alt = Find(step.code, next.alt);
                 if (alt >= 0 && (value < 0 || budget-- > 0))
-                    steps.push_back(Step { alt, step.length + 1, step.first });
+                    push(Step { alt, step.length + 1, step.first });
             }
             if (value < 0)
                 break;
@@ -206,7 +203,7 @@ ChoiceLzw::Match ChoiceLzw::LongestMatch(
 }
 
 void ChoiceLzw::Encode(const std::vector<Choice>& pixels, int32_t minimumCodeSize,
-    ClearPolicy policy, std::vector<uint8_t>& destination)
+    size_t clearWindow, std::vector<uint8_t>& destination)
 {
     out = &destination;
     out->push_back(uint8_t(minimumCodeSize));
@@ -223,7 +220,7 @@ void ChoiceLzw::Encode(const std::vector<Choice>& pixels, int32_t minimumCodeSiz
     Restart();
     Send(clearCode);
 
-    // WhenWorse: the bits per pixel of the last window before the table filled.
+    // The bits per pixel of the last window before the table filled.
     double fullRate = 0;
     uint64_t windowBits = 0;
     size_t windowStart = 0;
@@ -237,7 +234,7 @@ void ChoiceLzw::Encode(const std::vector<Choice>& pixels, int32_t minimumCodeSiz
         if (i >= n)
             break;
         bool clear = false;
-        if (i - windowStart >= WINDOW_PIXELS) {
+        if (clearWindow > 0 && i - windowStart >= clearWindow) {
             const double rate = double(bitsSent - windowBits) / double(i - windowStart);
             windowBits = bitsSent;
             windowStart = i;
@@ -247,7 +244,7 @@ void ChoiceLzw::Encode(const std::vector<Choice>& pixels, int32_t minimumCodeSiz
                 clear = rate > fullRate;
         }
         if (nextCode >= MAX_CODES) {
-            if (policy == ClearPolicy::WhenFull || clear) {
+            if (clearWindow == 0 || clear) {
                 Restart();
                 nextCode = clearCode + 2;
                 clearPending = true;
@@ -288,7 +285,6 @@ namespace {
 
 using gifopt::Choice;
 using gifopt::ChoiceLzw;
-using gifopt::ClearPolicy;
 using gifopt::OPAQUE;
 using gifopt::Rect;
 using gifopt::Shown;
@@ -522,14 +518,20 @@ private:
         return result;
     }
 
-    // The shorter of the two ways of clearing the string table.
+    // The shortest of some ways of clearing the string table; only the first when that
+    // comes out far longer than the frame's best so far.
     void Encode(int32_t codeSize, std::vector<uint8_t>& data)
     {
         std::vector<uint8_t> other;
-        lzw.Encode(choices, codeSize, ClearPolicy::WhenFull, data);
-        lzw.Encode(choices, codeSize, ClearPolicy::WhenWorse, other);
-        if (other.size() < data.size())
-            data.swap(other);
+        lzw.Encode(choices, codeSize, 0, data);
+        if (!best.data.empty() && data.size() > Cost(best) + Cost(best) / 16)
+            return;
+        for (size_t window : { 1024, 4096, 16384 }) {
+            other.clear();
+            lzw.Encode(choices, codeSize, window, other);
+            if (other.size() < data.size())
+                data.swap(other);
+        }
     }
 
     struct Pattern {

@@ -2,6 +2,7 @@
 // a viewer shows, and an LZW coder that may pick either of two values for some pixels.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -48,17 +49,18 @@ struct Choice {
     bool operator==(const Choice&) const = default;
 };
 
-// Clearing the string table: as soon as it is full, or only once the codes sent after
-// it filled pack the pixels more loosely than the codes before did.
-enum class ClearPolicy { WhenFull, WhenWorse };
-
 // GIF LZW with choices: each code stands for the longest string in the table that the
 // next pixels can be, a flexible pixel being either of its values. Appends the
 // minimum code size byte, the data sub-blocks and the terminator to out.
 class ChoiceLzw {
 public:
     ChoiceLzw();
-    void Encode(const std::vector<Choice>& pixels, int32_t minimumCodeSize, ClearPolicy policy,
+    // Steps of the search for the longest string at one place that try another value.
+    static constexpr int32_t SEARCH_BUDGET = 256;
+    // clearWindow: 0 clears the string table as soon as it is full; otherwise it is kept
+    // until a window of that many pixels codes looser than the last window before it
+    // filled.
+    void Encode(const std::vector<Choice>& pixels, int32_t minimumCodeSize, size_t clearWindow,
         std::vector<uint8_t>& out);
 
 private:
@@ -93,7 +95,7 @@ private:
     void Flush();
 
     std::vector<uint64_t> strings;
-    std::vector<Match> steps;
+    std::array<Match, SEARCH_BUDGET + 4> steps;
     uint32_t stamp = 0;
     std::vector<uint8_t>* out = nullptr;
     std::vector<uint8_t> block;
