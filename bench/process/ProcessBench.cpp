@@ -1,9 +1,11 @@
 // The whole-image operations beside plain memory passes over the same buffers, so that
 // their ratios (not the machine's speed) are what a run shows.
 //
-//   process_bench --benchmark_filter=Reduce   the area-averaging reduction of a photo
+//   process_bench --benchmark_filter=Reduce   the area-averaging reduction of a photo,
+//                                             whole and streamed
 //   process_bench --benchmark_filter=800      bit-depth increase and quarter turns
 #include "image/core/CxImage.h"
+#include "image/process/CxAreaReduction.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -106,6 +108,22 @@ BENCHMARK(BM_Reduce_AreaAverage)
     ->Args({ 120, 90 })
     ->Args({ 600, 450 })
     ->Unit(benchmark::kMillisecond);
+
+// The same reduction fed one row at a time from the top, as a reader streams them.
+void BM_Reduce_Streamed(benchmark::State& state)
+{
+    const CxImage& photo = Photo();
+    CxImage result(uint32_t(state.range(0)), uint32_t(state.range(1)), 24);
+    for (auto _ : state) {
+        CxAreaReduction reduction(photo.GetWidth(), photo.GetHeight(), result);
+        for (int32_t y = photo.GetHeight() - 1; y >= 0; y--)
+            reduction.AddRow(y, photo.GetBits(0) + size_t(y) * photo.GetRowStride());
+        reduction.Finish();
+        benchmark::DoNotOptimize(result.GetBits(0));
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * photo.GetHeader().biSizeImage);
+}
+BENCHMARK(BM_Reduce_Streamed)->Args({ 120, 90 })->Args({ 600, 450 })->Unit(benchmark::kMillisecond);
 
 // --- 800 x 800 ---------------------------------------------------------------------------
 
