@@ -2,8 +2,10 @@
 
 #include "ColorQuantizer.h"
 #include "image/core/CxImage.h"
+#include "image/core/CxRowSink.h"
 #include "image/core/CxStream.h"
 #include "image/formats/bmp/CxBmpLayout.h"
+#include "image/process/CxAreaReduction.h"
 #include "platform/DeviceBitmap.h"
 
 #include <cerrno>
@@ -252,8 +254,6 @@ std::unique_ptr<CxImage> QuantizeCanvas(const platform::Bitmap& canvas, std::str
     return frame;
 }
 
-namespace {
-
 // A photo that isn't there, or isn't a file, is told as such rather than as a format the
 // readers don't know.
 std::string WhyUnreadable(const std::string& path, const char* readerError)
@@ -268,10 +268,141 @@ std::string WhyUnreadable(const std::string& path, const char* readerError)
     return readerError[0] ? readerError : "unknown file format";
 }
 
+namespace {
+
+// Takes a reader's rows into the area-averaging reduction: when the photo shrinks on both
+// sides, the reduction Resample would make of the whole picture, from the same rows; or,
+// for a picture decoded at a reduced scale, the reduction to a size fixed beforehand.
+class ReducingSink : public CxRowSink {
+public:
+    explicit ReducingSink(uint32_t photoSize)
+        : photoSize(photoSize)
+    {
+    }
+    ReducingSink(int32_t width, int32_t height)
+        : fixedWidth(width)
+        , fixedHeight(height)
+    {
+    }
+
+    Take Header(const CxPictureHeader& header) override
+    {
+        reduction.reset();
+        photo.reset();
+        const int32_t width = int32_t(header.width);
+        const int32_t height = int32_t(header.height);
+        int32_t newWidth = fixedWidth, newHeight = fixedHeight;
+        bool reduces = newWidth > 0 && newWidth <= width && newHeight <= height;
+        if (!fixedWidth) {
+            ReducedSize(header.width, header.height, photoSize, newWidth, newHeight);
+            reduces = newWidth < width && newHeight < height;
+        }
+        if (!header.rowsOffered || !reduces)
+            return Take::Picture;
+        photo = std::make_unique<CxImage>(uint32_t(newWidth), uint32_t(newHeight), 24);
+        if (!photo->IsValid())
+            return Take::Picture;
+        reduction = std::make_unique<CxAreaReduction>(width, height, *photo);
+        return Take::Rows;
+    }
+
+    void Row(uint32_t storedRow, const uint8_t* pixels) override
+    {
+        reduction->AddRow(int32_t(storedRow), pixels);
+    }
+
+    // The reduced photo, once the reader that took the rows has succeeded.
+    std::unique_ptr<CxImage> Finish()
+    {
+        if (!reduction)
+            return nullptr;
+        reduction->Finish();
+        reduction.reset();
+        return std::move(photo);
+    }
+
+private:
+    uint32_t photoSize = 0;
+    int32_t fixedWidth = 0;
+    int32_t fixedHeight = 0;
+    std::unique_ptr<CxImage> photo;
+    std::unique_ptr<CxAreaReduction> reduction;
+};
+
+// A 24-bit picture reduced by area averaging to width x height (each side at most the
+// picture's).
+std::unique_ptr<CxImage> AreaReduced(const CxImage& picture, int32_t width, int32_t height)
+{
+    auto reduced = std::make_unique<CxImage>(uint32_t(width), uint32_t(height), 24);
+    if (!reduced->IsValid())
+        return nullptr;
+    CxAreaReduction reduction(picture.GetWidth(), picture.GetHeight(), *reduced);
+    for (int32_t y = 0; y < picture.GetHeight(); y++)
+        reduction.AddRow(y, picture.GetBits(0) + size_t(y) * picture.GetRowStride());
+    reduction.Finish();
+    return reduced;
+}
+
 } // namespace
 
+std::unique_ptr<CxImage> ReadReducedPhoto(const std::string& photoPath,
+    const ProjectSettings& settings, std::string* error, PhotoReading reading,
+    const PhotoPlan* plan)
+{
+    const auto fail = [&](const char* why, const char* otherwise) -> std::unique_ptr<CxImage> {
+        if (error)
+            *error = why[0] ? why : otherwise;
+        return nullptr;
+    };
+
+    PhotoPlan ownPlan;
+    if (settings.fastDecoding && !plan) {
+        ownPlan = PlanPhoto(photoPath, settings);
+        plan = &ownPlan;
+    }
+    // Fast decoding reads a large JPEG at a reduced scale and reduces it to the size the
+    // whole picture would have been reduced to.
+    const bool scaled = settings.fastDecoding && plan && plan->jpegReduction;
+
+    // As the file-name constructor reads: the format follows from the extension.
+    auto photo = std::make_unique<CxImage>(CxImage::GetTypeFromExtension(photoPath.c_str()));
+    ReducingSink sink = scaled ? ReducingSink(plan->reducedWidth, plan->reducedHeight)
+                               : ReducingSink(settings.photoSize);
+    if (scaled) {
+        photo->SetJpegReduction(plan->jpegReduction);
+        photo->SetFormatOption(
+            plan->dcScansOnly ? CXIMAGE_JPEG_DC_SCANS_ONLY : 0, CXIMAGE_FORMAT_JPG);
+    }
+    if (reading == PhotoReading::Streamed)
+        photo->SetRowSink(&sink);
+    const bool decoded = photo->Load(photoPath.c_str(), photo->GetType());
+    photo->SetRowSink(nullptr);
+    if (decoded && !photo->IsValid()) {
+        if (auto reduced = sink.Finish())
+            return reduced;
+    }
+    if (!photo->IsValid())
+        return fail(WhyUnreadable(photoPath, photo->GetLastError()).c_str(), "");
+
+    photo->IncreaseBpp(24);
+    if (scaled && plan->reducedWidth <= photo->GetWidth()
+        && plan->reducedHeight <= photo->GetHeight()) {
+        if (auto reduced = AreaReduced(*photo, plan->reducedWidth, plan->reducedHeight))
+            return reduced;
+        return fail("", "can't reduce the photo");
+    }
+    int32_t newWidth, newHeight;
+    ReducedSize(uint32_t(photo->GetWidth()), uint32_t(photo->GetHeight()), settings.photoSize,
+        newWidth, newHeight);
+    if ((newWidth != photo->GetWidth() || newHeight != photo->GetHeight())
+        && !photo->Resample(newWidth, newHeight, RM_AREA_AVERAGE))
+        return fail(photo->GetLastError(), "can't reduce the photo");
+    return photo;
+}
+
 std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
-    const ProjectSettings& settings, BackgroundCache* cache, std::string* error)
+    const ProjectSettings& settings, BackgroundCache* cache, std::string* error,
+    const PhotoPlan* plan)
 {
     const auto fail = [&](const std::string& why) -> std::unique_ptr<PhotoEntry> {
         if (error)
@@ -280,21 +411,14 @@ std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
     };
 
     auto canvas = [&]() -> std::unique_ptr<platform::Bitmap> {
-        CxImage photo(photoPath.c_str(), CXIMAGE_FORMAT_UNKNOWN);
-        if (!photo.IsValid()) {
-            fail(WhyUnreadable(photoPath, photo.GetLastError()));
+        std::string why;
+        std::unique_ptr<CxImage> photo
+            = ReadReducedPhoto(photoPath, settings, &why, PhotoReading::Streamed, plan);
+        if (!photo) {
+            fail(why);
             return nullptr;
         }
-        photo.IncreaseBpp(24);
-        int32_t newWidth, newHeight;
-        ReducedSize(uint32_t(photo.GetWidth()), uint32_t(photo.GetHeight()), settings.photoSize,
-            newWidth, newHeight);
-        if ((newWidth != photo.GetWidth() || newHeight != photo.GetHeight())
-            && !photo.Resample(newWidth, newHeight, RM_AREA_AVERAGE)) {
-            fail(photo.GetLastError()[0] ? photo.GetLastError() : "can't reduce the photo");
-            return nullptr;
-        }
-        auto made = ComposeCanvas(photo, settings, cache);
+        auto made = ComposeCanvas(*photo, settings, cache);
         if (!made)
             fail("can't make the canvas");
         return made;

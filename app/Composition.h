@@ -3,6 +3,7 @@
 #pragma once
 
 #include "PhotoList.h"
+#include "PhotoPlan.h"
 #include "ProjectSettings.h"
 
 #include <cstdint>
@@ -54,11 +55,28 @@ private:
     std::shared_ptr<const platform::Bitmap> picture;
 };
 
+// How a photo is read for its frame. Streamed: a reader that can hands its rows straight
+// to the reduction, where that gives the very bytes of reading the whole picture (a
+// photo reduced on both sides), so the full-size picture never exists. Buffered: always
+// the whole picture, then the reduction.
+enum class PhotoReading { Streamed, Buffered };
+
+// The photo read and, when larger than the photo size, reduced into it: a 24-bit image,
+// or null when it can't be read (then *error, if given, holds why). With fast decoding
+// the plan (made here when none is given) tells the JPEG scale.
+std::unique_ptr<CxImage> ReadReducedPhoto(const std::string& photoPath,
+    const ProjectSettings& settings, std::string* error = nullptr,
+    PhotoReading reading = PhotoReading::Streamed, const PhotoPlan* plan = nullptr);
+
+// Why a picture file could not be read: "not found", "is a folder", the system's reason
+// for refusing it, or else the reader's error text (readerError, "" when it has none).
+std::string WhyUnreadable(const std::string& path, const char* readerError);
+
 // Makes the entry of one photo with the given settings, or null when the photo can't be
 // read or its frame can't be made; then *error (if given) holds why.
 std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
-    const ProjectSettings& settings, BackgroundCache* cache = nullptr,
-    std::string* error = nullptr);
+    const ProjectSettings& settings, BackgroundCache* cache = nullptr, std::string* error = nullptr,
+    const PhotoPlan* plan = nullptr);
 
 // Paints the canvas of a photo: background, then the photo (24 bits, already reduced)
 // centred. The canvas is settings.overallWidth x overallHeight at 24 bits per pixel.

@@ -1,5 +1,6 @@
 #include "MakeGif.h"
 
+#include "Dither.h"
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "image/gif/CxImageGIF.h"
@@ -12,25 +13,44 @@
 #include <unistd.h>
 #include <vector>
 
-bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream* stream)
+bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream* stream,
+    const AnimationOptions& options)
 {
     const size_t n = list.Count();
     if (n == 0 || !stream)
         return false;
+    if (!options.frameDelays.empty() && options.frameDelays.size() != n)
+        return false;
     std::vector<CxImage*> frames;
     frames.reserve(n);
+    std::vector<std::unique_ptr<CxImage>> dithered;
     for (size_t i = 0; i < n; i++) {
-        CxImage* frame = list.Entry(i)->gifFrame.get();
+        const PhotoEntry* entry = list.Entry(i);
+        CxImage* frame = entry->gifFrame.get();
         if (!frame || !frame->IsValid())
             return false;
-        frame->SetFrameDelay(i == n - 1 ? settings.lastFrameDelay : settings.frameDelay);
+        if (!options.frameDelays.empty())
+            frame->SetFrameDelay(options.frameDelays[i]);
+        else
+            frame->SetFrameDelay(i == n - 1 ? settings.lastFrameDelay : settings.frameDelay);
+        // Dithered from the canvas the frame was made from (an entry without it keeps
+        // its frame as it is).
+        if (settings.ditherColours && entry->thumbnail) {
+            if (auto made = DitherToPalette(*entry->thumbnail, *frame)) {
+                frame = made.get();
+                dithered.push_back(std::move(made));
+            }
+        }
         frames.push_back(frame);
     }
     CxImageGIF gif;
     gif.SetComment(GIF_COMMENT);
-    gif.SetLoops(0);
+    // The encoder writes its loop count less one, and no block for 1.
+    gif.SetLoops(options.loopCount == 0 ? 0 : int32_t(options.loopCount) + 1);
     gif.SetDisposalMethod(2);
-    if (!gif.Encode(stream, frames.data(), int(n), true))
+    const bool encoded = settings.optimizeSize ? gif.EncodeOptimized(stream, frames.data(), int(n))
+                                               : gif.Encode(stream, frames.data(), int(n), true);
+    if (!encoded)
         return false;
     // The encoder reports a failed write only through its error text.
     return gif.GetLastError()[0] == '\0' && stream->Error() == 0;
@@ -121,7 +141,7 @@ MakeResult MakeGif(PhotoList& list, const ProjectSettings& settings, const MakeG
         settings.outputPath,
         [&](FILE* file) {
             CxFileStream stream(file);
-            return EncodeAnimation(list, settings, &stream);
+            return EncodeAnimation(list, settings, &stream, options.animation);
         },
         why);
     if (!made) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 class CxStream;
 
@@ -18,7 +19,16 @@ constexpr const char* MESSAGE_UNKNOWN_FORMAT
 
 enum class MakeResult { NothingToMake, Made, Failed };
 
+// How the file is written beyond what the settings say.
+struct AnimationOptions {
+    // The loop block's count: how often the animation plays again; 0 = forever.
+    uint16_t loopCount = 0;
+    // One delay per frame (1/100 s) in frame order; empty: the settings' two delays.
+    std::vector<uint32_t> frameDelays;
+};
+
 struct MakeGifOptions {
+    AnimationOptions animation;
     // Open the written file with the desktop's default program (without waiting).
     bool openResult = true;
     // Shows the program's message ("Failed") to the user; null = not shown.
@@ -27,9 +37,12 @@ struct MakeGifOptions {
     std::function<void()> encoding;
 };
 
-// Gives every frame its delay (the last one lastFrameDelay, the others frameDelay) and
-// encodes them into stream. False when the encoder fails.
-bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream* stream);
+// Gives every frame its delay (the last one lastFrameDelay, the others frameDelay, unless
+// the options give one per frame) and encodes them into stream: dithered from each
+// entry's canvas when settings.ditherColours is set, in the smallest form that shows the
+// same when settings.optimizeSize is. False when the encoder fails.
+bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream* stream,
+    const AnimationOptions& options = {});
 
 // Writes settings.outputPath. The new file is written beside the target and renamed over
 // it only when encoding succeeded, so a failure leaves an old file as it was and nothing

@@ -1,16 +1,13 @@
 #include "PhotoList.h"
 
+#include "BatchRunner.h"
 #include "Composition.h"
-#include "DecodeMemory.h"
+#include "PhotoPlan.h"
 #include "image/core/CxImage.h"
 #include "platform/DeviceBitmap.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <thread>
 
 PhotoEntry::PhotoEntry() = default;
 PhotoEntry::~PhotoEntry() = default;
@@ -59,80 +56,36 @@ void PhotoList::Append(std::unique_ptr<PhotoEntry> entry)
 std::vector<PhotoFailure> PhotoList::AddPhotos(std::vector<std::string> paths,
     const ProjectSettings& settings, const AddPhotosOptions& options)
 {
-    std::sort(paths.begin(), paths.end(), PhotoPathLess);
+    if (options.sortByPath)
+        std::sort(paths.begin(), paths.end(), PhotoPathLess);
     const size_t total = paths.size();
     std::vector<std::unique_ptr<PhotoEntry>> made(total);
     std::vector<std::string> errors(total);
-    BackgroundCache* cache = options.backgroundCache;
 
-    std::vector<char> begun(total, 0);
-    std::atomic<bool> stopped { false };
-    const auto shouldStop = [&] {
-        if (!stopped && options.stopRequested && options.stopRequested())
-            stopped = true;
-        return bool(stopped);
-    };
-    const auto compose = [&](size_t i) {
-        begun[i] = 1;
-        try {
-            made[i] = ComposeFrame(paths[i], settings, cache, &errors[i]);
-        } catch (const std::bad_alloc&) {
-            made[i].reset();
-            errors[i] = "out of memory";
-        }
-    };
-
-    unsigned threads = options.threads ? options.threads : std::thread::hardware_concurrency();
-    threads = unsigned(std::clamp<size_t>(threads, 1, std::max<size_t>(total, 1)));
-    if (threads <= 1) {
-        for (size_t i = 0; i < total && !shouldStop(); i++) {
-            compose(i);
-            if (options.progress)
-                options.progress(i + 1, total);
-        }
-    } else {
-        // Each photo is composed on its own; only the appending below needs the order.
-        std::atomic<size_t> next { 0 };
-        std::mutex mutex;
-        std::condition_variable finished;
-        size_t done = 0;
-        MemoryGate gate(options.memoryBudget ? options.memoryBudget : DEFAULT_DECODE_BUDGET);
-        std::vector<std::thread> workers;
-        unsigned workersLeft = threads;
-        for (unsigned t = 0; t < threads; t++) {
-            workers.emplace_back([&] {
-                for (size_t i; !shouldStop() && (i = next.fetch_add(1)) < total;) {
-                    const uint64_t bytes = EstimateDecodeBytes(paths[i]);
-                    gate.Acquire(bytes);
-                    compose(i);
-                    gate.Release(bytes);
-                    std::lock_guard lock(mutex);
-                    done++;
-                    finished.notify_one();
-                }
-                std::lock_guard lock(mutex);
-                workersLeft--;
-                finished.notify_one();
-            });
-        }
-        {
-            std::unique_lock lock(mutex);
-            size_t reported = 0;
-            while (reported < total) {
-                finished.wait(lock, [&] { return done > reported || workersLeft == 0; });
-                if (done == reported)
-                    break; // stopped: no worker will report again
-                reported = done;
-                if (options.progress) {
-                    lock.unlock();
-                    options.progress(reported, total);
-                    lock.lock();
-                }
-            }
-        }
-        for (std::thread& worker : workers)
-            worker.join();
+    // Each photo's header tells how it will be read, what that holds and costs.
+    std::vector<PhotoPlan> plans(total);
+    std::vector<BatchJob> jobs(total);
+    for (size_t i = 0; i < total; i++) {
+        plans[i] = PlanPhoto(paths[i], settings);
+        jobs[i] = BatchJob { plans[i].cost, plans[i].memoryBytes };
     }
+    BatchOptions batch;
+    batch.threads = options.threads;
+    batch.memoryBudget = options.memoryBudget;
+    batch.progress = options.progress;
+    batch.stopRequested = options.stopRequested;
+    const std::vector<bool> begun = RunBatch(
+        jobs,
+        [&](size_t i) {
+            try {
+                made[i] = ComposeFrame(
+                    paths[i], settings, options.backgroundCache, &errors[i], &plans[i]);
+            } catch (const std::bad_alloc&) {
+                made[i].reset();
+                errors[i] = "out of memory";
+            }
+        },
+        batch);
 
     std::vector<PhotoFailure> failures;
     for (size_t i = 0; i < total; i++) {

@@ -38,12 +38,16 @@ struct PhotoFailure {
 
 // How a batch of photos is composed.
 struct AddPhotosOptions {
+    // The photos are added in the order PhotoPathLess gives (a selection of files), or in
+    // the order they come in.
+    bool sortByPath = true;
     // Photos composed at once; 0 = one per processor core. The list and its frames are
-    // the same whatever the number.
+    // the same whatever the number. With more than one, the costliest photos are begun
+    // first.
     unsigned threads = 0;
     // Shared by the photos of a batch (and of later batches); null = the process-wide one.
     BackgroundCache* backgroundCache = nullptr;
-    // Photos are read side by side only while the memory their reading takes (judged
+    // Photos are read side by side only while the memory their reading holds (judged
     // from their headers) adds up to no more than this; 0 = DEFAULT_DECODE_BUDGET.
     uint64_t memoryBudget = 0;
     // Told after each photo: how many of the batch are done, and how many there are.
@@ -51,7 +55,8 @@ struct AddPhotosOptions {
     std::function<void(size_t done, size_t total)> progress;
     // Asked before each photo is begun (from any composing thread); once it answers true
     // no further photo is begun, and those not begun are left out of the batch (they are
-    // not failures). The photos already composed are added as usual.
+    // not failures). The photos already composed are added as usual, in the sorted order
+    // (with several threads they need not be the first ones of it).
     std::function<bool()> stopRequested;
 };
 
@@ -71,7 +76,8 @@ public:
     size_t Count() const { return entries.size(); }
     PhotoEntry* Entry(size_t index) const;
 
-    // Adds the photos of one selection in the order PhotoPathLess gives, each composed
+    // Adds the photos of one selection in the order PhotoPathLess gives (unless the options
+    // keep theirs), each composed
     // with the settings as they are now, then rebuilds the image list once. Returns the
     // photos that could not be added (their count is what the user is told).
     std::vector<PhotoFailure> AddPhotos(std::vector<std::string> paths,

@@ -46,6 +46,18 @@ bool WriteSettingString(const char* name, const char* text)
     return Store().WriteString(name, text ? text : "");
 }
 
+bool ReadFastDecodingSetting()
+{
+    char value[8] = {};
+    return ReadSettingString(SETTING_FAST_DECODING, value, sizeof value)
+        && std::strcmp(value, "1") == 0;
+}
+
+bool WriteFastDecodingSetting(bool on)
+{
+    return WriteSettingString(SETTING_FAST_DECODING, on ? "1" : "0");
+}
+
 std::string FolderOfPhoto(const std::string& photoPath)
 {
     const size_t slash = photoPath.find_last_of('/');

@@ -1,6 +1,7 @@
 // The animation's settings: how every frame is built and where the result goes. One
 // process-wide record that starts from the same built-in defaults at every start and is
-// never saved; only the folder photos were last added from survives between runs.
+// never saved; only the folder photos were last added from and the choice of fast
+// decoding survive between runs.
 #pragma once
 
 #include "platform/DibTypes.h"
@@ -24,6 +25,14 @@ struct ProjectSettings {
     std::string outputPath; // at most MAX_OUTPUT_PATH characters
     uint32_t frameDelay = 50; // 1/100 s
     uint32_t lastFrameDelay = 50; // 1/100 s
+    // A JPEG photo much larger than the photo size is decoded at a reduced DCT scale (a
+    // progressive one from its DC scans alone when that scale is 1/8), then reduced as
+    // usual: several times faster, the frame a little less exact.
+    bool fastDecoding = false;
+    // Making: the smallest file that shows the same frames, and error diffusion instead of
+    // the nearest palette colour. Both off unless asked for.
+    bool optimizeSize = false;
+    bool ditherColours = false;
 };
 
 // The process-wide record and the state of the photo dialog's "Preview" box.
@@ -32,6 +41,8 @@ extern bool previewEnabled;
 
 // The persistent value that keeps the last photo folder.
 constexpr const char* SETTING_OPEN_PIC_DIR = "OpenPicDir";
+// The persistent value of the "Fast decoding" check box: "1" checked, anything else not.
+constexpr const char* SETTING_FAST_DECODING = "FastDecoding";
 
 // Reads a value of the program's settings store into buffer (size bytes, terminated); on
 // any failure, or a value that does not fit, the buffer is left as it was and the result
@@ -40,6 +51,10 @@ bool ReadSettingString(const char* name, char* buffer, size_t size);
 // Stores a value (null text stores the empty string); failures give false and nothing
 // else.
 bool WriteSettingString(const char* name, const char* text);
+
+// The "Fast decoding" choice as it was last stored; off when it never was.
+bool ReadFastDecodingSetting();
+bool WriteFastDecodingSetting(bool on);
 
 // The folder of a photo path as OpenPicDir keeps it: without a trailing separator, and
 // "/" for a photo at the root.

@@ -33,18 +33,8 @@ trap 'rm -rf "$WORK"' EXIT
 [ -x "$CLI" ] || { echo "build $CLI first (cmake --build --preset default --target brimvale-cli)"; exit 1; }
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (Debian package time)"; exit 1; }
 
-mapfile -t PHOTOS < <(
-    for f in /usr/share/backgrounds/*.jpg /usr/share/wallpapers/*/contents/images*/*.jpg; do
-        [ -f "$f" ] && readlink -f "$f"
-    done | sort -u | while read -r f; do
-        w=$("$CONVERT" -ping "$f" -format '%w' info: 2>/dev/null || echo 0)
-        [ "$w" -ge 2000 ] && [ "$w" -le 5300 ] && echo "$f"
-    done | head -24)
-if [ ${#PHOTOS[@]} -lt 24 ]; then
-    echo "found ${#PHOTOS[@]} photos; install lomiri-wallpapers-16.04 and plasma-workspace-wallpapers"
-    exit 1
-fi
-BACKGROUND=${PHOTOS[23]}
+# shellcheck source=bench/bench-photos.sh
+source bench/bench-photos.sh
 mkdir -p "$WORK/png"
 PNGS=()
 for f in "${PHOTOS[@]:0:8}"; do

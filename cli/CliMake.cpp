@@ -4,12 +4,16 @@
 #include "app/MakeGif.h"
 #include "app/PhotoList.h"
 #include "app/ProjectSettings.h"
+#include "image/core/CxImage.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <malloc.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -20,32 +24,50 @@ namespace {
     constexpr const char* MAKE_USAGE
         = "Usage: brimvale-cli make [--width N] [--height N] [--photo-size N]\n"
           "           [--background '#RRGGBB' | --background-image FILE]\n"
-          "           [--delay N] [--last-delay N] [--threads N] [--open] [--quiet]\n"
-          "           -o OUT.gif PHOTO...\n"
+          "           [--delay N] [--last-delay N] [--delays D1,D2,...] [--loop N]\n"
+          "           [--keep-order] [--optimize] [--dither] [--fast] [--threads N]\n"
+          "           [--open] [--quiet] [--force-name] -o OUT.gif PHOTO...\n"
           "\n"
-          "Makes one endlessly looping GIF from the photos, one frame each, in the order of\n"
-          "their paths (compared without regard to case). Every photo larger than the photo\n"
-          "size is reduced to fit a square of that size, centred on a canvas of width x height\n"
-          "painted with the background, and reduced to at most 256 colours.\n"
+          "Makes one looping GIF from the photos, one frame each, in the order of their paths\n"
+          "(compared without regard to case) unless --keep-order is given. Every photo larger\n"
+          "than the photo size is reduced to fit a square of that size, centred on a canvas of\n"
+          "width x height painted with the background, and reduced to at most 256 colours.\n"
           "\n"
           "  --width N, --height N   canvas size, 32..800 (default 120 x 120)\n"
           "  --photo-size N          square each photo is reduced into, 32..800, not above\n"
           "                          the width nor the height (default 120)\n"
           "  --background '#RRGGBB'  canvas colour (default #FFFFFF)\n"
-          "  --background-image FILE picture stretched over the canvas (the colour fills in\n"
-          "                          when it can't be read)\n"
+          "  --background-image FILE picture stretched over the canvas\n"
           "  --delay N               display time of every frame but the last, 1/100 s,\n"
           "                          0..9999 (default 50)\n"
           "  --last-delay N          display time of the last frame (default 50)\n"
+          "  --delays D1,D2,...      one display time per photo given, in frame order,\n"
+          "                          0..9999 each, instead of --delay and --last-delay; a\n"
+          "                          photo that can't be read drops its value\n"
+          "  --loop N                how often the animation plays again, 0..65535\n"
+          "                          (default 0: forever)\n"
+          "  --keep-order            frames in the order the photos are given\n"
+          "  --optimize              the smallest file that shows exactly the same frames:\n"
+          "                          each frame stores only what changes on the screen\n"
+          "  --dither                spread each frame's colour error over its neighbours\n"
+          "                          (Floyd-Steinberg) instead of taking the nearest colour:\n"
+          "                          smoother gradients, larger files\n"
+          "  --fast                  decode a JPEG much larger than the photo size at a\n"
+          "                          reduced scale (1/8 to 1/2, a progressive one at 1/8 from\n"
+          "                          its first scans alone): several times faster, frames\n"
+          "                          within a few levels of the exact ones; other formats\n"
+          "                          are read as without it\n"
           "  --threads N             photos composed at once, 0 = one per core (default 0);\n"
           "                          the file is the same whatever the number\n"
           "  --open                  open the result with the desktop's default program\n"
-          "  --quiet                 no progress bar\n"
+          "  --quiet                 no progress bar and no summary line\n"
           "  -o, --output OUT.gif    the file to write; an existing file is replaced only\n"
           "                          when the new one is complete\n"
+          "  --force-name            write OUT even when its name doesn't end in .gif\n"
           "\n"
           "Exit status: 0 made from every photo; 1 some photo could not be read (the GIF is\n"
-          "made from the others), none could, or the GIF could not be written; 2 usage error.\n";
+          "made from the others), none could, the background picture could not be read, or\n"
+          "the GIF could not be written; 2 usage error.\n";
 
     struct UsageError {
         std::string text;
@@ -76,10 +98,43 @@ namespace {
         return RGB(uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value));
     }
 
+    // "--delays 10,20,30": each 0..9999.
+    std::vector<uint32_t> ParseDelays(const std::string& option, const std::string& text)
+    {
+        std::vector<uint32_t> delays;
+        size_t start = 0;
+        for (;;) {
+            const size_t comma = text.find(',', start);
+            const std::string item = text.substr(start, comma - start);
+            try {
+                delays.push_back(ParseNumber(option, item, 0, MAX_FRAME_DELAY));
+            } catch (const UsageError&) {
+                throw UsageError { option
+                    + " must be a comma-separated list of integers between 0 and "
+                    + std::to_string(MAX_FRAME_DELAY) + " (got '" + text + "')" };
+            }
+            if (comma == std::string::npos)
+                return delays;
+            start = comma + 1;
+        }
+    }
+
+    bool EndsWithGif(const std::string& path)
+    {
+        if (path.size() < 4)
+            return false;
+        std::string end = path.substr(path.size() - 4);
+        for (char& c : end)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        return end == ".gif";
+    }
+
     struct MakeArguments {
         ProjectSettings settings;
+        AnimationOptions animation;
         std::vector<std::string> photos;
         unsigned threads = 0;
+        bool keepOrder = false;
         bool open = false;
         bool quiet = false;
         bool help = false;
@@ -90,6 +145,7 @@ namespace {
         MakeArguments arguments;
         ProjectSettings& s = arguments.settings;
         bool colourGiven = false, pictureGiven = false, outputGiven = false, optionsEnded = false;
+        bool delayGiven = false, delaysGiven = false, forceName = false;
         for (int i = 0; i < argc; i++) {
             std::string arg = argv[i];
             if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -132,10 +188,27 @@ namespace {
                 pictureGiven = true;
             } else if (arg == "--delay") {
                 s.frameDelay = ParseNumber(arg, takeValue(), 0, MAX_FRAME_DELAY);
+                delayGiven = true;
             } else if (arg == "--last-delay") {
                 s.lastFrameDelay = ParseNumber(arg, takeValue(), 0, MAX_FRAME_DELAY);
+                delayGiven = true;
+            } else if (arg == "--delays") {
+                arguments.animation.frameDelays = ParseDelays(arg, takeValue());
+                delaysGiven = true;
+            } else if (arg == "--loop") {
+                arguments.animation.loopCount = uint16_t(ParseNumber(arg, takeValue(), 0, 65535));
+            } else if (arg == "--keep-order") {
+                arguments.keepOrder = true;
+            } else if (arg == "--dither") {
+                s.ditherColours = true;
+            } else if (arg == "--force-name") {
+                forceName = true;
             } else if (arg == "--threads") {
                 arguments.threads = ParseNumber(arg, takeValue(), 0, 64);
+            } else if (arg == "--optimize") {
+                s.optimizeSize = true;
+            } else if (arg == "--fast") {
+                s.fastDecoding = true;
             } else if (arg == "--open") {
                 arguments.open = true;
             } else if (arg == "--quiet" || arg == "-q") {
@@ -148,7 +221,10 @@ namespace {
             } else {
                 throw UsageError { "unknown option '" + arg + "'" };
             }
-            if (hasValue && (arg == "--open" || arg == "--quiet" || arg == "--help"))
+            if (hasValue
+                && (arg == "--open" || arg == "--quiet" || arg == "--help" || arg == "--optimize"
+                    || arg == "--dither" || arg == "--keep-order" || arg == "--force-name"
+                    || arg == "--fast"))
                 throw UsageError { arg + " takes no value" };
         }
         if (arguments.help)
@@ -161,8 +237,18 @@ namespace {
                 + ") nor --height (" + std::to_string(s.overallHeight) + ")" };
         if (!outputGiven)
             throw UsageError { "-o OUT.gif is missing" };
+        if (!forceName && !EndsWithGif(s.outputPath))
+            throw UsageError { "-o " + s.outputPath
+                + " does not end in .gif (--force-name writes it all the same)" };
         if (arguments.photos.empty())
             throw UsageError { "no photos given" };
+        if (delaysGiven && delayGiven)
+            throw UsageError { "--delays and --delay or --last-delay exclude each other" };
+        if (delaysGiven && arguments.animation.frameDelays.size() != arguments.photos.size())
+            throw UsageError { "--delays gives "
+                + std::to_string(arguments.animation.frameDelays.size()) + " delays for "
+                + std::to_string(arguments.photos.size())
+                + (arguments.photos.size() == 1 ? " photo" : " photos") };
         return arguments;
     }
 
@@ -205,6 +291,49 @@ namespace {
         bool drawn = false;
     };
 
+    // The photos in frame order, with their delays when given one each.
+    void PutInFrameOrder(MakeArguments& arguments)
+    {
+        if (arguments.keepOrder)
+            return;
+        std::vector<size_t> order(arguments.photos.size());
+        for (size_t i = 0; i < order.size(); i++)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return PhotoPathLess(arguments.photos[a], arguments.photos[b]);
+        });
+        std::vector<std::string> photos;
+        for (size_t i : order)
+            photos.push_back(arguments.photos[i]);
+        arguments.photos = std::move(photos);
+    }
+
+    // The delays of the photos that became frames: a photo that could not be read drops its
+    // value.
+    std::vector<uint32_t> DelaysOfFrames(
+        const MakeArguments& arguments, const std::vector<PhotoFailure>& failures)
+    {
+        std::vector<uint32_t> delays;
+        const std::vector<uint32_t>& given = arguments.animation.frameDelays;
+        std::vector<bool> dropped(failures.size(), false);
+        for (size_t i = 0; i < arguments.photos.size() && i < given.size(); i++) {
+            bool failed = false;
+            for (size_t f = 0; f < failures.size() && !failed; f++) {
+                if (!dropped[f] && failures[f].path == arguments.photos[i])
+                    failed = dropped[f] = true;
+            }
+            if (!failed)
+                delays.push_back(given[i]);
+        }
+        return delays;
+    }
+
+    void UsageFailure(const std::string& text)
+    {
+        std::fprintf(
+            stderr, "brimvale-cli make: %s\nTry 'brimvale-cli make --help'.\n", text.c_str());
+    }
+
 } // namespace
 
 int RunMake(int argc, char** argv)
@@ -213,28 +342,43 @@ int RunMake(int argc, char** argv)
     try {
         arguments = ParseArguments(argc, argv);
     } catch (const UsageError& error) {
-        std::fprintf(stderr, "brimvale-cli make: %s\n\n%s", error.text.c_str(), MAKE_USAGE);
+        UsageFailure(error.text);
         return EXIT_USAGE;
     }
     if (arguments.help) {
         std::fputs(MAKE_USAGE, stdout);
         return EXIT_OK;
     }
+    const ProjectSettings& settings = arguments.settings;
+    // A background picture that can't be read would leave the colour in its place.
+    if (!settings.backgroundImagePath.empty()) {
+        const CxImage picture(settings.backgroundImagePath.c_str(), CXIMAGE_FORMAT_UNKNOWN);
+        if (!picture.IsValid()) {
+            std::fprintf(stderr, "brimvale-cli make: %s: %s\n",
+                settings.backgroundImagePath.c_str(),
+                WhyUnreadable(settings.backgroundImagePath, picture.GetLastError()).c_str());
+            return EXIT_FAILED;
+        }
+    }
+    PutInFrameOrder(arguments);
 
-    // Photos are decoded at full size, two at a time: a fixed threshold hands every
-    // buffer of a few megabytes and more straight back to the system when freed, instead
-    // of each thread's heap keeping the free space of earlier photos, which would add up
-    // to a peak of two large photos and then some.
+    // Photos are read two at a time, and some hold large buffers while they are read (the
+    // coefficients of a progressive JPEG, the whole picture of a photo that isn't
+    // streamed). A fixed threshold hands every buffer of a few megabytes and more straight
+    // back to the system when freed; otherwise each thread's heap would keep the free
+    // space of its earlier photos, and the peak would add up to two large photos and then
+    // some. This is the process's choice, so it is made here and not in the library.
     mallopt(M_MMAP_THRESHOLD, 4 << 20);
 
     ProgressBar bar(!arguments.quiet && ::isatty(STDERR_FILENO));
     PhotoList list(false);
-    list.ResetPhotoList(arguments.settings.overallWidth, arguments.settings.overallHeight);
+    list.ResetPhotoList(settings.overallWidth, settings.overallHeight);
     AddPhotosOptions addOptions;
     addOptions.threads = arguments.threads;
+    addOptions.sortByPath = false; // already in frame order
     addOptions.progress = [&](size_t done, size_t total) { bar.Photo(done, total); };
     const std::vector<PhotoFailure> failures
-        = list.AddPhotos(arguments.photos, arguments.settings, addOptions);
+        = list.AddPhotos(arguments.photos, settings, addOptions);
     bar.Finish();
 
     int status = EXIT_OK;
@@ -250,19 +394,29 @@ int RunMake(int argc, char** argv)
         return EXIT_FAILED;
 
     MakeGifOptions makeOptions;
+    makeOptions.animation.loopCount = arguments.animation.loopCount;
+    if (!arguments.animation.frameDelays.empty())
+        makeOptions.animation.frameDelays = DelaysOfFrames(arguments, failures);
     makeOptions.openResult = arguments.open;
     makeOptions.encoding = [&] { bar.Encoding(); };
     std::string why;
     makeOptions.showMessage = [&](const char* message) {
         bar.Finish();
-        std::fprintf(stderr, "brimvale-cli make: %s: %s\n", arguments.settings.outputPath.c_str(),
-            why.c_str());
+        std::fprintf(
+            stderr, "brimvale-cli make: %s: %s\n", settings.outputPath.c_str(), why.c_str());
         std::fprintf(stderr, "%s\n", message);
     };
-    const MakeResult result = MakeGif(list, arguments.settings, makeOptions, &why);
+    const MakeResult result = MakeGif(list, settings, makeOptions, &why);
     bar.Finish();
     if (result != MakeResult::Made)
         return EXIT_FAILED;
+    if (!arguments.quiet) {
+        struct stat written { };
+        ::stat(settings.outputPath.c_str(), &written);
+        std::fprintf(stderr, "%s: %zu frame%s, %u x %u, %lld bytes\n", settings.outputPath.c_str(),
+            list.Count(), list.Count() == 1 ? "" : "s", settings.overallWidth,
+            settings.overallHeight, static_cast<long long>(written.st_size));
+    }
     return status;
 }
 

@@ -16,7 +16,7 @@ PACKAGES=(
     dpkg-dev desktop-file-utils
 )
 if [ "${1:-}" = "--bench" ]; then
-    PACKAGES+=(time lomiri-wallpapers-16.04 plasma-workspace-wallpapers)
+    PACKAGES+=(time lomiri-wallpapers-16.04 plasma-workspace-wallpapers python3-pil python3-numpy)
 fi
 
 missing=()

@@ -13,6 +13,7 @@
 #include "app/ProjectSettings.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -75,6 +76,7 @@ CMainDialog::CMainDialog(QWidget* parent)
     , photos(std::make_unique<PhotoList>())
 {
     setWindowTitle(QStringLiteral("Brimvale"));
+    TheProjectSettings().fastDecoding = ReadFastDecodingSetting();
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(true);
@@ -245,6 +247,10 @@ void CMainDialog::BeginNewAnimation()
     settings.photoSize = dialog.PhotoSize();
     settings.backgroundColor = dialog.BackgroundColor();
     settings.backgroundImagePath = QFile::encodeName(dialog.BackgroundPath()).toStdString();
+    if (settings.fastDecoding != dialog.FastDecoding()) {
+        settings.fastDecoding = dialog.FastDecoding();
+        WriteFastDecodingSetting(settings.fastDecoding);
+    }
     photos->ResetPhotoList(settings.overallWidth, settings.overallHeight);
     list->ResetView();
     ListChanged();
@@ -325,11 +331,15 @@ void CMainDialog::MakeAnimation()
     ProjectSettings& settings = TheProjectSettings();
     CMakeGifDialog dialog(QFile::decodeName(settings.outputPath.c_str()), settings.frameDelay,
         settings.lastFrameDelay, this);
+    dialog.OptimizeBox()->setChecked(settings.optimizeSize);
+    dialog.DitherBox()->setChecked(settings.ditherColours);
     if (runDialog(dialog) != QDialog::Accepted)
         return;
     settings.outputPath = QFile::encodeName(dialog.OutputPath()).toStdString();
     settings.frameDelay = dialog.FrameDelay();
     settings.lastFrameDelay = dialog.LastFrameDelay();
+    settings.optimizeSize = dialog.OptimizeBox()->isChecked();
+    settings.ditherColours = dialog.DitherBox()->isChecked();
 
     QProgressDialog progress(QStringLiteral("Writing the GIF..."), QString(), 0, 0, this);
     progress.setWindowTitle(AppTitle());

@@ -3,6 +3,7 @@
 #include "DialogUnits.h"
 #include "UiPrompts.h"
 
+#include <QCheckBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -91,6 +92,10 @@ CMakeGifDialog::CMakeGifDialog(
     optionsLayout = new QVBoxLayout;
     optionsLayout->setSpacing(du.Y(2));
     dialogLayout->addLayout(optionsLayout);
+    optimizeBox = new QCheckBox(QStringLiteral("Optimise file size"), this);
+    optionsLayout->addWidget(optimizeBox);
+    ditherBox = new QCheckBox(QStringLiteral("Dither colours"), this);
+    optionsLayout->addWidget(ditherBox);
 
     dialogLayout->addSpacing(du.Y(6));
     auto* line = new QFrame(this);

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QVBoxLayout;
@@ -25,6 +26,9 @@ public:
     QPushButton* OkButton() const { return okButton; }
     // Where check boxes for how the file is made go, one a row under the delays.
     QVBoxLayout* OptionsLayout() const { return optionsLayout; }
+    // "Optimise file size" and "Dither colours", off until the caller sets them.
+    QCheckBox* OptimizeBox() const { return optimizeBox; }
+    QCheckBox* DitherBox() const { return ditherBox; }
 
 public slots:
     void accept() override;
@@ -43,4 +47,6 @@ private:
     QPushButton* browseButton;
     QPushButton* okButton;
     QVBoxLayout* optionsLayout;
+    QCheckBox* optimizeBox;
+    QCheckBox* ditherBox;
 };

@@ -2,8 +2,10 @@
 
 #include "DialogUnits.h"
 #include "UiPrompts.h"
+#include "app/ProjectSettings.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -164,6 +166,14 @@ CNewGifDialog::CNewGifDialog(QWidget* parent)
     dialogLayout->addWidget(backgroundGroup);
 
     dialogLayout->addSpacing(du.Y(10));
+    // How the photos of the animation are read; the choice is kept for the next run.
+    fastCheck = new QCheckBox(QStringLiteral("Fast decoding"), this);
+    fastCheck->setGeometry(du.Rect(15, 130, 120, 10));
+    fastCheck->setChecked(TheProjectSettings().fastDecoding);
+    fastCheck->setToolTip(QStringLiteral(
+        "Read large JPEG photos at a reduced scale: several times faster, the frames a little "
+        "less exact"));
+
     auto* line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
@@ -209,6 +219,7 @@ bool CNewGifDialog::Exchange()
 {
     backgroundMode = imageRadio->isChecked() ? 1 : 0;
     backgroundPath = pathEdit->text();
+    fastDecoding = fastCheck->isChecked();
     struct Field {
         QLineEdit* edit;
         uint32_t* member;

@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QDialog>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -22,6 +23,7 @@ public:
     uint32_t BackgroundColor() const { return color; } // 0x00BBGGRR
     QString BackgroundPath() const { return backgroundPath; }
     int BackgroundMode() const { return backgroundMode; }
+    bool FastDecoding() const { return fastDecoding; }
 
     QLineEdit* WidthEdit() const { return widthEdit; }
     QLineEdit* HeightEdit() const { return heightEdit; }
@@ -32,6 +34,7 @@ public:
     QPushButton* BrowseButton() const { return browseButton; }
     QPushButton* OkButton() const { return okButton; }
     CColorStatic* ColorControl() const { return colorStatic; }
+    QCheckBox* FastCheck() const { return fastCheck; }
 
     // Runs the validation now (normally posted after every change).
     void Validate();
@@ -54,6 +57,7 @@ private:
     uint32_t overallHeight = 120;
     uint32_t overallWidth = 120;
     uint32_t color = 0xFFFFFF;
+    bool fastDecoding = false;
 
     QLineEdit* widthEdit;
     QLineEdit* heightEdit;
@@ -63,6 +67,7 @@ private:
     CColorStatic* colorStatic;
     QLineEdit* pathEdit;
     QPushButton* browseButton;
+    QCheckBox* fastCheck;
     QPushButton* okButton;
     bool validationPosted = false;
 };

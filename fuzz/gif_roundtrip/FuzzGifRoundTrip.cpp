@@ -5,6 +5,7 @@
 #include "image/gif/CxImageGIF.h"
 #include "tests/gif/GifPeer.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -59,19 +60,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<std::unique_ptr<CxImage>> frames;
     std::vector<CxImage*> pointers;
     for (int k = 0; k < count; k++) {
-        const int bpp = depths[in.Next() % 3];
-        auto frame = std::make_unique<CxImage>(uint32_t(width), uint32_t(height), uint32_t(bpp));
-        for (int i = 0; i < (1 << bpp); i++)
+        // Some frames start as the one before and change a few runs of it.
+        const bool changed = k > 0 && (in.Next() & 1);
+        const int bpp = changed ? frames.back()->GetBpp() : depths[in.Next() % 3];
+        auto frame = changed
+            ? std::make_unique<CxImage>(*frames.back())
+            : std::make_unique<CxImage>(uint32_t(width), uint32_t(height), uint32_t(bpp));
+        for (int i = 0; i < (changed ? 0 : 1 << bpp); i++)
             frame->SetPaletteColor(uint32_t(i), in.Next(), in.Next(), in.Next());
         // Pixel bytes: runs and noise straight from the input.
-        for (int y = 0; y < height; y++) {
-            for (int x = 0; x < width;) {
-                const uint8_t control = in.Next();
-                const int run = (control & 0x80) ? 1 + (control & 0x7F) : 1;
-                const uint8_t value = uint8_t(in.Next() % (1 << bpp));
-                for (int r = 0; r < run && x < width; r++, x++)
-                    frame->SetPixelIndex(x, y, value);
-            }
+        const int from = changed ? int(in.Next()) * width * height / 256 : 0;
+        const int to
+            = changed ? std::min(width * height, from + 1 + in.Next() % 64) : width * height;
+        for (int at = from; at < to;) {
+            const uint8_t control = in.Next();
+            const int run = (control & 0x80) ? 1 + (control & 0x7F) : 1;
+            const uint8_t value = uint8_t(in.Next() % (1 << bpp));
+            for (int r = 0; r < run && at < to && (r == 0 || at % width != 0); r++, at++)
+                frame->SetPixelIndex(at % width, at / width, value);
         }
         frame->SetFrameDelay(in.Next());
         frames.push_back(std::move(frame));
@@ -134,6 +140,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     Mismatch("our palette");
             }
         }
+    }
+
+    // The size-optimised writer: a browser shows every frame as it shows the plain file's,
+    // some frames now with a transparent index.
+    {
+        for (CxImage* frame : pointers)
+            if (in.Next() % 4 == 0)
+                frame->SetTransparentIndex(in.Next() % (1 << frame->GetBpp()));
+        const int32_t disposal = 1 + in.Next() % 2;
+        std::vector<std::vector<uint32_t>> shown[2];
+        for (int optimized = 0; optimized < 2; optimized++) {
+            CxImageGIF writer;
+            writer.SetDisposalMethod(disposal);
+            CxMemStream out;
+            if (!(optimized ? writer.EncodeOptimized(&out, pointers.data(), count)
+                            : writer.Encode(&out, pointers.data(), count, true)))
+                Mismatch("optimised encode failed");
+            const std::vector<uint8_t> bytes = out.TakeBuffer();
+            const gifpeer::PeerFile peer = gifpeer::ReadWithGiflib(bytes.data(), bytes.size());
+            if (!peer.ok || int(peer.frames.size()) != count)
+                Mismatch("giflib could not read the optimised file");
+            shown[optimized] = gifpeer::ComposeLikeBrowsers(peer);
+        }
+        if (shown[0] != shown[1])
+            Mismatch("the optimised file shows other frames");
     }
     return 0;
 }

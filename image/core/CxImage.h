@@ -15,6 +15,8 @@
 #include <cstdio>
 
 class CxImage;
+class CxRowSink;
+struct CxPictureHeader;
 class CxStream;
 
 namespace platform {
@@ -56,6 +58,8 @@ struct CxImageRecord {
     bool lastColorValid;
     int32_t numLayers;
     uint32_t flags;
+    // Where a reader that can hands its rows instead of making the picture; null = none.
+    CxRowSink* rowSink;
 };
 
 class CxImage {
@@ -116,6 +120,8 @@ public:
     uint32_t GetFrameDelay() const { return info.frameDelay; }
     uint8_t GetJpegReduction() const { return info.jpegReduction; }
     void SetJpegReduction(uint8_t reduction) { info.jpegReduction = reduction; }
+    CxRowSink* GetRowSink() const { return info.rowSink; }
+    void SetRowSink(CxRowSink* sink) { info.rowSink = sink; }
     int32_t GetFrame() const { return info.frame; }
     void SetFrame(int32_t frame) { info.frame = frame; }
     int32_t GetNumFrames() const { return info.numFrames; }
@@ -140,6 +146,10 @@ public:
     bool Decode(FILE* file, uint32_t imageType);
     bool Decode(CxStream* stream, uint32_t imageType);
     static uint32_t GetTypeFromExtension(const char* fileName);
+    // The header of a file whose reader tells it without decoding the pixels (JPEG and
+    // PNG, chosen by the extension), as it would be read with this image's settings (the
+    // JPEG scale and options); false for other formats and unreadable headers.
+    bool ReadHeader(const char* fileName, CxPictureHeader& header) const;
 
     // Expands 16- or 32-bit source pixels into this 24-bit image (the source may be this
     // image's own pixel buffer).

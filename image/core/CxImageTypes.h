@@ -28,6 +28,12 @@ enum : uint32_t {
     CMAX_IMAGE_FORMATS = 18,
 };
 
+// The JPEG format option of an image about to be read (SetFormatOption with
+// CXIMAGE_FORMAT_JPG): decoding at 1/8 scale (jpegReduction 8), a progressive file is read
+// only as far as its DC scans, so each pixel is its block's average from the DC
+// coefficient alone, as far as those scans refine it.
+constexpr uint32_t CXIMAGE_JPEG_DC_SCANS_ONLY = 1;
+
 // The largest pixel buffer (header, palette and rows) that CxImage::Create allocates.
 // Fuzz builds lower it (BRIMVALE_MAX_MEMORY) so that no input costs more than a few
 // megapixels of painting; the readers' checks against it stay the same.

@@ -23,8 +23,9 @@ void PutWord(CxStream* stream, int32_t value)
     stream->PutC((value / 256) & 0xFF);
 }
 
-// Why a frame cannot be written, or null when it can.
-const char* CheckFrame(const CxImage* frame)
+} // namespace
+
+const char* GifFrameProblem(const CxImage* frame)
 {
     if (!frame->IsValid() || !frame->IsIndexed() || frame->GetBpp() > 8)
         return "GIF frame has no palette: only 1, 4 and 8-bit images can be written";
@@ -32,8 +33,6 @@ const char* CheckFrame(const CxImage* frame)
         return "GIF frame is larger than 65535 pixels";
     return nullptr;
 }
-
-} // namespace
 
 CxImageGIF::CxImageGIF()
     : CxImage(CXIMAGE_FORMAT_GIF)
@@ -111,7 +110,7 @@ bool CxImageGIF::Encode(CxStream* stream, CxImage** frames, int count, bool loca
     for (int k = 0; k < count; k++) {
         if (!frames[k])
             continue;
-        if (const char* problem = CheckFrame(frames[k])) {
+        if (const char* problem = GifFrameProblem(frames[k])) {
             char text[256];
             std::snprintf(text, sizeof(text), "%s (frame %d)", problem, k + 1);
             SetLastError(text);

@@ -28,6 +28,9 @@ enum : uint32_t {
     CXIMAGE_GIF_RUN_LENGTH = 2,
 };
 
+// Why a frame cannot be written (it has no palette, or a side above 65535), or null.
+const char* GifFrameProblem(const CxImage* frame);
+
 class CxImageGIF : public CxImage {
 public:
     CxImageGIF();
@@ -37,6 +40,12 @@ public:
     // Writes count indexed frames as one GIF89a file; frames 2.. carry their own colour
     // table when localColorMap is set.
     bool Encode(CxStream* stream, CxImage** frames, int count, bool localColorMap);
+    // Writes a file that a viewer shows exactly as the one Encode(..., true) writes, as
+    // small as it can: each later frame only where the screen changes, unchanged pixels
+    // transparent where that codes shorter, colour tables cut to the colours drawn, and
+    // each frame's disposal chosen to suit the next. Falls back to Encode when a frame's
+    // colours can't be put in one table.
+    bool EncodeOptimized(CxStream* stream, CxImage** frames, int count);
 
     void SetComment(const char* text);
     const char* GetComment() const { return comment; }

@@ -4,6 +4,7 @@
 // The scale factors are single-precision (old size / new size), and so are the limits
 // that step by them and the products with them: which result pixel a split source pixel
 // feeds is decided by those comparisons, so they are kept exactly.
+#include "CxAreaReduction.h"
 #include "ProcessSupport.h"
 
 #include <algorithm>
@@ -12,9 +13,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int64_t WHOLE = 1000; // the weight of one whole source pixel
-constexpr int32_t MAX_BAND_ROWS = 257; // whole rows summed per column in 16 bits
 
 uint8_t SumToByte(float sum)
 {
@@ -42,219 +40,18 @@ float KernelBSpline(float t)
     return (p(t + 2.0f) - 4.0f * p(t + 1.0f) + 6.0f * p(t) - 4.0f * p(t - 1.0f)) * 0.16666667f;
 }
 
-// Exact truncating division of a non-negative sum by the divisor, through a reciprocal
-// with the quotient corrected by one step where rounding left it off.
-class Divider {
-public:
-    explicit Divider(int64_t divisor)
-        : divisor(divisor)
-        , reciprocal(1.0 / double(divisor))
-    {
-    }
-    uint8_t ToByte(int64_t sum) const
-    {
-        // Below 2^53 the estimate is off by at most one either way.
-        int64_t q = int64_t(double(sum) * reciprocal);
-        q -= int64_t(q * divisor > sum);
-        q += int64_t((q + 1) * divisor <= sum);
-        return q > 255 ? 255 : uint8_t(q);
-    }
-
-private:
-    int64_t divisor;
-    double reciprocal;
-};
-
-// A source column split between result columns k and k + 1, and the thousandths of it
-// that belong to k + 1.
-struct ColumnSplit {
-    int32_t column;
-    int64_t fx;
-};
-
-// Sums of each channel over the pixels [from, to) of a 24-bit row, or of a row of
-// per-column sums.
-struct RunSums {
-    int64_t channel[3] = { 0, 0, 0 };
-};
-
-template <typename T> RunSums SumRun(const T* row, int32_t from, int32_t to)
+// The area-averaging reduction of a 24-bit image shrinking on both sides, fed its rows
+// from the bottom up.
+template <typename Step> void AreaAverage(const CxImage& source, CxImage& result, Step step)
 {
-    uint64_t blue = 0, green = 0, red = 0;
-    for (const T *q = row + size_t(from) * 3, *end = row + size_t(to) * 3; q < end; q += 3) {
-        blue += q[0];
-        green += q[1];
-        red += q[2];
-    }
-    RunSums sums;
-    sums.channel[0] = int64_t(blue);
-    sums.channel[1] = int64_t(green);
-    sums.channel[2] = int64_t(red);
-    return sums;
-}
-
-// sums[i] += row[i] for n bytes; the sums and the row never overlap, which lets the
-// compiler add 16 bytes at a time.
-void AddRow(uint16_t* __restrict sums, const uint8_t* __restrict row, size_t n)
-{
-    size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        for (size_t j = 0; j < 16; j++)
-            sums[i + j] = uint16_t(sums[i + j] + row[i + j]);
-    }
-    for (; i < n; i++)
-        sums[i] = uint16_t(sums[i] + row[i]);
-}
-
-// The area-averaging reduction of a 24-bit image shrinking on both sides. Weights are
-// thousandths of a source pixel: a source pixel split by a result pixel boundary gives
-// each side its share, and every result pixel is its weighted sum over the divisor. Two
-// accumulator rows (the result row being filled and the next one, which receives the
-// lower part of a split source row) are kept; they are 64-bit, because one result pixel
-// of a large reduction sums more than 2^31 (100 x 100 source pixels x 255 x 1000).
-template <typename Step>
-void AreaAverage(const CxImage& source, CxImage& result, float xScale, float yScale, Step step)
-{
-    const int32_t width = source.GetWidth();
     const int32_t height = source.GetHeight();
-    const int32_t newWidth = result.GetWidth();
-    const int32_t newHeight = result.GetHeight();
-    const uint32_t stride = source.GetRowStride();
-    const uint32_t newStride = result.GetRowStride();
-
-    // Where the columns split depends only on the column and the limit stepping along
-    // the row, so it is found once, by the same comparisons, for every row.
-    std::vector<ColumnSplit> splits;
-    splits.reserve(size_t(newWidth));
-    float xLimit = xScale - 1.0f;
-    for (int32_t sx = 0; sx < width && int32_t(splits.size()) < newWidth; sx++) {
-        if (float(sx) >= xLimit) {
-            splits.push_back(ColumnSplit { sx, int64_t((float(sx) - xLimit) * float(WHOLE)) });
-            xLimit += xScale;
-        }
-    }
-
-    // One pixel more than the result row: a split at the last column feeds it.
-    std::vector<int64_t> rowA(size_t(newWidth + 1) * 3, 0);
-    std::vector<int64_t> rowB(size_t(newWidth + 1) * 3, 0);
-    int64_t* current = rowA.data();
-    int64_t* next = rowB.data();
-
-    const Divider divide(std::max<int64_t>(int64_t(yScale * xScale * float(WHOLE)), 1));
-    float yLimit = yScale - 1.0f;
-    int32_t r = 0;
-    uint8_t* out = result.GetBits(0);
-    bool stopped = false;
-
-    // Per source column and channel, the sum over the whole rows not yet weighted into
-    // `current`; a band is at most MAX_BAND_ROWS rows, so 16 bits hold it.
-    std::vector<uint16_t> columnSums(size_t(width) * 3, 0);
-    int32_t bandRows = 0;
-    auto foldBand = [&] {
-        if (bandRows == 0)
-            return;
-        int64_t* a = current;
-        int32_t sx = 0;
-        for (const ColumnSplit& split : splits) {
-            const RunSums run = SumRun(columnSums.data(), sx, split.column);
-            const int64_t fx = split.fx;
-            const uint16_t* v = columnSums.data() + size_t(split.column) * 3;
-            for (int c = 0; c < 3; c++) {
-                a[c] += run.channel[c] * WHOLE + int64_t(v[c]) * (WHOLE - fx);
-                a[3 + c] += int64_t(v[c]) * fx;
-            }
-            a += 3;
-            sx = split.column + 1;
-        }
-        const RunSums run = SumRun(columnSums.data(), sx, width);
-        for (int c = 0; c < 3; c++)
-            a[c] += run.channel[c] * WHOLE;
-        std::fill(columnSums.begin(), columnSums.end(), 0);
-        bandRows = 0;
-    };
-
+    CxAreaReduction reduction(source.GetWidth(), height, result);
     for (int32_t sy = 0; sy < height; sy++) {
-        if (step(int32_t(int64_t(sy) * 100 / height))) {
-            stopped = true;
-            break;
-        }
-        const uint8_t* p = source.GetBits(0) + size_t(sy) * stride;
-
-        if (float(sy) >= yLimit) {
-            // This source row is split between result row r and r + 1; fy is the part
-            // that belongs to r + 1.
-            foldBand();
-            const int64_t fy = int64_t((float(sy) - yLimit) * float(WHOLE));
-            const int64_t upper = WHOLE - fy;
-            int64_t* a = current;
-            int64_t* n = next;
-            int32_t sx = 0;
-            for (const ColumnSplit& split : splits) {
-                const RunSums run = SumRun(p, sx, split.column);
-                a[0] += run.channel[0] * upper;
-                a[1] += run.channel[1] * upper;
-                a[2] += run.channel[2] * upper;
-                n[0] += run.channel[0] * fy;
-                n[1] += run.channel[1] * fy;
-                n[2] += run.channel[2] * fy;
-
-                // The pixel at the split column is split between rows as well: four
-                // result pixels share it, and column k of row r is complete.
-                // Each product is at most 255 x 1000 x 1000, so 32 unsigned bits hold it
-                // and divide it exactly as the signed arithmetic would.
-                const uint32_t fx = uint32_t(split.fx);
-                const uint32_t up = uint32_t(upper);
-                const uint32_t down = uint32_t(fy);
-                const uint8_t* v = p + size_t(split.column) * 3;
-                for (int c = 0; c < 3; c++) {
-                    const uint32_t value = v[c];
-                    a[c] += value * (up * (1000 - fx)) / 1000;
-                    n[c] += value * down * (1000 - fx) / 1000;
-                    a[3 + c] += value * fx * up / 1000;
-                    n[3 + c] = value * down * fx / 1000; // starts that accumulator afresh
-                }
-                a += 3;
-                n += 3;
-                sx = split.column + 1;
-            }
-            const RunSums run = SumRun(p, sx, width);
-            a[0] += run.channel[0] * upper;
-            a[1] += run.channel[1] * upper;
-            a[2] += run.channel[2] * upper;
-            n[0] += run.channel[0] * fy;
-            n[1] += run.channel[1] * fy;
-            n[2] += run.channel[2] * fy;
-
-            // Result row r is complete: each column was final at its split pixel (and
-            // the last one, which rounding of the limits may leave without a split, at
-            // the end of the row).
-            for (int32_t i = 0; out && i < newWidth * 3; i++)
-                out[i] = divide.ToByte(current[i]);
-            std::swap(current, next);
-            next[0] = next[1] = next[2] = 0;
-            yLimit += yScale;
-            r++;
-            out = r < newHeight ? result.GetBits(0) + size_t(r) * newStride : nullptr;
-        } else {
-            // The whole row belongs to result row r. Whole rows only add, so they are
-            // summed per source column first and weighted once per band of rows.
-            AddRow(columnSums.data(), p, size_t(width) * 3);
-            if (++bandRows == MAX_BAND_ROWS)
-                foldBand();
-        }
+        if (step(int32_t(int64_t(sy) * 100 / height)))
+            break; // the rows below stay black, the one being filled gets its sum so far
+        reduction.AddRow(sy, source.GetBits(0) + size_t(sy) * source.GetRowStride());
     }
-    foldBand();
-
-    if (r < newHeight) {
-        out = result.GetBits(0) + size_t(r) * newStride;
-        for (int32_t i = 0; i < newWidth * 3; i++)
-            out[i] = divide.ToByte(current[i]);
-        // A stop leaves the rows below unreached; they are black, not unset memory.
-        if (stopped && r + 1 < newHeight) {
-            std::memset(result.GetBits(0) + size_t(r + 1) * newStride, 0,
-                size_t(newHeight - r - 1) * newStride);
-        }
-    }
+    reduction.Finish();
 }
 
 // The colour of a source pixel by the addressing of its depth, without alpha.
@@ -446,7 +243,7 @@ bool CxImage::Resample(int32_t newWidth, int32_t newHeight, int mode, CxImage* d
         break;
     default:
         if (newWidth < width && newHeight < height && head.biBitCount == 24)
-            AreaAverage(*this, resized, xScale, yScale, step);
+            AreaAverage(*this, resized, step);
         else
             ResampleBilinear(*this, resized, xScale, yScale, step);
         break;

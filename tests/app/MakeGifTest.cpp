@@ -6,6 +6,7 @@
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "platform/DeviceBitmap.h"
+#include "tests/gif/GifPeer.h"
 #include "tests/support/TestSupport.h"
 
 #include <cstring>
@@ -253,4 +254,37 @@ TEST(MakeGif, SomeUnreadablePhotosAreSkippedAndCounted)
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].path, folder + "/broken.png");
     EXPECT_EQ(list.Count(), 4u);
+}
+
+TEST(MakeGif, OptimisedTheFileShowsTheSameFramesAndDitheredItKeepsThePalettes)
+{
+    const std::string folder = bvtest::MakeTempDir("makegif-options");
+    ProjectSettings settings = Settings(folder + "/plain.gif");
+    settings.backgroundImagePath = bvtest::TestData("bmp/bmpsuite/g/rgb24.bmp");
+    PhotoList list(false);
+    ASSERT_TRUE(list.AddPhotos(SamplePhotos(), settings).empty());
+    const auto make = [&](bool optimize, bool dither) {
+        ProjectSettings s = settings;
+        s.outputPath
+            = folder + (optimize ? "/small" : "/plain") + (dither ? "-dither.gif" : ".gif");
+        s.optimizeSize = optimize;
+        s.ditherColours = dither;
+        EXPECT_EQ(MakeGif(list, s, Quiet()), MakeResult::Made);
+        const std::vector<uint8_t> bytes = bvtest::ReadFileBytes(s.outputPath);
+        return std::pair { bytes.size(), gifpeer::ReadWithGiflib(bytes.data(), bytes.size()) };
+    };
+    for (bool dither : { false, true }) {
+        const auto [plainSize, plain] = make(false, dither);
+        const auto [smallSize, small] = make(true, dither);
+        EXPECT_LT(smallSize, plainSize);
+        EXPECT_EQ(gifpeer::ComposeLikeBrowsers(small), gifpeer::ComposeLikeBrowsers(plain));
+    }
+
+    const gifpeer::PeerFile plain = make(false, false).second;
+    const gifpeer::PeerFile dithered = make(false, true).second;
+    ASSERT_EQ(dithered.frames.size(), plain.frames.size());
+    for (size_t i = 0; i < plain.frames.size(); i++) {
+        EXPECT_EQ(dithered.frames[i].colors, plain.frames[i].colors) << i;
+        EXPECT_NE(dithered.frames[i].indices, plain.frames[i].indices) << i;
+    }
 }

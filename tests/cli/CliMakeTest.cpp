@@ -1,7 +1,8 @@
+#include "tests/gif/GifPeer.h"
 #include "tests/support/TestSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <gif_lib.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/wait.h>
@@ -43,15 +44,52 @@ Result RunMake(const std::vector<std::string>& arguments)
     return r;
 }
 
+gifpeer::PeerFile ReadMade(const std::string& path)
+{
+    const std::vector<uint8_t> bytes = bvtest::ReadFileBytes(path);
+    return gifpeer::ReadWithGiflib(bytes.data(), bytes.size());
+}
+
 int FrameCount(const std::string& path)
 {
-    int error = 0;
-    GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
-    if (!gif)
-        return -1;
-    const int frames = DGifSlurp(gif) == GIF_OK ? gif->ImageCount : -1;
-    DGifCloseFile(gif, &error);
-    return frames;
+    return bvtest::FileExists(path) ? int(ReadMade(path).frames.size()) : -1;
+}
+
+// Each frame's delay and the colour at its middle (0xRRGGBB).
+std::pair<std::vector<int>, std::vector<uint32_t>> DelaysAndMiddles(const gifpeer::PeerFile& file)
+{
+    std::pair<std::vector<int>, std::vector<uint32_t>> result;
+    for (const gifpeer::PeerFrame& f : file.frames) {
+        const size_t c = size_t(f.indices[size_t(f.height / 2 * f.width + f.width / 2)]) * 3;
+        result.first.push_back(f.delay);
+        result.second.push_back(
+            uint32_t(f.colors[c]) << 16 | uint32_t(f.colors[c + 1]) << 8 | f.colors[c + 2]);
+    }
+    return result;
+}
+
+// An 8 x 8 photo of one colour, as a 24-bit BMP.
+std::string SolidPhoto(const std::string& path, uint8_t r, uint8_t g, uint8_t b)
+{
+    std::vector<uint8_t> file(54 + 8 * 8 * 3, 0);
+    const uint8_t header[] = { 'B', 'M', uint8_t(file.size()), 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40,
+        0, 0, 0, 8, 0, 0, 0, 8, 0, 0, 0, 1, 0, 24 };
+    std::copy(std::begin(header), std::end(header), file.begin());
+    for (size_t i = 54; i < file.size(); i += 3) {
+        file[i] = b;
+        file[i + 1] = g;
+        file[i + 2] = r;
+    }
+    bvtest::WriteFileBytes(path, file);
+    return path;
+}
+
+uint64_t Fnv1a(const std::vector<uint8_t>& bytes)
+{
+    uint64_t h = 0xcbf29ce484222325u;
+    for (uint8_t b : bytes)
+        h = (h ^ b) * 0x100000001b3u;
+    return h;
 }
 
 const std::string PHOTO = bvtest::TestData("jpeg/gen/plasma-q85-420.jpg");
@@ -73,20 +111,37 @@ TEST(CliMake, BadValuesAreRefusedNamingTheOption)
         { { "--background", "#000000", "--background-image", PHOTO }, "exclude" },
         { { "--frobnicate" }, "--frobnicate" },
         { { "--threads" }, "--threads" },
+        { { "--loop", "65536" }, "--loop" },
+        { { "--delays", "5,x" }, "--delays" },
+        { { "--delays", "5,6" }, "--delays gives 2 delays for 1 photo" },
+        { { "--delays", "5", "--delay", "5" }, "exclude" },
+        { { "--optimize=yes" }, "--optimize" },
+        { { "--fast=yes" }, "--fast" },
     };
+    const std::string tryHelp = "Try 'brimvale-cli make --help'.\n";
     for (const auto& [options, named] : cases) {
         std::vector<std::string> arguments = options;
         arguments.insert(arguments.end(), { "-o", out, PHOTO });
         const Result r = RunMake(arguments);
         EXPECT_EQ(r.status, 2) << named;
         EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+        // One line on what is wrong, one pointing to the help.
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+        EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), tryHelp.size())), tryHelp);
     }
+    Result r = RunMake({ "-o", out + ".PNG", PHOTO });
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("does not end in .gif"), std::string::npos) << r.err;
+    EXPECT_EQ(RunMake({ "--quiet", "-o", out + ".GIF", PHOTO }).status, 0);
+    EXPECT_EQ(RunMake({ "--quiet", "--force-name", "-o", out + ".png", PHOTO }).status, 0);
+    EXPECT_EQ(FrameCount(out + ".png"), 1);
     EXPECT_EQ(RunMake({ PHOTO }).status, 2); // no -o
     EXPECT_EQ(RunMake({ "-o", out }).status, 2); // no photos
     EXPECT_FALSE(bvtest::FileExists(out));
     const Result help = RunMake({ "--help" });
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--photo-size"), std::string::npos);
+    EXPECT_NE(help.out.find("--fast"), std::string::npos);
 }
 
 TEST(CliMake, MakesTheGifFromTheReadablePhotosAndListsTheOthers)
@@ -104,9 +159,18 @@ TEST(CliMake, MakesTheGifFromTheReadablePhotosAndListsTheOthers)
         << r.err;
     EXPECT_EQ(FrameCount(out), 2);
 
+    // Fast decoding reads the 160 x 120 JPEG at half size for a photo size of 40.
+    r = RunMake({ "--quiet", "--fast", "--width", "64", "--height", "48", "--photo-size", "40",
+        "-o", out, PHOTO, bvtest::TestData("png/pngsuite/basn2c08.png") });
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(FrameCount(out), 2);
+
     r = RunMake({ "-o", out, PHOTO });
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, ""); // no progress bar when stderr isn't a terminal
+    // No progress bar when stderr isn't a terminal, only the summary.
+    EXPECT_EQ(r.err,
+        out + ": 1 frame, 120 x 120, " + std::to_string(bvtest::ReadFileBytes(out).size())
+            + " bytes\n");
     EXPECT_EQ(FrameCount(out), 1);
 }
 
@@ -128,4 +192,57 @@ TEST(CliMake, NothingReadableOrNothingWritableLeavesTheOldFile)
     EXPECT_NE(
         r.err.find("/no/such/folder/x.gif: the folder does not exist\nFailed\n"), std::string::npos)
         << r.err;
+
+    // A background picture that can't be read stops the making, naming it and why.
+    for (const auto& [picture, why] : { std::pair { folder + "/a.jpg", "JPEG" },
+             std::pair { folder + "/gone.png", "not found" } }) {
+        r = RunMake({ "--background-image", picture, "-o", out, PHOTO });
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(picture + ": "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
+        EXPECT_EQ(bvtest::ReadFileBytes(out), old);
+    }
+}
+
+TEST(CliMake, KeepsTheOrderGivenAndWritesTheLoopCountAndEachDelay)
+{
+    const std::string folder = bvtest::MakeTempDir("cli-make-order");
+    const std::vector<std::string> photos { SolidPhoto(folder + "/c.bmp", 0, 0, 255),
+        SolidPhoto(folder + "/a.bmp", 255, 0, 0), folder + "/b-missing.bmp",
+        SolidPhoto(folder + "/b.bmp", 0, 255, 0) };
+    const std::string out = folder + "/out.gif";
+    std::vector<std::string> arguments { "--quiet", "--keep-order", "--loop", "3", "--delays",
+        "10,20,30,40", "-o", out };
+    arguments.insert(arguments.end(), photos.begin(), photos.end());
+    EXPECT_EQ(RunMake(arguments).status, 1); // one photo can't be read: its delay goes
+    gifpeer::PeerFile made = ReadMade(out);
+    EXPECT_EQ(DelaysAndMiddles(made),
+        std::pair(std::vector<int> { 10, 20, 40 },
+            std::vector<uint32_t> { 0x0000FF, 0xFF0000, 0x00FF00 }));
+    EXPECT_EQ(made.loopCount, 3);
+
+    // Sorted by path unless asked otherwise, the delays still in frame order; 0 and no
+    // --loop loop forever.
+    arguments = { "--quiet", "--delays", "0,5,9999", "-o", out, photos[0], photos[1], photos[3] };
+    EXPECT_EQ(RunMake(arguments).status, 0);
+    made = ReadMade(out);
+    EXPECT_EQ(DelaysAndMiddles(made),
+        std::pair(std::vector<int> { 0, 5, 9999 },
+            std::vector<uint32_t> { 0xFF0000, 0x00FF00, 0x0000FF }));
+    EXPECT_EQ(made.loopCount, 0);
+}
+
+// Made without options, the file stays byte for byte what this program has always made.
+TEST(CliMake, WithoutOptionsTheFileStaysAsItWas)
+{
+    const std::string folder = bvtest::MakeTempDir("cli-make-pin");
+    const std::string examples = bvtest::SourceDir() + "/examples/";
+    std::vector<std::string> arguments { "--quiet", "--width", "300", "--height", "200",
+        "--photo-size", "150", "--background-image", examples + "plasma.jpg", "--delay", "7",
+        "--last-delay", "300", "-o", folder + "/one.gif" };
+    for (const char* name : { "sunset.jpg", "plasma.jpg", "shapes.png", "alpha.png", "grad.gif",
+             "grey.tga", "pal256.bmp" })
+        arguments.push_back(examples + name);
+    ASSERT_EQ(RunMake(arguments).status, 0);
+    EXPECT_EQ(Fnv1a(bvtest::ReadFileBytes(folder + "/one.gif")), 0x7b445efed36ce66fu);
 }

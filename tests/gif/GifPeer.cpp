@@ -112,6 +112,38 @@ PeerFile ReadWithGiflib(const uint8_t* data, size_t size)
     return file;
 }
 
+std::vector<std::vector<uint32_t>> ComposeLikeBrowsers(const PeerFile& file)
+{
+    std::vector<std::vector<uint32_t>> shown;
+    std::vector<uint32_t> screen(size_t(file.width) * size_t(file.height), 0), saved;
+    for (const PeerFrame& frame : file.frames) {
+        if (frame.disposal == 3)
+            saved = screen;
+        const auto each = [&](auto paint) {
+            for (int y = 0; y < frame.height; y++)
+                for (int x = 0; x < frame.width; x++)
+                    if (frame.left + x < file.width && frame.top + y < file.height)
+                        paint(size_t(frame.top + y) * size_t(file.width) + size_t(frame.left + x),
+                            frame.indices[size_t(y) * size_t(frame.width) + size_t(x)]);
+        };
+        each([&](size_t at, uint8_t index) {
+            if (index == frame.transIndex)
+                return;
+            const size_t c = size_t(index) * 3;
+            screen[at] = c + 2 < frame.colors.size()
+                ? 0xFF000000u | (uint32_t(frame.colors[c]) << 16)
+                    | (uint32_t(frame.colors[c + 1]) << 8) | frame.colors[c + 2]
+                : 0xFF000000u;
+        });
+        shown.push_back(screen);
+        if (frame.disposal == 2)
+            each([&](size_t at, uint8_t) { screen[at] = 0; });
+        else if (frame.disposal == 3)
+            screen = saved;
+    }
+    return shown;
+}
+
 std::vector<uint8_t> WriteWithGiflib(int width, int height, int globalBpp,
     const std::vector<uint8_t>& globalColors, const std::vector<WriteFrame>& frames, bool gif89)
 {

@@ -36,6 +36,12 @@ struct PeerFile {
 
 PeerFile ReadWithGiflib(const uint8_t* data, size_t size);
 
+// What a browser shows after each frame of a file read by giflib: the screen starts
+// transparent, each frame's non-transparent pixels are drawn over it, and then its
+// disposal applies (2 clears its rectangle, 3 restores what was there before it). A pixel
+// is 0 when transparent, else 0xFF000000 | 0xRRGGBB.
+std::vector<std::vector<uint32_t>> ComposeLikeBrowsers(const PeerFile& file);
+
 struct WriteFrame {
     int left = 0;
     int top = 0;

@@ -371,3 +371,89 @@ TEST(JpegReader, DispatchFindsJpegAndPngByContent)
     ASSERT_TRUE(other.IsValid()) << other.GetLastError();
     EXPECT_EQ(other.GetType(), CXIMAGE_FORMAT_PNG);
 }
+
+namespace {
+
+// A progressive file with the scan order given: each scan as component list, Ss, Se, Ah,
+// Al (libjpeg's scan script).
+Bytes ProgressiveWithScans(std::vector<jpeg_scan_info> scans)
+{
+    return Plasma(96, 64, [scans](jpeg_compress_struct& c) {
+        static std::vector<jpeg_scan_info> kept;
+        kept = scans;
+        c.scan_info = kept.data();
+        c.num_scans = int(kept.size());
+    });
+}
+
+std::vector<uint8_t> Pixels(const CxImage& image)
+{
+    const uint8_t* bits = image.GetBits();
+    return std::vector<uint8_t>(bits, bits + image.GetHeader().biSizeImage);
+}
+
+} // namespace
+
+TEST(JpegReader, AtAnEighthAProgressiveFileIsReadOnlyAsFarAsItsDcScans)
+{
+    // Full-resolution colour with noise in it: the AC scans make most of the file.
+    const Bytes file = EncodeJpeg(
+        320, 240, 3, JCS_RGB,
+        [](uint32_t x, uint32_t y, uint8_t* s) {
+            const uint32_t n = (x * 2654435761u) ^ (y * 40503u);
+            s[0] = uint8_t(x / 2 + (n >> 27));
+            s[1] = uint8_t(y + (n >> 25 & 15));
+            s[2] = uint8_t((x + y) / 3);
+        },
+        [](jpeg_compress_struct& c) {
+            for (int i = 0; i < 3; i++)
+                c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
+            jpeg_simple_progression(&c);
+        });
+    CxImageJPG every;
+    every.SetJpegReduction(8);
+    ASSERT_TRUE(DecodeBytes(every, file));
+
+    CxMemStream stream(file.data(), file.size());
+    CxImageJPG dc;
+    dc.SetJpegReduction(8);
+    dc.SetFormatOption(CXIMAGE_JPEG_DC_SCANS_ONLY, CXIMAGE_FORMAT_JPG);
+    ASSERT_TRUE(dc.Decode(&stream)) << dc.GetLastError();
+    ASSERT_EQ(dc.GetWidth(), 40);
+    ASSERT_EQ(dc.GetHeight(), 30);
+    // The first scan carries every DC coefficient but its last bit: the rest of the file
+    // (the AC scans and the DC refinement) is never read, and each pixel is its block's
+    // average but for that bit.
+    EXPECT_LT(stream.Tell(), int32_t(file.size() / 4));
+    const std::vector<uint8_t> a = Pixels(every), b = Pixels(dc);
+    for (size_t i = 0; i < a.size(); i++)
+        ASSERT_LE(std::abs(int(a[i]) - int(b[i])), 2) << i;
+}
+
+TEST(JpegReader, AnAcScanBeforeEveryDcCoefficientMeansEveryScanIsRead)
+{
+    // Luminance DC and AC first, the colour DC after: the DC scans alone can't make the
+    // picture, so the whole file is read and the result is that of reading every scan.
+    const Bytes file = ProgressiveWithScans({
+        { 1, { 0 }, 0, 0, 0, 0 },
+        { 1, { 0 }, 1, 63, 0, 0 },
+        { 2, { 1, 2 }, 0, 0, 0, 0 },
+        { 1, { 1 }, 1, 63, 0, 0 },
+        { 1, { 2 }, 1, 63, 0, 0 },
+    });
+    CxImageJPG every;
+    every.SetJpegReduction(8);
+    ASSERT_TRUE(DecodeBytes(every, file)) << every.GetLastError();
+    CxImageJPG dc;
+    dc.SetJpegReduction(8);
+    dc.SetFormatOption(CXIMAGE_JPEG_DC_SCANS_ONLY, CXIMAGE_FORMAT_JPG);
+    ASSERT_TRUE(DecodeBytes(dc, file)) << dc.GetLastError();
+    EXPECT_EQ(Pixels(dc), Pixels(every));
+
+    // Cut short inside its first scan, a file still decodes partly, as it does whole.
+    const Bytes cut(file.begin(), file.begin() + 400);
+    CxImageJPG partly;
+    partly.SetJpegReduction(8);
+    partly.SetFormatOption(CXIMAGE_JPEG_DC_SCANS_ONLY, CXIMAGE_FORMAT_JPG);
+    EXPECT_TRUE(DecodeBytes(partly, cut)) << partly.GetLastError();
+}

@@ -1,6 +1,7 @@
 // Resample, with the area-averaging reduction checked against a box filter computed
 // straight from its definition.
 #include "TestPictures.h"
+#include "image/process/CxAreaReduction.h"
 
 #include <algorithm>
 #include <cmath>
@@ -213,6 +214,47 @@ TEST_P(AreaAveraging, IsTheBoxFilterAverageAndTheDefinedArithmetic)
     if (largestSum < 2147483647.0) {
         EXPECT_EQ(PixelBytes(result), PlainReduction<int32_t>(source, r.newWidth, r.newHeight));
     }
+
+    // The same bytes whatever order the rows come in: top down, as a reader decodes
+    // them, or shuffled.
+    std::vector<int32_t> order(size_t(r.height));
+    for (int32_t sy = 0; sy < r.height; sy++)
+        order[size_t(sy)] = r.height - 1 - sy;
+    for (int pass = 0; pass < 2; pass++) {
+        if (pass == 1) {
+            uint32_t state = 7;
+            for (size_t i = order.size(); i > 1; i--) {
+                state = state * 1664525u + 1013904223u;
+                std::swap(order[i - 1], order[(state >> 8) % i]);
+            }
+        }
+        CxImage streamed(uint32_t(r.newWidth), uint32_t(r.newHeight), 24);
+        CxAreaReduction reduction(r.width, r.height, streamed);
+        for (const int32_t sy : order)
+            reduction.AddRow(sy, source.GetBits(0) + size_t(sy) * source.GetRowStride());
+        reduction.Finish();
+        EXPECT_EQ(PixelBytes(streamed), PixelBytes(result)) << "pass " << pass;
+    }
+}
+
+TEST(AreaAveraging, ASideThatKeepsItsSizeIsCopied)
+{
+    CxImage source(40, 30, 24);
+    FillNoise(source, 5);
+    CxImage same(40, 30, 24);
+    CxAreaReduction copy(40, 30, same);
+    for (int32_t sy = 29; sy >= 0; sy--)
+        copy.AddRow(sy, source.GetBits(0) + size_t(sy) * source.GetRowStride());
+    copy.Finish();
+    EXPECT_EQ(PixelBytes(same), PixelBytes(source));
+
+    // Only the rows shrink: each result pixel averages whole columns of rows.
+    CxImage rows(40, 10, 24);
+    CxAreaReduction reduction(40, 30, rows);
+    for (int32_t sy = 0; sy < 30; sy++)
+        reduction.AddRow(sy, source.GetBits(0) + size_t(sy) * source.GetRowStride());
+    reduction.Finish();
+    ExpectBoxAverage(source, rows);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, AreaAveraging,

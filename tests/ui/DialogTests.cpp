@@ -7,6 +7,7 @@
 #include "ui/CNewGifDialog.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -46,6 +47,7 @@ TEST(NewGifDialog, StartsFromTheDefaultsAndAcceptsThem)
     EXPECT_EQ(dialog.HeightEdit()->text(), "120");
     EXPECT_EQ(dialog.PhotoSizeEdit()->text(), "120");
     EXPECT_TRUE(dialog.ColorRadio()->isChecked());
+    EXPECT_FALSE(dialog.FastCheck()->isChecked());
     EXPECT_TRUE(dialog.OkButton()->isEnabled());
     QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
@@ -192,6 +194,22 @@ TEST(MakeGifDialog, ShowsThePreviousValues)
     dialog.show();
     QTest::keyClick(dialog.FrameDelayEdit(), Qt::Key_Return);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST(MakeGifDialog, OutputOptionsAreOffAndSitBetweenTheDelaysAndTheButtons)
+{
+    ScriptedPrompts prompts;
+    CMakeGifDialog dialog(QStringLiteral("/tmp/a.gif"), 50, 50);
+    dialog.show();
+    int below = dialog.LastFrameDelayEdit()->geometry().bottom();
+    for (QCheckBox* box : { dialog.OptimizeBox(), dialog.DitherBox() }) {
+        EXPECT_FALSE(box->isChecked()) << box->text().toStdString();
+        EXPECT_GT(box->geometry().top(), below) << box->text().toStdString();
+        below = box->geometry().bottom();
+    }
+    EXPECT_EQ(dialog.OptimizeBox()->text(), "Optimise file size");
+    EXPECT_EQ(dialog.DitherBox()->text(), "Dither colours");
+    EXPECT_LT(below, dialog.OkButton()->geometry().top());
 }
 
 TEST(LinkLabel, ClickInsideOpensReleaseOutsideDoesNot)

@@ -12,6 +12,7 @@
 #include "ui/ImageConversion.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -181,6 +182,36 @@ TEST_F(MainWindowTest, FailedMakingTellsThePathAndWhy)
         << window.StatusLine()->text().toStdString();
 }
 
+TEST_F(MainWindowTest, TheMakeDialogsCheckBoxesChooseHowTheFileIsMadeAndAreKept)
+{
+    prompts.photos = MakePhotos(2);
+    CMainDialog window;
+    window.show();
+    QTest::mouseClick(window.AddButton(), Qt::LeftButton);
+    Settle();
+    bool wereChecked = true;
+    window.runDialog = [&](QDialog& dialog) {
+        auto* make = qobject_cast<CMakeGifDialog*>(&dialog);
+        if (!make)
+            return int(QDialog::Rejected);
+        make->show();
+        wereChecked = make->OptimizeBox()->isChecked() && make->DitherBox()->isChecked();
+        make->OptimizeBox()->setChecked(true);
+        make->DitherBox()->setChecked(true);
+        QTest::mouseClick(make->BrowseButton(), Qt::LeftButton);
+        QTest::mouseClick(make->OkButton(), Qt::LeftButton);
+        return make->result();
+    };
+    prompts.outputGif = photoFolder + "/options.gif";
+    window.MakeAnimation();
+    EXPECT_FALSE(wereChecked);
+    EXPECT_TRUE(TheProjectSettings().optimizeSize);
+    EXPECT_TRUE(TheProjectSettings().ditherColours);
+    EXPECT_TRUE(QFileInfo(prompts.outputGif).size() > 0);
+    window.MakeAnimation();
+    EXPECT_TRUE(wereChecked);
+}
+
 TEST_F(MainWindowTest, KeysRemoveMoveAndSelect)
 {
     prompts.photos = MakePhotos(4);
@@ -251,6 +282,34 @@ TEST_F(MainWindowTest, EscapeFocusLossOrResetEndsADrag)
     EXPECT_EQ(list->DragIndex(), -1);
     EXPECT_FALSE(list->HoldsCapture());
     QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, c);
+}
+
+TEST_F(MainWindowTest, FastDecodingIsOffAtFirstAndKeptForTheNextRun)
+{
+    {
+        CMainDialog window;
+        EXPECT_FALSE(TheProjectSettings().fastDecoding);
+        window.runDialog = [&](QDialog& dialog) {
+            auto* newGif = qobject_cast<CNewGifDialog*>(&dialog);
+            if (!newGif)
+                return int(QDialog::Rejected);
+            newGif->show();
+            Settle();
+            EXPECT_FALSE(newGif->FastCheck()->isChecked());
+            QTest::mouseClick(newGif->FastCheck(), Qt::LeftButton);
+            QTest::mouseClick(newGif->OkButton(), Qt::LeftButton);
+            return newGif->result();
+        };
+        QTest::mouseClick(window.BeginButton(), Qt::LeftButton);
+        EXPECT_TRUE(TheProjectSettings().fastDecoding);
+    }
+    // The next run starts from the defaults, with the box as it was left.
+    TheProjectSettings() = ProjectSettings();
+    CMainDialog window;
+    EXPECT_TRUE(TheProjectSettings().fastDecoding);
+    CNewGifDialog dialog;
+    EXPECT_TRUE(dialog.FastCheck()->isChecked());
+    TheProjectSettings() = ProjectSettings();
 }
 
 TEST_F(MainWindowTest, BeginFlow)

@@ -2,6 +2,7 @@
 // files of unknown format, and the handing over of a reader's result.
 #include "image/core/CxByteOrder.h"
 #include "image/core/CxImage.h"
+#include "image/core/CxRowSink.h"
 #include "image/core/CxStream.h"
 #include "image/formats/bmp/CxImageBMP.h"
 #include "image/formats/ico/CxImageICO.h"
@@ -257,6 +258,46 @@ bool CxImage::Load(const char* fileName, uint32_t imageType)
     if (!decoded && imageType >= CMAX_IMAGE_FORMATS)
         CopyLastError(info.lastError, savedError);
     return decoded;
+}
+
+namespace {
+
+// Keeps the header a reader tells and stops it there.
+class HeaderCatcher : public CxRowSink {
+public:
+    explicit HeaderCatcher(CxPictureHeader& header)
+        : header(header)
+    {
+    }
+    Take Header(const CxPictureHeader& told) override
+    {
+        header = told;
+        caught = true;
+        return Take::HeaderOnly;
+    }
+    void Row(uint32_t, const uint8_t*) override { }
+    CxPictureHeader& header;
+    bool caught = false;
+};
+
+} // namespace
+
+bool CxImage::ReadHeader(const char* fileName, CxPictureHeader& header) const
+{
+    const uint32_t type = GetTypeFromExtension(fileName);
+    if (type != CXIMAGE_FORMAT_JPG && type != CXIMAGE_FORMAT_PNG)
+        return false;
+    FILE* file = std::fopen(fileName, "rb");
+    if (!file)
+        return false;
+    HeaderCatcher catcher(header);
+    CxImage probe(type);
+    probe.CopyInfo(*this);
+    probe.info.type = type;
+    probe.SetRowSink(&catcher);
+    const bool read = probe.Decode(file, type);
+    std::fclose(file);
+    return read && catcher.caught;
 }
 
 bool CxImage::Decode(FILE* file, uint32_t imageType)

@@ -3,7 +3,9 @@
 // bottom-up image. Reference: ITU T.81 and the JFIF 1.02 specification.
 #include "CxImageJPG.h"
 
+#include "JpegCoefficients.h"
 #include "image/core/CxReadError.h"
+#include "image/core/CxRowSink.h"
 #include "image/core/CxStream.h"
 
 #include <algorithm>
@@ -18,6 +20,8 @@
 namespace {
 
 constexpr uint32_t SOURCE_BUFFER_SIZE = 4096;
+// Rows decoded before a row sink takes them.
+constexpr uint32_t ROWS_PER_BAND = 16;
 // A progressive file can ask for any number of scans, each a pass over the whole
 // coefficient buffer; no encoder writes anywhere near this many.
 constexpr int MAX_SCANS = 500;
@@ -51,6 +55,9 @@ struct JpegSession {
     JpegStreamSource source;
     jpeg_progress_mgr progress;
     bool created;
+    JpegCoefficients* coefficients;
+    // A decode asked to stop after the DC scans met a scan of AC coefficients first.
+    bool needsEveryScan;
 };
 
 namespace {
@@ -133,6 +140,55 @@ uint64_t ImageBytes(uint64_t width, uint64_t height, uint32_t components)
     return sizeof(BITMAPINFOHEADER) + (components == 1 ? 256 * 4 : 0) + stride * height;
 }
 
+// What the library holds while it decodes beside the rows: the coefficient arrays of a
+// file of several scans, and a band of one row of blocks in its stages (coefficients,
+// samples, upsampled and colour-converted rows).
+uint64_t LibraryWorkingBytes(jpeg_decompress_struct* cinfo, bool dcScansOnly)
+{
+    uint64_t bytes = 0;
+    if (jpeg_has_multiple_scans(cinfo)) {
+        bytes = JpegCoefficients::BytesFor(cinfo,
+            dcScansOnly ? JpegCoefficients::Keep::DcOnly : JpegCoefficients::Keep::Everything);
+    }
+    const uint64_t band = uint64_t(cinfo->max_v_samp_factor) * DCTSIZE;
+    return bytes + uint64_t(cinfo->output_width) * 4 * band * 4;
+}
+
+// The end of a decode. One that read the DC scans alone leaves the rest of the file
+// unread: finishing would decode every remaining scan.
+void FinishDecompress(j_decompress_ptr cinfo, bool dcScansOnly)
+{
+    if (dcScansOnly)
+        jpeg_abort_decompress(cinfo);
+    else
+        jpeg_finish_decompress(cinfo);
+}
+
+// Reads the DC scans at the head of a progressive file, stopping before the first scan
+// of AC coefficients. Answers the scan to output (every one read), or 0 when an AC scan
+// came before some component's DC coefficients.
+int ConsumeDcScans(j_decompress_ptr cinfo)
+{
+    for (;;) {
+        // The header of the next scan has been read, its data not yet.
+        if (cinfo->Ss != 0) {
+            for (int c = 0; c < cinfo->num_components; c++) {
+                if (cinfo->coef_bits[c][0] < 0)
+                    return 0;
+            }
+            return cinfo->input_scan_number - 1;
+        }
+        int status;
+        do
+            status = jpeg_consume_input(cinfo);
+        while (status == JPEG_ROW_COMPLETED);
+        if (status == JPEG_SCAN_COMPLETED)
+            status = jpeg_consume_input(cinfo); // the next scan's header, or the end
+        if (status != JPEG_REACHED_SOS)
+            return cinfo->input_scan_number;
+    }
+}
+
 int32_t DpiFromReal(double value)
 {
     if (!(value > 0.0))
@@ -142,6 +198,7 @@ int32_t DpiFromReal(double value)
 
 struct JpegSessionOwner {
     JpegSession session {};
+    JpegCoefficients coefficients;
     JpegSessionOwner() = default;
     JpegSessionOwner(const JpegSessionOwner&) = delete;
     JpegSessionOwner& operator=(const JpegSessionOwner&) = delete;
@@ -185,13 +242,24 @@ bool CxImageJPG::Decode(CxStream* stream)
 
     return RunReader(*this, "Can't allocate memory", [&] {
         ReadExifFromStream(stream);
+        const int32_t start = stream->Tell();
+        const uint32_t options = GetFormatOption(CXIMAGE_FORMAT_JPG);
 
         std::vector<JOCTET> buffer(SOURCE_BUFFER_SIZE);
-        JpegSessionOwner owner;
-        JpegSession& session = owner.session;
-        session.source.stream = stream;
-        session.source.buffer = buffer.data();
-        return Decompress(session);
+        for (;;) {
+            JpegSessionOwner owner;
+            JpegSession& session = owner.session;
+            session.source.stream = stream;
+            session.source.buffer = buffer.data();
+            session.coefficients = &owner.coefficients;
+            if (Decompress(session))
+                return true;
+            if (!session.needsEveryScan)
+                return false;
+            // The DC coefficients are spread over scans of AC ones: read every scan.
+            SetFormatOption(options & ~CXIMAGE_JPEG_DC_SCANS_ONLY, CXIMAGE_FORMAT_JPG);
+            stream->Seek(start, SEEK_SET);
+        }
     });
 }
 
@@ -225,6 +293,11 @@ bool CxImageJPG::Decompress(JpegSession& s)
     jpeg_read_header(cinfo, TRUE);
     if (info.jpegReduction)
         cinfo->scale_denom = info.jpegReduction;
+    // At 1/8 scale a block is one pixel, its DC coefficient's: a progressive file may be
+    // read only as far as its DC scans, as the caller asked.
+    jpeg_calc_output_dimensions(cinfo);
+    const bool dcScansOnly = (GetFormatOption(CXIMAGE_FORMAT_JPG) & CXIMAGE_JPEG_DC_SCANS_ONLY)
+        && cinfo->progressive_mode && cinfo->min_DCT_scaled_size == 1;
 
     // The header-only query: the size without the pixels.
     if (AskEscape()) {
@@ -244,7 +317,46 @@ bool CxImageJPG::Decompress(JpegSession& s)
         return false;
     }
 
+    CxRowSink::Take take = CxRowSink::Take::Picture;
+    if (CxRowSink* sink = info.rowSink) {
+        CxPictureHeader header;
+        header.width = cinfo->output_width;
+        header.height = cinfo->output_height;
+        header.bpp = cinfo->output_components == 1 ? 8 : 24;
+        header.workingBytes = LibraryWorkingBytes(cinfo, dcScansOnly);
+        // Grey, colour and CMYK rows all come out as the picture raised to 24 bits would.
+        header.rowsOffered = true;
+        take = sink->Header(header);
+        if (take != CxRowSink::Take::Picture) {
+            head.biWidth = int32_t(cinfo->output_width);
+            head.biHeight = int32_t(cinfo->output_height);
+            head.biBitCount = uint16_t(header.bpp);
+            if (take == CxRowSink::Take::HeaderOnly)
+                return true;
+        }
+    }
+
+    s.coefficients->Install(
+        cinfo, dcScansOnly ? JpegCoefficients::Keep::DcOnly : JpegCoefficients::Keep::Everything);
+    if (dcScansOnly) {
+        cinfo->buffered_image = TRUE;
+        // Smoothing would guess AC coefficients that a one-pixel block never uses.
+        cinfo->do_block_smoothing = FALSE;
+    }
     jpeg_start_decompress(cinfo);
+    if (dcScansOnly) {
+        const int scan = ConsumeDcScans(cinfo);
+        if (scan == 0) {
+            s.needsEveryScan = true;
+            return false;
+        }
+        jpeg_start_output(cinfo, scan);
+    }
+    if (take == CxRowSink::Take::Rows) {
+        DecompressRows(s, info.rowSink);
+        FinishDecompress(cinfo, dcScansOnly);
+        return true;
+    }
     if (!Create(cinfo->output_width, cinfo->output_height, 8 * cinfo->output_components,
             CXIMAGE_FORMAT_JPG))
         return false;
@@ -256,52 +368,78 @@ bool CxImageJPG::Decompress(JpegSession& s)
         head.biClrUsed = 0;
     }
 
-    DecompressRows(s);
-    jpeg_finish_decompress(cinfo);
+    DecompressRows(s, nullptr);
+    FinishDecompress(cinfo, dcScansOnly);
     return true;
 }
 
-void CxImageJPG::DecompressRows(JpegSession& s)
+void CxImageJPG::DecompressRows(JpegSession& s, CxRowSink* sink)
 {
     jpeg_decompress_struct* cinfo = &s.cinfo;
+    const auto common = reinterpret_cast<j_common_ptr>(cinfo);
     const uint32_t components = uint32_t(cinfo->output_components);
+    const uint32_t width = cinfo->output_width;
     const uint32_t height = cinfo->output_height;
-    const size_t rowSamples = size_t(cinfo->output_width) * components;
-    const size_t effectiveWidth = (size_t(head.biWidth) * head.biBitCount + 7) / 8;
-    // Grey and blue-green-red scanlines go straight into the image rows; the others pass
-    // through a row of their own.
-    const bool direct = components == 1 || cinfo->out_color_space == JCS_EXT_BGR;
+    const size_t rowSamples = size_t(width) * components;
+    // A row of the picture: grey bytes, or blue-green-red; handed to a sink always the
+    // latter.
+    const size_t rowBytes = size_t(width) * (components == 1 && !sink ? 1 : 3);
+    // Scanlines the library can write as the row wants them go straight into it; the
+    // others pass through a row of their own.
+    const bool direct = components == 1 ? !sink : cinfo->out_color_space == JCS_EXT_BGR;
     const bool swapRedBlue = components == 3 && !direct;
-    JSAMPARRAY samples = direct ? nullptr
-                                : (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
-                                    JPOOL_IMAGE, JDIMENSION(rowSamples), 1);
+    JSAMPARRAY samples = direct
+        ? nullptr
+        : (*cinfo->mem->alloc_sarray)(common, JPOOL_IMAGE, JDIMENSION(rowSamples), 1);
+    // A sink gets its rows a band at a time: its own working rows then stay in cache
+    // while it takes them, instead of being evicted by the library's work on each.
+    const uint32_t band = sink ? ROWS_PER_BAND : 1;
+    JSAMPARRAY own = sink
+        ? (*cinfo->mem->alloc_sarray)(common, JPOOL_IMAGE, JDIMENSION(rowBytes), band)
+        : nullptr;
 
     while (cinfo->output_scanline < height) {
-        if (AskEscape())
-            JumpBack(reinterpret_cast<j_common_ptr>(cinfo));
-        uint8_t* row = info.pixels + size_t(height - 1 - cinfo->output_scanline) * info.rowStride;
-        if (direct) {
-            JSAMPROW target = row;
-            if (jpeg_read_scanlines(cinfo, &target, 1) != 1)
-                break;
-            continue;
-        }
-        if (jpeg_read_scanlines(cinfo, samples, 1) != 1)
-            break;
-        const uint8_t* source = samples[0];
-        if (components == 4) {
-            // Adobe writes CMYK inverted, so the stored samples are already 255 - ink.
-            for (size_t x3 = 0, x4 = 0; x3 < effectiveWidth && x4 < rowSamples; x3 += 3, x4 += 4) {
-                const uint32_t k = source[x4 + 3];
-                row[x3] = uint8_t(k * source[x4 + 2] / 255);
-                row[x3 + 1] = uint8_t(k * source[x4 + 1] / 255);
-                row[x3 + 2] = uint8_t(k * source[x4] / 255);
+        const uint32_t first = cinfo->output_scanline;
+        uint32_t filled = 0;
+        for (; filled < band && cinfo->output_scanline < height; filled++) {
+            if (AskEscape())
+                JumpBack(common);
+            const uint32_t stored = height - 1 - cinfo->output_scanline;
+            uint8_t* row = sink ? own[filled] : info.pixels + size_t(stored) * info.rowStride;
+            // Our source never suspends, so every call gives a row (a file that ends
+            // early decodes the rest as if its coefficients were zero); should one not,
+            // finishing the decompression fails the decode.
+            if (direct) {
+                JSAMPROW target = row;
+                if (jpeg_read_scanlines(cinfo, &target, 1) != 1)
+                    break;
+                continue;
             }
-        } else {
-            std::memcpy(row, source, std::min(rowSamples, effectiveWidth));
+            if (jpeg_read_scanlines(cinfo, samples, 1) != 1)
+                break;
+            const uint8_t* source = samples[0];
+            if (components == 4) {
+                // Adobe writes CMYK inverted, so the stored samples are already 255 - ink.
+                for (size_t x3 = 0, x4 = 0; x3 < rowBytes && x4 < rowSamples; x3 += 3, x4 += 4) {
+                    const uint32_t k = source[x4 + 3];
+                    row[x3] = uint8_t(k * source[x4 + 2] / 255);
+                    row[x3 + 1] = uint8_t(k * source[x4 + 1] / 255);
+                    row[x3 + 2] = uint8_t(k * source[x4] / 255);
+                }
+            } else if (components == 1) {
+                // Grey through the grey palette, as raising the picture to 24 bits does.
+                for (size_t x = 0; x < width; x++)
+                    row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = source[x];
+            } else {
+                std::memcpy(row, source, std::min(rowSamples, rowBytes));
+            }
+            if (swapRedBlue)
+                SwapRedBlue(row, uint32_t(3 * width));
         }
-        if (swapRedBlue)
-            SwapRedBlue(row, uint32_t(3 * head.biWidth));
+        for (uint32_t i = 0; sink && i < filled; i++)
+            sink->Row(height - 1 - (first + i), own[i]);
+        if (filled < band && cinfo->output_scanline < height)
+            break;
     }
 }
 

@@ -27,7 +27,8 @@ public:
 
 private:
     bool Decompress(JpegSession& session);
-    void DecompressRows(JpegSession& session);
+    // The rows into the picture, or to sink when it takes them.
+    void DecompressRows(JpegSession& session, CxRowSink* sink);
     void SetResolution(JpegSession& session);
 
     std::unique_ptr<CxExifReader> exifReader;

@@ -4,6 +4,7 @@
 #include "CxImagePNG.h"
 
 #include "image/core/CxReadError.h"
+#include "image/core/CxRowSink.h"
 #include "image/core/CxStream.h"
 
 #include <algorithm>
@@ -25,6 +26,10 @@ struct PngSession {
     int32_t passes;
     bool hasAlphaChannel;
     bool direct;
+    // The rows go to the image's row sink (blue-green-red, grey ones widened), or the
+    // sink wanted the header alone.
+    bool toSink;
+    bool headerOnly;
 };
 
 namespace {
@@ -101,6 +106,8 @@ bool CxImagePNG::Decode(CxStream* stream)
 
         if (!ReadHeaderGuarded(session))
             return false;
+        if (session.headerOnly)
+            return true;
         std::vector<uint8_t> rowBuffer(session.rowBufferSize);
         session.rowBuffer = rowBuffer.data();
         return ReadRowsGuarded(session);
@@ -163,6 +170,43 @@ void CxImagePNG::ReadHeader(PngSession& s)
         png_set_strip_16(png);
 
     const uint32_t bpp = pixelDepth == 16 ? 8 : (pixelDepth > 16 ? 24 : uint32_t(pixelDepth));
+    if (CxRowSink* sink = info.rowSink) {
+        CxPictureHeader header;
+        header.width = width;
+        header.height = height;
+        header.bpp = bpp;
+        // libpng keeps the previous row and one being unfiltered, and the inflate window.
+        header.workingBytes = 2 * (uint64_t(width) * 8 + 1) + (64u << 10);
+        // Grey and colour rows of 8 or 16 bits, read in one pass: the picture they make
+        // has no palette of its own and no transparency (a tRNS colour is composed onto
+        // the background like any other).
+        header.rowsOffered = (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_RGB)
+            && bitDepth >= 8 && png_get_interlace_type(png, pngInfo) == PNG_INTERLACE_NONE;
+        const CxRowSink::Take take = sink->Header(header);
+        if (take != CxRowSink::Take::Picture) {
+            head.biWidth = int32_t(width);
+            head.biHeight = int32_t(height);
+            head.biBitCount = uint16_t(bpp);
+            s.headerOnly = take == CxRowSink::Take::HeaderOnly;
+            s.toSink = take == CxRowSink::Take::Rows;
+            if (s.headerOnly)
+                return;
+        }
+    }
+    if (s.toSink) {
+        if (colorType == PNG_COLOR_TYPE_RGB)
+            png_set_bgr(png);
+        s.passes = png_set_interlace_handling(png);
+        png_read_update_info(png, pngInfo);
+        const size_t rowBytes = png_get_rowbytes(png, pngInfo);
+        const uint32_t outBits
+            = uint32_t(png_get_bit_depth(png, pngInfo)) * png_get_channels(png, pngInfo);
+        if (outBits != bpp || s.passes != 1)
+            Fail(s, LAYOUT_TEXT);
+        // The row as read, then (grey) the same row widened to blue-green-red.
+        s.rowBufferSize = rowBytes + (bpp == 8 ? size_t(width) * 3 : 0);
+        return;
+    }
     if (!Create(width, height, bpp, CXIMAGE_FORMAT_PNG))
         Fail(s, nullptr);
 
@@ -247,6 +291,24 @@ void CxImagePNG::ReadRows(PngSession& s)
     png_structp png = s.png;
     const uint32_t width = uint32_t(head.biWidth);
     const uint32_t height = uint32_t(head.biHeight);
+    if (s.toSink) {
+        uint8_t* widened = s.rowBuffer + (s.rowBufferSize - size_t(width) * 3);
+        for (uint32_t y = 0; y < height; y++) {
+            if (AskEscape())
+                Fail(s, nullptr);
+            png_read_row(png, s.rowBuffer, nullptr);
+            if (head.biBitCount == 8) {
+                // Grey through the grey palette, as raising the picture to 24 bits does.
+                for (uint32_t x = 0; x < width; x++)
+                    widened[3 * x] = widened[3 * x + 1] = widened[3 * x + 2] = s.rowBuffer[x];
+                info.rowSink->Row(height - 1 - y, widened);
+            } else {
+                info.rowSink->Row(height - 1 - y, s.rowBuffer);
+            }
+        }
+        png_read_end(png, nullptr);
+        return;
+    }
     const size_t effectiveWidth = (size_t(width) * head.biBitCount + 7) / 8;
     uint8_t* buffer = s.rowBuffer;
 

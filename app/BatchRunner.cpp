@@ -1,0 +1,139 @@
+#include "BatchRunner.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <numeric>
+#include <thread>
+
+namespace {
+
+// What the workers share: the jobs not yet begun (costliest first), the memory the jobs
+// in flight hold, and how many are done.
+struct Schedule {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<size_t> waiting;
+    uint64_t budget = 0;
+    uint64_t inFlight = 0;
+    size_t done = 0;
+    unsigned workersLeft = 0;
+    bool stopped = false;
+};
+
+// The memory of one job in flight: taken when the job begins (under the schedule's lock)
+// and given back when it ends, however it ends.
+class Lease {
+public:
+    Lease(Schedule& schedule, uint64_t bytes)
+        : schedule(schedule)
+        , bytes(bytes)
+    {
+        schedule.inFlight += bytes;
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    ~Lease()
+    {
+        std::lock_guard lock(schedule.mutex);
+        schedule.inFlight -= bytes;
+        schedule.done++;
+        schedule.changed.notify_all();
+    }
+
+private:
+    Schedule& schedule;
+    uint64_t bytes;
+};
+
+void Work(Schedule& schedule, const std::vector<BatchJob>& jobs,
+    const std::function<void(size_t)>& run, const BatchOptions& options, std::vector<bool>& begun)
+{
+    std::unique_lock lock(schedule.mutex);
+    for (;;) {
+        if (!schedule.stopped && options.stopRequested) {
+            lock.unlock();
+            const bool stop = options.stopRequested();
+            lock.lock();
+            schedule.stopped = schedule.stopped || stop;
+        }
+        if (schedule.stopped || schedule.waiting.empty())
+            break;
+        // The costliest job that fits beside those in flight; one alone always fits.
+        const auto fits = [&](size_t job) {
+            return schedule.inFlight == 0
+                || schedule.inFlight + jobs[job].memoryBytes <= schedule.budget;
+        };
+        const auto next = std::find_if(schedule.waiting.begin(), schedule.waiting.end(), fits);
+        if (next == schedule.waiting.end()) {
+            schedule.changed.wait(lock);
+            continue;
+        }
+        const size_t job = *next;
+        schedule.waiting.erase(next);
+        begun[job] = true;
+        {
+            const Lease lease(schedule, jobs[job].memoryBytes);
+            lock.unlock();
+            run(job);
+        }
+        lock.lock();
+    }
+    schedule.workersLeft--;
+    schedule.changed.notify_all();
+}
+
+} // namespace
+
+std::vector<bool> RunBatch(const std::vector<BatchJob>& jobs,
+    const std::function<void(size_t index)>& run, const BatchOptions& options)
+{
+    const size_t total = jobs.size();
+    std::vector<bool> begun(total, false);
+    unsigned threads = options.threads ? options.threads : std::thread::hardware_concurrency();
+    threads = unsigned(std::clamp<size_t>(threads, 1, std::max<size_t>(total, 1)));
+    if (threads <= 1) {
+        for (size_t i = 0; i < total; i++) {
+            if (options.stopRequested && options.stopRequested())
+                break;
+            begun[i] = true;
+            run(i);
+            if (options.progress)
+                options.progress(i + 1, total);
+        }
+        return begun;
+    }
+
+    Schedule schedule;
+    schedule.budget = options.memoryBudget ? options.memoryBudget : DEFAULT_DECODE_BUDGET;
+    schedule.waiting.resize(total);
+    std::iota(schedule.waiting.begin(), schedule.waiting.end(), size_t(0));
+    std::stable_sort(schedule.waiting.begin(), schedule.waiting.end(),
+        [&](size_t a, size_t b) { return jobs[a].cost > jobs[b].cost; });
+    schedule.workersLeft = threads;
+
+    std::vector<std::thread> workers;
+    for (unsigned t = 0; t < threads; t++)
+        workers.emplace_back([&] { Work(schedule, jobs, run, options, begun); });
+    {
+        // Progress is told here, on the calling thread, as jobs end.
+        std::unique_lock lock(schedule.mutex);
+        size_t reported = 0;
+        for (;;) {
+            schedule.changed.wait(
+                lock, [&] { return schedule.done > reported || schedule.workersLeft == 0; });
+            if (schedule.done > reported && options.progress) {
+                reported = schedule.done;
+                lock.unlock();
+                options.progress(reported, total);
+                lock.lock();
+            }
+            reported = schedule.done;
+            if (schedule.workersLeft == 0)
+                break;
+        }
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    return begun;
+}

@@ -1,0 +1,90 @@
+#include "PhotoPlan.h"
+
+#include "Composition.h"
+#include "image/core/CxImage.h"
+#include "image/core/CxRowSink.h"
+#include "image/process/CxAreaReduction.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+uint64_t PictureBytes(uint64_t width, uint64_t height, uint64_t bpp)
+{
+    return (width * bpp + 31) / 32 * 4 * height;
+}
+
+// The canvas, its thumbnail copy and the BMP streams of the quantising.
+uint64_t CompositionBytes(const ProjectSettings& settings)
+{
+    return 5 * PictureBytes(settings.overallWidth, settings.overallHeight, 24);
+}
+
+} // namespace
+
+// How many times the reduced size a scaled picture covers at least. At once, the 8 x 8
+// blocks a scaled pixel stands for would be cut by the result pixels' edges into shares
+// that ignore what lies inside them; twice keeps the frames' PSNR against the exact
+// reading above 40 dB on photographs.
+constexpr uint64_t FAST_MARGIN = 2;
+
+uint8_t FastJpegReduction(uint32_t width, uint32_t height, int32_t newWidth, int32_t newHeight)
+{
+    // The scale M/8 as the denominator 8 / M that libjpeg rounds up to it.
+    constexpr uint8_t DENOMINATORS[] = { 8, 4, 3, 2 };
+    for (uint32_t m = 1; m <= 4; m++) {
+        if ((uint64_t(width) * m + 7) / 8 >= FAST_MARGIN * uint64_t(newWidth)
+            && (uint64_t(height) * m + 7) / 8 >= FAST_MARGIN * uint64_t(newHeight))
+            return DENOMINATORS[m - 1];
+    }
+    return 0;
+}
+
+PhotoPlan PlanPhoto(const std::string& photoPath, const ProjectSettings& settings)
+{
+    PhotoPlan plan;
+    struct stat info { };
+    const uint64_t fileBytes = ::stat(photoPath.c_str(), &info) == 0 ? uint64_t(info.st_size) : 0;
+    CxPictureHeader header;
+    if (!CxImage().ReadHeader(photoPath.c_str(), header)) {
+        // At most a few times its file, as uncompressed or lightly compressed pictures are.
+        plan.memoryBytes = 4 * fileBytes + CompositionBytes(settings);
+        plan.cost = 4 * fileBytes;
+        return plan;
+    }
+    ReducedSize(
+        header.width, header.height, settings.photoSize, plan.reducedWidth, plan.reducedHeight);
+
+    if (settings.fastDecoding
+        && CxImage::GetTypeFromExtension(photoPath.c_str()) == CXIMAGE_FORMAT_JPG) {
+        plan.jpegReduction
+            = FastJpegReduction(header.width, header.height, plan.reducedWidth, plan.reducedHeight);
+        plan.dcScansOnly = plan.jpegReduction == 8;
+        // The header again, as the scaled reading will tell it.
+        CxImage scaled;
+        scaled.SetJpegReduction(plan.jpegReduction);
+        scaled.SetFormatOption(
+            plan.dcScansOnly ? CXIMAGE_JPEG_DC_SCANS_ONLY : 0, CXIMAGE_FORMAT_JPG);
+        CxPictureHeader scaledHeader;
+        if (plan.jpegReduction && scaled.ReadHeader(photoPath.c_str(), scaledHeader))
+            header = scaledHeader;
+    }
+    const int32_t width = int32_t(header.width);
+    const int32_t height = int32_t(header.height);
+    plan.streamed = header.rowsOffered
+        && (plan.jpegReduction ? plan.reducedWidth <= width && plan.reducedHeight <= height
+                               : plan.reducedWidth < width && plan.reducedHeight < height);
+
+    const uint64_t reduced
+        = PictureBytes(uint64_t(plan.reducedWidth), uint64_t(plan.reducedHeight), 24);
+    const uint64_t reading = plan.streamed
+        ? CxAreaReduction::WorkingBytes(width, height, plan.reducedWidth)
+        // The picture, and beside it its copy raised to 24 bits.
+        : PictureBytes(header.width, header.height, header.bpp)
+            + (header.bpp < 24 ? PictureBytes(header.width, header.height, 24) : 0);
+    plan.memoryBytes = header.workingBytes + reading + reduced + CompositionBytes(settings);
+    // Every pixel is made and passed on, the coefficients of a file of several scans are
+    // passed over once per scan, and the file is read.
+    plan.cost = 2 * uint64_t(header.width) * header.height + header.workingBytes + fileBytes;
+    return plan;
+}
