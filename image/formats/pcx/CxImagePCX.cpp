@@ -199,7 +199,9 @@ void CxImagePCX::StoreRows(
     const int32_t width = head.biWidth;
     const int32_t height = head.biHeight;
     const size_t lineBytes = size_t(planes) * bytesPerLine;
-    const bool trueColor = head.biBitCount == 24;
+    // As the header says, not as the image was created: a header of 9 bits in one plane
+    // makes a 24-bit image too, but its rows hold one plane only.
+    const bool trueColor = bits == 8 && (planes == 3 || planes == 4);
     std::vector<uint8_t> row(size_t(width) + size_t(bytesPerLine) * 8);
     const int32_t covered = int32_t(
         planes == 1 && bits >= 1 && bits <= 8 ? bytesPerLine * (8 / bits) : bytesPerLine * 8);
