@@ -299,6 +299,7 @@ int32_t NearestIndexCache::Lookup(uint8_t red, uint8_t green, uint8_t blue, int3
 ColorQuantizer::ColorQuantizer(int32_t maxColors, int32_t colorBits)
     : maxColors(maxColors)
     , colorBits(std::clamp(colorBits, 1, 8))
+    , leafMemo(size_t(1) << LEAF_MEMO_BITS, LeafMemo { 0, 0, nullptr })
 {
 }
 
@@ -318,11 +319,24 @@ void ColorQuantizer::Reset()
     FreeTree(root);
     root = nullptr;
     leafCount = 0;
+    generation++;
     std::fill(std::begin(reducible), std::end(reducible), nullptr);
 }
 
 void ColorQuantizer::AddColor(uint8_t red, uint8_t green, uint8_t blue)
 {
+    const int drop = 8 - colorBits;
+    const uint32_t cell = (uint32_t(red >> drop) << (2 * colorBits))
+        | (uint32_t(green >> drop) << colorBits) | uint32_t(blue >> drop);
+    LeafMemo& memo = leafMemo[(cell * 2654435761u) >> (32 - LEAF_MEMO_BITS)];
+    if (memo.generation == generation && memo.cell == cell) {
+        OctreeNode* leaf = memo.leaf;
+        leaf->pixelCount++;
+        leaf->redSum += red;
+        leaf->greenSum += green;
+        leaf->blueSum += blue;
+        return;
+    }
     OctreeNode** slot = &root;
     for (int32_t level = 0;; level++) {
         if (!*slot) {
@@ -342,6 +356,7 @@ void ColorQuantizer::AddColor(uint8_t red, uint8_t green, uint8_t blue)
             node->redSum += red;
             node->greenSum += green;
             node->blueSum += blue;
+            memo = LeafMemo { cell, generation, node };
             return;
         }
         const int shift = 7 - level;
@@ -353,6 +368,8 @@ void ColorQuantizer::AddColor(uint8_t red, uint8_t green, uint8_t blue)
 
 void ColorQuantizer::ReduceTree()
 {
+    // Colours that ended in the children merged here end here now.
+    generation++;
     int32_t level = colorBits - 1;
     while (level > 0 && !reducible[level])
         level--;

@@ -125,6 +125,18 @@ private:
     OctreeNode* reducible[9] = {};
     int32_t maxColors;
     int32_t colorBits;
+
+    // The leaf that colours of one cell of the colour cube (their top colorBits bits)
+    // last went to: the walk down the tree ends there again until the tree is reduced,
+    // which starts a new generation.
+    struct LeafMemo {
+        uint32_t cell;
+        uint32_t generation;
+        OctreeNode* leaf;
+    };
+    static constexpr int LEAF_MEMO_BITS = 12;
+    std::vector<LeafMemo> leafMemo;
+    uint32_t generation = 1;
 };
 
 // Reduces the BMP in source to at most 256 colours (6 bits per channel) and writes the

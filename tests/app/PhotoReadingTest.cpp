@@ -77,6 +77,41 @@ TEST(StreamedReading, EveryCorpusFileGivesTheBytesOfTheWholePicture)
     EXPECT_GT(streamed, 150u);
 }
 
+TEST(StreamedReading, APictureTooLargeToHoldIsRefusedEitherWay)
+{
+    // A PNG header declaring 16000 x 16000 colour pixels (768 MB), then an empty IDAT.
+    const auto be32 = [](std::vector<uint8_t>& out, uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(uint8_t(v >> shift));
+    };
+    std::vector<uint8_t> png = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
+    const auto addChunk = [&](std::vector<uint8_t> chunk) {
+        uint32_t crc = 0xFFFFFFFF;
+        for (const uint8_t b : chunk) {
+            crc ^= b;
+            for (int k = 0; k < 8; k++)
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+        }
+        be32(png, uint32_t(chunk.size() - 4));
+        png.insert(png.end(), chunk.begin(), chunk.end());
+        be32(png, ~crc);
+    };
+    std::vector<uint8_t> header = { 'I', 'H', 'D', 'R' };
+    be32(header, 16000);
+    be32(header, 16000);
+    header.insert(header.end(), { 8, 2, 0, 0, 0 });
+    addChunk(header);
+    addChunk({ 'I', 'D', 'A', 'T' });
+    const std::string path = bvtest::MakeTempDir("streamed-huge") + "/huge.png";
+    bvtest::WriteFileBytes(path, png);
+    ProjectSettings settings;
+    settings.photoSize = 45;
+    ExpectSameBothWays(path, settings);
+    std::string error;
+    EXPECT_FALSE(ReadReducedPhoto(path, settings, &error));
+    EXPECT_EQ(error, "CXIMAGE_MAX_MEMORY exceeded");
+}
+
 TEST(StreamedReading, FilesCutShortGiveTheSameBytesWhateverTheHeapHeld)
 {
     const std::string folder = bvtest::MakeTempDir("streamed-cut");

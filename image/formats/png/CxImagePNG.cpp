@@ -191,6 +191,11 @@ void CxImagePNG::ReadHeader(PngSession& s)
             s.toSink = take == CxRowSink::Take::Rows;
             if (s.headerOnly)
                 return;
+            // Rows handed over are held to the limit the picture would be held to.
+            const uint64_t stride = (uint64_t(width) * bpp + 31) / 32 * 4;
+            if (sizeof(BITMAPINFOHEADER) + (bpp == 8 ? 256 * 4 : 0) + stride * height
+                > CXIMAGE_MAX_MEMORY)
+                Fail(s, "CXIMAGE_MAX_MEMORY exceeded");
         }
     }
     if (s.toSink) {
