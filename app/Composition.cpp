@@ -154,13 +154,77 @@ void BackgroundCache::Clear()
 
 namespace {
 
-// The background picture read from its file and stretched over the whole canvas with
-// the area-averaging stretch; null when it can't be read.
+// Stretches a reader's rows over the canvas as they come, top row first, as the halftone
+// stretch of the whole picture would.
+class StretchingSink : public CxRowSink {
+public:
+    StretchingSink(uint32_t width, uint32_t height)
+        : width(int32_t(width))
+        , height(int32_t(height))
+    {
+    }
+
+    Take Header(const CxPictureHeader& header) override
+    {
+        stretch.reset();
+        if (!header.rowsOffered)
+            return Take::Picture;
+        sourceHeight = int32_t(header.height);
+        inOrder = true;
+        stretch = std::make_unique<platform::HalftoneStretch>(
+            int32_t(header.width), sourceHeight, width, height);
+        return Take::Rows;
+    }
+
+    void Row(uint32_t storedRow, const uint8_t* pixels) override
+    {
+        // Stored row 0 is the bottom line: the top one comes first.
+        inOrder = inOrder && int32_t(storedRow) == sourceHeight - 1 - stretch->RowsAdded();
+        if (inOrder)
+            stretch->AddRow(pixels);
+    }
+
+    // The stretched picture, once a reader that took the rows has handed over all of
+    // them in order; null otherwise.
+    std::shared_ptr<platform::Bitmap> Finish()
+    {
+        if (!stretch || !inOrder || stretch->RowsAdded() != sourceHeight)
+            return nullptr;
+        auto canvas = std::make_shared<platform::Bitmap>(width, height, 24);
+        const std::vector<RGBQUAD>& pixels = stretch->Result();
+        for (int32_t y = 0; y < height; y++)
+            for (int32_t x = 0; x < width; x++)
+                canvas->SetPixel(x, y, pixels[size_t(y) * size_t(width) + size_t(x)]);
+        return canvas;
+    }
+
+private:
+    int32_t width;
+    int32_t height;
+    int32_t sourceHeight = 0;
+    bool inOrder = true;
+    std::unique_ptr<platform::HalftoneStretch> stretch;
+};
+
+} // namespace
+
 std::shared_ptr<const platform::Bitmap> StretchBackground(
-    const std::string& path, uint32_t width, uint32_t height)
+    const std::string& path, uint32_t width, uint32_t height, PhotoReading reading)
 {
-    CxImage picture(path.c_str(), CXIMAGE_FORMAT_UNKNOWN);
-    if (!picture.IsValid())
+    // As the file-name constructor reads: the format follows from the extension.
+    CxImage picture(CxImage::GetTypeFromExtension(path.c_str()));
+    StretchingSink sink(width, height);
+    if (reading == PhotoReading::Streamed)
+        picture.SetRowSink(&sink);
+    bool decoded = picture.Load(path.c_str(), picture.GetType());
+    picture.SetRowSink(nullptr);
+    if (decoded && !picture.IsValid()) {
+        if (auto canvas = sink.Finish())
+            return canvas;
+        // Rows out of order: read the whole picture after all.
+        decoded = picture.Load(path.c_str(), picture.GetType());
+    }
+    if (!decoded || !picture.IsValid())
         return nullptr;
     std::unique_ptr<platform::Bitmap> source(picture.MakeDeviceBitmap(nullptr));
     if (!source)
@@ -177,8 +241,6 @@ std::shared_ptr<const platform::Bitmap> StretchBackground(
         return nullptr;
     return canvas;
 }
-
-} // namespace
 
 std::shared_ptr<const platform::Bitmap> BackgroundCache::Get(
     const std::string& path, uint32_t width, uint32_t height)

@@ -61,6 +61,12 @@ private:
 // the whole picture, then the reduction.
 enum class PhotoReading { Streamed, Buffered };
 
+// The background picture read from its file and stretched over a canvas of width x
+// height with the area-averaging (halftone) stretch; null when it can't be read. Streamed,
+// the rows of a reader that hands them over are stretched as they come.
+std::shared_ptr<const platform::Bitmap> StretchBackground(const std::string& path, uint32_t width,
+    uint32_t height, PhotoReading reading = PhotoReading::Streamed);
+
 // The photo read and, when larger than the photo size, reduced into it: a 24-bit image,
 // or null when it can't be read (then *error, if given, holds why). With fast decoding
 // the plan (made here when none is given) tells the JPEG scale.

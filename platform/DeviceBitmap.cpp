@@ -34,11 +34,7 @@ namespace {
         return header.biClrUsed ? std::min(header.biClrUsed, full) : full;
     }
 
-    // The source pixels a destination pixel covers along one axis, with their shares.
-    struct Span {
-        int32_t first;
-        std::vector<double> weights;
-    };
+    using Span = HalftoneStretch::Span;
 
     std::vector<Span> AreaSpans(int32_t count, double scale, int32_t limit)
     {
@@ -67,6 +63,87 @@ namespace {
     }
 
 } // namespace
+
+HalftoneStretch::HalftoneStretch(
+    int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height)
+    : width(std::max(width, 1))
+    , height(std::max(height, 1))
+    , columns(AreaSpans(this->width, double(sourceWidth) / this->width, std::max(sourceWidth, 1)))
+    , rows(AreaSpans(this->height, double(sourceHeight) / this->height, std::max(sourceHeight, 1)))
+    , feeds(size_t(std::max(sourceHeight, 1)), { 0, 0 })
+    , horizontal(size_t(this->width) * 3)
+    , sums(size_t(this->height))
+    , result(size_t(this->width) * size_t(this->height))
+{
+    // The spans run forward, so the destination rows a source row feeds are one run.
+    std::vector<bool> fed(feeds.size(), false);
+    for (int32_t j = 0; j < this->height; j++) {
+        const Span& span = rows[size_t(j)];
+        for (size_t k = 0; k < span.weights.size(); k++) {
+            const size_t sy = size_t(span.first) + k;
+            if (!fed[sy])
+                feeds[sy].first = j;
+            feeds[sy].second = j + 1;
+            fed[sy] = true;
+        }
+    }
+}
+
+HalftoneStretch::~HalftoneStretch() = default;
+
+template <typename Pixel> void HalftoneStretch::AddHorizontal(Pixel pixel)
+{
+    const size_t sy = size_t(rowsAdded++);
+    if (sy >= feeds.size())
+        return;
+    for (int32_t i = 0; i < width; i++) {
+        double b = 0, g = 0, r = 0;
+        const Span& span = columns[size_t(i)];
+        for (size_t k = 0; k < span.weights.size(); k++) {
+            const RGBQUAD c = pixel(span.first + int32_t(k));
+            b += c.rgbBlue * span.weights[k];
+            g += c.rgbGreen * span.weights[k];
+            r += c.rgbRed * span.weights[k];
+        }
+        double* out = &horizontal[size_t(i) * 3];
+        out[0] = b;
+        out[1] = g;
+        out[2] = r;
+    }
+    // Each destination row adds the source rows it covers in their order, from zero.
+    for (int32_t j = feeds[sy].first; j < feeds[sy].second; j++) {
+        const Span& span = rows[size_t(j)];
+        const double weight = span.weights[sy - size_t(span.first)];
+        std::vector<double>& sum = sums[size_t(j)];
+        if (sum.empty())
+            sum.assign(horizontal.size(), 0.0);
+        for (size_t n = 0; n < sum.size(); n++)
+            sum[n] += horizontal[n] * weight;
+        if (sy + 1 == size_t(span.first) + span.weights.size()) {
+            RGBQUAD* out = &result[size_t(j) * size_t(width)];
+            for (int32_t i = 0; i < width; i++) {
+                const double* in = &sum[size_t(i) * 3];
+                out[i] = RGBQUAD { uint8_t(std::min(255.0, in[0] + 0.5)),
+                    uint8_t(std::min(255.0, in[1] + 0.5)), uint8_t(std::min(255.0, in[2] + 0.5)),
+                    0 };
+            }
+            sum = std::vector<double>();
+        }
+    }
+}
+
+void HalftoneStretch::AddRow(const RGBQUAD* pixels)
+{
+    AddHorizontal([pixels](int32_t x) { return pixels[x]; });
+}
+
+void HalftoneStretch::AddRow(const uint8_t* blueGreenRed)
+{
+    AddHorizontal([blueGreenRed](int32_t x) {
+        const uint8_t* p = blueGreenRed + size_t(x) * 3;
+        return RGBQUAD { p[0], p[1], p[2], 0 };
+    });
+}
 
 Bitmap::Bitmap(int32_t width, int32_t height, uint16_t bitsPerPixel, std::vector<RGBQUAD> colors)
     : width(std::max(width, 0))
@@ -341,56 +418,35 @@ bool DeviceContext::StretchBlt(int32_t x, int32_t y, int32_t cx, int32_t cy,
         || int64_t(ySource) + cySource > from->Height())
         return false;
 
-    const Bitmap snapshot = *from;
-    const double scaleX = double(cxSource) / cx;
-    const double scaleY = double(cySource) / cy;
-    std::vector<RGBQUAD> result(static_cast<size_t>(cx) * static_cast<size_t>(cy));
-
+    // Every result pixel is made before any is written, so the source may be the
+    // destination itself.
+    std::vector<RGBQUAD> result;
     if (stretchMode == StretchMode::ColorOnColor) {
+        const double scaleX = double(cxSource) / cx;
+        const double scaleY = double(cySource) / cy;
+        result.resize(static_cast<size_t>(cx) * static_cast<size_t>(cy));
         for (int32_t j = 0; j < cy; j++) {
             const int32_t sy = ySource + std::min(cySource - 1, int32_t(j * scaleY));
             for (int32_t i = 0; i < cx; i++) {
                 const int32_t sx = xSource + std::min(cxSource - 1, int32_t(i * scaleX));
-                result[size_t(j) * cx + i] = snapshot.GetPixel(sx, sy);
+                result[size_t(j) * cx + i] = from->GetPixel(sx, sy);
             }
         }
     } else {
         // Halftone: each destination pixel is the area-weighted mean of the source area
         // it covers, done as a horizontal then a vertical pass.
-        const auto columns = AreaSpans(cx, scaleX, cxSource);
-        const auto rows = AreaSpans(cy, scaleY, cySource);
-        std::vector<double> horizontal(size_t(cx) * size_t(cySource) * 3);
+        HalftoneStretch stretch(cxSource, cySource, cx, cy);
+        std::vector<RGBQUAD> row(static_cast<size_t>(cxSource));
         for (int32_t sy = 0; sy < cySource; sy++) {
-            for (int32_t i = 0; i < cx; i++) {
-                double b = 0, g = 0, r = 0;
-                const auto& span = columns[size_t(i)];
-                for (size_t k = 0; k < span.weights.size(); k++) {
-                    const RGBQUAD c
-                        = snapshot.GetPixel(xSource + span.first + int32_t(k), ySource + sy);
-                    b += c.rgbBlue * span.weights[k];
-                    g += c.rgbGreen * span.weights[k];
-                    r += c.rgbRed * span.weights[k];
-                }
-                double* out = &horizontal[(size_t(sy) * cx + i) * 3];
-                out[0] = b;
-                out[1] = g;
-                out[2] = r;
+            if (from->BitsPerPixel() == 24) {
+                stretch.AddRow(from->DeviceRow(ySource + sy) + size_t(xSource) * 3);
+                continue;
             }
+            for (int32_t i = 0; i < cxSource; i++)
+                row[size_t(i)] = from->GetPixel(xSource + i, ySource + sy);
+            stretch.AddRow(row.data());
         }
-        for (int32_t j = 0; j < cy; j++) {
-            const auto& span = rows[size_t(j)];
-            for (int32_t i = 0; i < cx; i++) {
-                double sum[3] = { 0, 0, 0 };
-                for (size_t k = 0; k < span.weights.size(); k++) {
-                    const double* in = &horizontal[(size_t(span.first + int32_t(k)) * cx + i) * 3];
-                    for (int c = 0; c < 3; c++)
-                        sum[c] += in[c] * span.weights[k];
-                }
-                result[size_t(j) * cx + i] = RGBQUAD { uint8_t(std::min(255.0, sum[0] + 0.5)),
-                    uint8_t(std::min(255.0, sum[1] + 0.5)), uint8_t(std::min(255.0, sum[2] + 0.5)),
-                    0 };
-            }
-        }
+        result = stretch.Result();
     }
 
     for (const RECT& visible : VisibleRects()) {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -67,6 +68,48 @@ public:
 
 private:
     std::vector<RGBQUAD> entries;
+};
+
+// The halftone stretch of a picture of sourceWidth x sourceHeight onto width x height:
+// each destination pixel is the area-weighted mean of the source area it covers. The
+// horizontal pass is made on each source row as it comes, top row first, and the vertical
+// pass adds each row into the destination rows it covers, so a picture can be stretched
+// while it is read, never held whole. StretchBlt's halftone mode is this one fed the
+// source rectangle's rows.
+class HalftoneStretch {
+public:
+    HalftoneStretch(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height);
+    ~HalftoneStretch();
+    HalftoneStretch(const HalftoneStretch&) = delete;
+    HalftoneStretch& operator=(const HalftoneStretch&) = delete;
+
+    // The next source row, top first: sourceWidth pixels, as colours or as blue, green,
+    // red bytes.
+    void AddRow(const RGBQUAD* pixels);
+    void AddRow(const uint8_t* blueGreenRed);
+    int32_t RowsAdded() const { return rowsAdded; }
+    // The destination pixels, top row first, once every source row has been added.
+    const std::vector<RGBQUAD>& Result() const { return result; }
+
+    // The source pixels a destination pixel covers along one axis, with their shares.
+    struct Span {
+        int32_t first;
+        std::vector<double> weights;
+    };
+
+private:
+    template <typename Pixel> void AddHorizontal(Pixel pixel);
+
+    int32_t width;
+    int32_t height;
+    std::vector<Span> columns;
+    std::vector<Span> rows;
+    // For each source row, the destination rows it feeds: [first, second).
+    std::vector<std::pair<int32_t, int32_t>> feeds;
+    std::vector<double> horizontal; // the current source row, width x 3
+    std::vector<std::vector<double>> sums; // per destination row while it is being filled
+    std::vector<RGBQUAD> result;
+    int32_t rowsAdded = 0;
 };
 
 enum class RegionMode { And, Or, Copy };

@@ -5,6 +5,7 @@
 #include "app/Composition.h"
 #include "app/PhotoPlan.h"
 #include "image/core/CxImage.h"
+#include "platform/DeviceBitmap.h"
 #include "tests/support/TestSupport.h"
 
 #include <cmath>
@@ -75,6 +76,25 @@ TEST(StreamedReading, EveryCorpusFileGivesTheBytesOfTheWholePicture)
     // Most of the corpus is PNG; its non-interlaced grey and colour files, and every
     // JPEG, stream.
     EXPECT_GT(streamed, 150u);
+}
+
+TEST(StreamedReading, BackgroundPicturesStretchToTheBytesOfTheWholePicture)
+{
+    for (const char* name : { "jpeg/gen/plasma-q85-420.jpg", "jpeg/gen/grey.jpg",
+             "jpeg/gen/plasma-cmyk.jpg", "jpeg/image-rs/progressive/3.jpg",
+             "png/pngsuite/basn2c16.png", "png/pngsuite/basn0g08.png", "png/pngsuite/basi2c08.png",
+             "png/pngsuite/basn6a08.png", "bmp/bmpsuite/g/rgb24.bmp" }) {
+        // Shrunk on both sides, and enlarged on one.
+        for (const auto [width, height] : { std::pair(37, 23), std::pair(90, 700) }) {
+            const auto streamed
+                = StretchBackground(bvtest::TestData(name), width, height, PhotoReading::Streamed);
+            const auto whole
+                = StretchBackground(bvtest::TestData(name), width, height, PhotoReading::Buffered);
+            ASSERT_TRUE(streamed && whole) << name;
+            const size_t bytes = size_t(whole->Stride()) * size_t(height);
+            EXPECT_EQ(std::memcmp(streamed->Bits(), whole->Bits(), bytes), 0) << name;
+        }
+    }
 }
 
 TEST(StreamedReading, APictureTooLargeToHoldIsRefusedEitherWay)
