@@ -90,7 +90,6 @@ void JpegCoefficients::Realize(j_common_ptr cinfo)
     }
     if (total > uint64_t(cinfo->mem->max_memory_to_use) || total > SIZE_MAX / 2)
         ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
-    self->bytes = total;
 
     if (self->keep == Keep::DcOnly) {
         for (const auto& array : self->arrays) {

@@ -27,9 +27,6 @@ public:
     // What the arrays of a decompression whose header has been read will take.
     static uint64_t BytesFor(j_decompress_ptr cinfo, Keep keep);
 
-    // The bytes the arrays of the current decompression take.
-    uint64_t Bytes() const { return bytes; }
-
 private:
     struct Array;
 
@@ -50,5 +47,4 @@ private:
         void operator()(void* block) const;
     };
     std::unique_ptr<void, BlockFree> block;
-    uint64_t bytes = 0;
 };
