@@ -81,6 +81,8 @@ void JpegCoefficients::Realize(j_common_ptr cinfo)
 {
     auto* self = static_cast<JpegCoefficients*>(cinfo->client_data);
     self->libraryRealize(cinfo);
+    if (self->arrays.empty())
+        return; // a single-scan file keeps no picture's worth of coefficients
     uint64_t total = 0;
     for (const auto& array : self->arrays) {
         const uint64_t blocks = uint64_t(array->blocksPerRow) * array->rows;
@@ -103,7 +105,7 @@ void JpegCoefficients::Realize(j_common_ptr cinfo)
         }
         return;
     }
-    self->block.reset(platform::AllocateBuffer(size_t(std::max<uint64_t>(total, 1))));
+    self->block.reset(platform::AllocateBuffer(size_t(total)));
     if (!self->block)
         ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
     auto* next = static_cast<JBLOCK*>(self->block.get());
