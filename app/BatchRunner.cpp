@@ -105,7 +105,14 @@ std::vector<bool> RunBatch(const std::vector<BatchJob>& jobs,
     }
 
     Schedule schedule;
-    schedule.budget = options.memoryBudget ? options.memoryBudget : DEFAULT_DECODE_BUDGET;
+    // A job larger than the budget runs alone, but a small one (an eighth of the budget
+    // at most, a streamed photo) may still run beside it: the other cores are not left
+    // idle through the largest photo of the batch.
+    const uint64_t budget = options.memoryBudget ? options.memoryBudget : DEFAULT_DECODE_BUDGET;
+    uint64_t largest = 0;
+    for (const BatchJob& job : jobs)
+        largest = std::max(largest, job.memoryBytes);
+    schedule.budget = std::max(budget, largest + budget / 8 * (threads - 1));
     schedule.waiting.resize(total);
     std::iota(schedule.waiting.begin(), schedule.waiting.end(), size_t(0));
     std::stable_sort(schedule.waiting.begin(), schedule.waiting.end(),

@@ -1,7 +1,8 @@
 // Runs the jobs of a batch (composing the photos of one selection) on worker threads.
 // Jobs begin costliest first, so no large one is left to run alone at the end, and each
 // begins only when the memory it holds fits beside that of the jobs in flight (a job
-// alone always runs); a worker that can't begin the costliest job begins the costliest
+// alone always runs, and beside the largest job of the batch fit jobs of up to an eighth
+// of the budget each); a worker that can't begin the costliest job begins the costliest
 // one that fits, so both cores stay busy to the last job.
 #pragma once
 

@@ -124,6 +124,24 @@ TEST(BatchRunner, CostliestFirstAndSideBySideOnlyWithinTheBudget)
     EXPECT_EQ(order[0], 1u); // the costliest
     EXPECT_EQ(order[1], 3u); // the costliest that fits beside it
 
+    // Beside a job larger than the budget, one of up to an eighth of the budget still
+    // runs; a larger one waits for it to end.
+    const std::vector<BatchJob> large { { 9, 200 }, { 5, 30 }, { 1, 10 } };
+    using Clock = std::chrono::steady_clock;
+    std::vector<Clock::time_point> begins(3), ends(3);
+    options.memoryBudget = 80;
+    options.progress = nullptr;
+    RunBatch(
+        large,
+        [&](size_t i) {
+            begins[i] = Clock::now();
+            std::this_thread::sleep_for(std::chrono::milliseconds(i == 0 ? 200 : 5));
+            ends[i] = Clock::now();
+        },
+        options);
+    EXPECT_LT(begins[2], ends[0]);
+    EXPECT_GE(begins[1], ends[0]);
+
     // One job alone always runs, however large; a stop begins nothing more.
     std::atomic<int> runs { 0 };
     options.memoryBudget = 10;
