@@ -51,9 +51,6 @@ PEERS=bench/peers
 
 # shellcheck source=bench/bench-photos.sh
 source bench/bench-photos.sh
-# Every command gets the photos in the making's frame order, so that frames compare.
-in_frame_order() { "$PYTHON" -c 'import sys; sys.path.insert(0, "bench/peers"); import making; print("\n".join(making.frame_order(sys.argv[1:])))' "$@"; }
-mapfile -t PHOTOS < <(in_frame_order "${PHOTOS[@]}")
 mkdir -p "$WORK/png"
 PNGS=()
 for f in "${PHOTOS[@]:0:8}"; do
@@ -61,6 +58,9 @@ for f in "${PHOTOS[@]:0:8}"; do
     "$CONVERT" "$f" "$out"
     PNGS+=("$out")
 done
+# Every command gets the photos in the making's frame order, so that frames compare.
+in_frame_order() { "$PYTHON" -c 'import sys; sys.path.insert(0, "bench/peers"); import making; print("\n".join(making.frame_order(sys.argv[1:])))' "$@"; }
+mapfile -t PHOTOS < <(in_frame_order "${PHOTOS[@]}")
 mapfile -t PNGS < <(in_frame_order "${PNGS[@]}")
 
 # Each job: canvas width, height, photo size, background ('#RRGGBB' or a picture), photos.
