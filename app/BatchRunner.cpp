@@ -1,5 +1,7 @@
 #include "BatchRunner.h"
 
+#include "platform/Memory.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -90,6 +92,10 @@ std::vector<bool> RunBatch(const std::vector<BatchJob>& jobs,
 {
     const size_t total = jobs.size();
     std::vector<bool> begun(total, false);
+    const uint64_t budget = options.memoryBudget ? options.memoryBudget : DEFAULT_DECODE_BUDGET;
+    // The decoders' working chunks a photo releases serve the next one, within the
+    // budget: fresh pages would cost the kernel a fault and a clearing each.
+    const platform::ChunkReuse reuse { size_t(budget) };
     unsigned threads = options.threads ? options.threads : std::thread::hardware_concurrency();
     threads = unsigned(std::clamp<size_t>(threads, 1, std::max<size_t>(total, 1)));
     if (threads <= 1) {
@@ -108,7 +114,6 @@ std::vector<bool> RunBatch(const std::vector<BatchJob>& jobs,
     // A job larger than the budget runs alone, but a small one (an eighth of the budget
     // at most, a streamed photo) may still run beside it: the other cores are not left
     // idle through the largest photo of the batch.
-    const uint64_t budget = options.memoryBudget ? options.memoryBudget : DEFAULT_DECODE_BUDGET;
     uint64_t largest = 0;
     for (const BatchJob& job : jobs)
         largest = std::max(largest, job.memoryBytes);

@@ -457,3 +457,40 @@ TEST(JpegReader, AnAcScanBeforeEveryDcCoefficientMeansEveryScanIsRead)
     partly.SetFormatOption(CXIMAGE_JPEG_DC_SCANS_ONLY, CXIMAGE_FORMAT_JPG);
     EXPECT_TRUE(DecodeBytes(partly, cut)) << partly.GetLastError();
 }
+
+TEST(JpegReader, LargeProgressiveFileDecodesAsTheLibraryDoesAlone)
+{
+    // More rows of coefficients than one working chunk holds (109 of the 150 blocks a
+    // row of luminance has), read two at a time (4:2:0), so that two read together lie
+    // in different chunks.
+    const Bytes file = EncodeJpeg(
+        1200, 900, 3, JCS_RGB,
+        [](uint32_t x, uint32_t y, uint8_t* s) {
+            s[0] = uint8_t(x * 7 + y);
+            s[1] = uint8_t((x ^ y) * 3);
+            s[2] = uint8_t(y * 5);
+        },
+        [](jpeg_compress_struct& c) { jpeg_simple_progression(&c); });
+    CxImageJPG image;
+    ASSERT_TRUE(DecodeBytes(image, file)) << image.GetLastError();
+
+    jpeg_decompress_struct cinfo {};
+    jpeg_error_mgr error {};
+    cinfo.err = jpeg_std_error(&error);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&cinfo);
+    std::vector<uint8_t> row(size_t(cinfo.output_width) * 3);
+    bool same = true;
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const uint32_t y = cinfo.output_scanline;
+        JSAMPROW target = row.data();
+        jpeg_read_scanlines(&cinfo, &target, 1);
+        same = same && std::memcmp(image.GetBits(899 - y), row.data(), row.size()) == 0;
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    EXPECT_TRUE(same);
+}

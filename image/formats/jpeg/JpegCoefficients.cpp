@@ -31,7 +31,11 @@ void JpegCoefficients::BlockFree::operator()(void* block) const { std::free(bloc
 
 JpegCoefficients::JpegCoefficients() = default;
 
-JpegCoefficients::~JpegCoefficients() = default;
+JpegCoefficients::~JpegCoefficients()
+{
+    for (void* chunk : chunks)
+        platform::ReleaseChunk(chunk);
+}
 
 uint64_t JpegCoefficients::BytesFor(j_decompress_ptr cinfo, Keep keep)
 {
@@ -105,14 +109,43 @@ void JpegCoefficients::Realize(j_common_ptr cinfo)
         }
         return;
     }
-    self->block.reset(platform::AllocateBuffer(size_t(total)));
-    if (!self->block)
-        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
-    auto* next = static_cast<JBLOCK*>(self->block.get());
+    // Rows are packed into chunks; a row never straddles two, and a row longer than a
+    // chunk has a block of its own. Room for every pointer first, so that nothing taken
+    // can fail to be recorded (and given back).
+    size_t chunksNeeded = 0, wideNeeded = 0;
     for (const auto& array : self->arrays) {
+        const size_t rowBytes = size_t(array->blocksPerRow) * sizeof(JBLOCK);
+        const size_t rowsPerChunk = platform::CHUNK_BYTES / std::max<size_t>(rowBytes, 1);
+        if (rowsPerChunk == 0)
+            wideNeeded += array->rows;
+        else
+            chunksNeeded += (array->rows + rowsPerChunk - 1) / rowsPerChunk;
+    }
+    self->chunks.reserve(chunksNeeded);
+    self->wideRows.reserve(wideNeeded);
+    uint8_t* chunk = nullptr;
+    size_t used = platform::CHUNK_BYTES;
+    for (const auto& array : self->arrays) {
+        const size_t rowBytes = size_t(array->blocksPerRow) * sizeof(JBLOCK);
         array->rowPointers.resize(array->rows);
-        for (JDIMENSION r = 0; r < array->rows; r++, next += array->blocksPerRow)
-            array->rowPointers[r] = next;
+        for (JDIMENSION r = 0; r < array->rows; r++) {
+            if (rowBytes > platform::CHUNK_BYTES) {
+                self->wideRows.emplace_back(platform::AllocateBuffer(rowBytes));
+                if (!self->wideRows.back())
+                    ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 12);
+                array->rowPointers[r] = static_cast<JBLOCKROW>(self->wideRows.back().get());
+                continue;
+            }
+            if (used + rowBytes > platform::CHUNK_BYTES) {
+                chunk = static_cast<uint8_t*>(platform::AcquireChunk());
+                if (!chunk)
+                    ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
+                self->chunks.push_back(chunk);
+                used = 0;
+            }
+            array->rowPointers[r] = reinterpret_cast<JBLOCKROW>(chunk + used);
+            used += rowBytes;
+        }
     }
 }
 
@@ -146,10 +179,9 @@ JBLOCKARRAY JpegCoefficients::AccessAll(
             array.firstUndefined = endRow;
         if (!array.preZero && !writable)
             ERREXIT(cinfo, JERR_BAD_VIRTUAL_ACCESS);
-        if (array.preZero) {
-            std::memset(array.rowPointers[undefined], 0,
-                size_t(endRow - undefined) * array.blocksPerRow * sizeof(JBLOCK));
-        }
+        // Row by row: rows follow one another only within a chunk.
+        for (JDIMENSION r = undefined; array.preZero && r < endRow; r++)
+            std::memset(array.rowPointers[r], 0, size_t(array.blocksPerRow) * sizeof(JBLOCK));
     }
     return array.rowPointers.data() + startRow;
 }

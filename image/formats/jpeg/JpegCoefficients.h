@@ -1,8 +1,9 @@
 // Our own keeping of the coefficient arrays libjpeg asks for when a file has more than
 // one scan (a progressive file above all): every coefficient of the picture, held until
 // the last scan is in. libjpeg's own arrays come from plain malloc and fault in page by
-// page; ours are one block of large pages. For a decode that reads only the DC scans
-// and outputs at 1/8 scale, only the DC coefficient of each block is kept at all.
+// page, and are given back after each photo; ours are rows packed into chunks that a
+// batch of photos reuses (platform::ChunkReuse). For a decode that reads only the DC scans and outputs at
+// 1/8 scale, only the DC coefficient of each block is kept at all.
 #pragma once
 
 #include <cstddef>
@@ -43,8 +44,9 @@ private:
     Keep keep = Keep::Everything;
     void (*libraryRealize)(j_common_ptr) = nullptr;
     std::vector<std::unique_ptr<Array>> arrays;
+    std::vector<void*> chunks; // released to the platform's chunk pool
     struct BlockFree {
         void operator()(void* block) const;
     };
-    std::unique_ptr<void, BlockFree> block;
+    std::vector<std::unique_ptr<void, BlockFree>> wideRows; // rows longer than a chunk
 };
