@@ -134,15 +134,18 @@ std::vector<bool> RunBatch(const std::vector<BatchJob>& jobs,
         for (;;) {
             schedule.changed.wait(
                 lock, [&] { return schedule.done > reported || schedule.workersLeft == 0; });
-            if (schedule.done > reported && options.progress) {
+            if (schedule.done > reported) {
+                // Jobs that end while progress is being told are told on the next
+                // turn, the last one included.
                 reported = schedule.done;
-                lock.unlock();
-                options.progress(reported, total);
-                lock.lock();
+                if (options.progress) {
+                    lock.unlock();
+                    options.progress(reported, total);
+                    lock.lock();
+                }
+                continue;
             }
-            reported = schedule.done;
-            if (schedule.workersLeft == 0)
-                break;
+            break; // every worker has left and every end was told
         }
     }
     for (std::thread& worker : workers)

@@ -98,6 +98,8 @@ TEST(BatchRunner, CostliestFirstAndSideBySideOnlyWithinTheBudget)
         EXPECT_EQ(total, 4u);
         EXPECT_GT(done, reported);
         reported = done;
+        // Slow to listen: jobs end while it is being told, the last one too.
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
     };
     const auto begun = RunBatch(
         jobs,

@@ -237,8 +237,9 @@ TEST(RealPointer, DragClickKeysAndMakeAsAPersonDoes)
         });
         done = true;
     });
-    QTest::qWaitFor([&] { return done.load(); }, 240000);
+    const bool finished = QTest::qWaitFor([&] { return done.load(); }, 240000);
     driver.join();
+    ASSERT_TRUE(finished) << "the pointer's steps did not end within four minutes";
     ASSERT_EQ(failure, "");
 
     // The GIF holds the list's frames in its order: photo 3, then photo 2.
