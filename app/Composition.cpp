@@ -292,16 +292,53 @@ std::unique_ptr<platform::Bitmap> ComposeCanvas(
     return canvas;
 }
 
+namespace {
+
+// The canvas as the quantiser loads the 24-bit BMP file of it (bottom-up rows of the
+// pixels the bitmap gives out), taken from the bitmap without writing and reading that
+// file: four copies of the canvas fewer for every frame.
+bool LoadCanvasDib(const platform::Bitmap& canvas, LoadedDib& dib)
+{
+    const platform::BitmapInfo object = canvas.GetObject();
+    if (object.bmWidth <= 0 || object.bmHeight <= 0)
+        return false;
+    const uint64_t stride = ((uint64_t(object.bmWidth) * 24 + 31) / 32) * 4;
+    const uint64_t imageBytes = stride * uint64_t(object.bmHeight);
+    if (sizeof(BITMAPINFOHEADER) + imageBytes > CXIMAGE_MAX_MEMORY)
+        return false;
+    BITMAPINFO info {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = object.bmWidth;
+    info.bmiHeader.biHeight = object.bmHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    dib.bits.resize(size_t(imageBytes));
+    platform::DeviceContext screen = platform::DeviceContext::Screen();
+    if (platform::GetDIBits(&screen, &canvas, 0, uint32_t(object.bmHeight), dib.bits.data(), &info)
+        == 0)
+        return false;
+    dib.header = info.bmiHeader;
+    dib.header.biSize = sizeof(BITMAPINFOHEADER);
+    dib.header.biBitCount = 24;
+    dib.header.biSizeImage = uint32_t(imageBytes);
+    dib.topDown = false;
+    dib.colors.clear();
+    dib.stride = uint32_t(stride);
+    return true;
+}
+
+} // namespace
+
 std::unique_ptr<CxImage> QuantizeCanvas(const platform::Bitmap& canvas, std::string* error)
 {
-    CxMemStream canvasBmp;
-    if (!SaveBitmapAsBmp(canvas, &canvasBmp)) {
+    LoadedDib dib;
+    if (!LoadCanvasDib(canvas, dib)) {
         if (error)
             *error = "can't write the canvas";
         return nullptr;
     }
     CxMemStream frameBmp;
-    if (!QuantizeBmpStream(&canvasBmp, &frameBmp)) {
+    if (!ColorQuantizer(256, 6).Run(dib, &frameBmp)) {
         if (error)
             *error = "can't reduce the canvas to 256 colours";
         return nullptr;

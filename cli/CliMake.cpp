@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <malloc.h>
 #include <string>
 #include <sys/stat.h>
@@ -350,18 +351,7 @@ int RunMake(int argc, char** argv)
         return EXIT_OK;
     }
     const ProjectSettings& settings = arguments.settings;
-    // A background picture that can't be read would leave the colour in its place.
-    if (!settings.backgroundImagePath.empty()) {
-        const CxImage picture(settings.backgroundImagePath.c_str(), CXIMAGE_FORMAT_UNKNOWN);
-        if (!picture.IsValid()) {
-            std::fprintf(stderr, "brimvale-cli make: %s: %s\n",
-                settings.backgroundImagePath.c_str(),
-                WhyUnreadable(settings.backgroundImagePath, picture.GetLastError()).c_str());
-            return EXIT_FAILED;
-        }
-    }
     PutInFrameOrder(arguments);
-
     // Photos are read two at a time, and some hold large buffers while they are read (the
     // coefficients of a progressive JPEG, the whole picture of a photo that isn't
     // streamed). A fixed threshold hands every buffer of a few megabytes and more straight
@@ -369,6 +359,16 @@ int RunMake(int argc, char** argv)
     // space of its earlier photos, and the peak would add up to two large photos and then
     // some. This is the process's choice, so it is made here and not in the library.
     mallopt(M_MMAP_THRESHOLD, 4 << 20);
+    // The background picture is read and stretched over the canvas beside the first
+    // photos, into the cache every frame takes it from; a frame composed before it is
+    // ready waits for it there.
+    std::future<std::shared_ptr<const platform::Bitmap>> background;
+    if (!settings.backgroundImagePath.empty()) {
+        background = std::async(std::launch::async, [&settings] {
+            return BackgroundCache::Shared().Get(
+                settings.backgroundImagePath, settings.overallWidth, settings.overallHeight);
+        });
+    }
 
     ProgressBar bar(!arguments.quiet && ::isatty(STDERR_FILENO));
     PhotoList list(false);
@@ -380,6 +380,13 @@ int RunMake(int argc, char** argv)
     const std::vector<PhotoFailure> failures
         = list.AddPhotos(arguments.photos, settings, addOptions);
     bar.Finish();
+    // A background picture that can't be read would leave the colour in its place.
+    if (background.valid() && !background.get()) {
+        const CxImage picture(settings.backgroundImagePath.c_str(), CXIMAGE_FORMAT_UNKNOWN);
+        std::fprintf(stderr, "brimvale-cli make: %s: %s\n", settings.backgroundImagePath.c_str(),
+            WhyUnreadable(settings.backgroundImagePath, picture.GetLastError()).c_str());
+        return EXIT_FAILED;
+    }
 
     int status = EXIT_OK;
     if (!failures.empty()) {

@@ -5,9 +5,12 @@
 #include "GifRunLength.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -95,6 +98,12 @@ void CxImageGIF::SetComment(const char* text)
     comment[length] = '\0';
 }
 
+namespace {
+// Below this many pixels in all frames, coding them on one thread costs less than starting
+// others.
+constexpr uint64_t PARALLEL_CODING_PIXELS = 1u << 20;
+} // namespace
+
 bool CxImageGIF::Encode(CxStream* stream, CxImage** frames, int count, bool localColorMap)
 {
     if (!stream) {
@@ -118,17 +127,55 @@ bool CxImageGIF::Encode(CxStream* stream, CxImage** frames, int count, bool loca
         }
     }
 
-    // The working object only borrows each frame's buffers in turn.
+    // Frames up to the first missing one go out; each one's image block depends on that
+    // frame alone, so a large animation codes its blocks on several threads first.
+    int present = 0;
+    while (present < count && frames[present])
+        present++;
+    std::vector<CxMemStream> blocks(static_cast<size_t>(present));
+    bool blocksFailed = false;
+    {
+        uint64_t pixels = 0;
+        for (int k = 0; k < present; k++)
+            pixels += uint64_t(frames[k]->GetWidth()) * frames[k]->GetHeight();
+        const unsigned threads = pixels < PARALLEL_CODING_PIXELS
+            ? 1
+            : std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(present));
+        std::atomic<int> next { 0 };
+        std::atomic<bool> failed { false };
+        const auto code = [&] {
+            // The working object only borrows each frame's buffers in turn.
+            CxImageGIF coder;
+            for (int k; (k = next++) < present;) {
+                coder.ShareBuffers(frames[k]);
+                coder.EncodeImageBlock(&blocks[size_t(k)], k > 0 && localColorMap);
+            }
+            if (coder.writeFailed)
+                failed = true;
+        };
+        std::vector<std::thread> helpers;
+        for (unsigned t = 1; t < threads; t++)
+            helpers.emplace_back(code);
+        code();
+        for (std::thread& helper : helpers)
+            helper.join();
+        blocksFailed = failed;
+    }
+    const auto writeBlock = [&](int k) {
+        const CxMemStream& block = blocks[size_t(k)];
+        if (stream->Write(block.Data(), 1, uint32_t(block.Length())) != block.Length())
+            blocksFailed = true;
+    };
+
     auto work = std::make_unique<CxImageGIF>();
     work->ShareBuffers(frames[0]);
-
     work->EncodeHeader(stream);
     if (loops != 1)
         work->EncodeLoopBlock(stream, loops);
     work->EncodeControlBlock(stream, disposalMethod);
     if (comment[0])
         work->EncodeComment(stream, comment);
-    work->EncodeImageBlock(stream, false);
+    writeBlock(0);
 
     bool result = true;
     for (int k = 1; k < count; k++) {
@@ -139,14 +186,14 @@ bool CxImageGIF::Encode(CxStream* stream, CxImage** frames, int count, bool loca
         }
         work->ShareBuffers(frames[k]);
         work->EncodeControlBlock(stream, disposalMethod);
-        work->EncodeImageBlock(stream, localColorMap);
+        writeBlock(k);
     }
     if (result)
         stream->PutC(';');
 
     // A file that could not be written completely is a failure, not a success.
     stream->Flush();
-    if (work->writeFailed || stream->Error() != 0) {
+    if (work->writeFailed || blocksFailed || stream->Error() != 0) {
         SetLastError("Write Error in GIF file");
         return false;
     }

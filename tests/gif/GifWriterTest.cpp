@@ -187,7 +187,8 @@ TEST(GifWriter, ManyFramesKeepTheirOwnDelaysTablesAndOffsets)
 {
     std::vector<std::unique_ptr<CxImage>> owned;
     std::vector<CxImage*> frames;
-    owned.push_back(MakeFrame(64, 48, 8, 7));
+    // Enough pixels that the frames are coded on several threads.
+    owned.push_back(MakeFrame(1100, 1000, 8, 7));
     for (int k = 1; k < 120; k++) {
         owned.push_back(MakeFrame(1 + k % 17, 1 + k % 13, (k % 3 == 0) ? 1 : (k % 3 == 1 ? 4 : 8),
             uint32_t(100 + k), uint32_t(k % 3)));
