@@ -2,8 +2,8 @@
 // one scan (a progressive file above all): every coefficient of the picture, held until
 // the last scan is in. libjpeg's own arrays come from plain malloc and fault in page by
 // page, and are given back after each photo; ours are rows packed into chunks that a
-// batch of photos reuses (platform::ChunkReuse). For a decode that reads only the DC scans and outputs at
-// 1/8 scale, only the DC coefficient of each block is kept at all.
+// batch of photos reuses (platform::ChunkReuse). For a decode that reads only the DC scans and
+// outputs at 1/8 scale, only the DC coefficient of each block is kept at all.
 #pragma once
 
 #include <cstddef>
