@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -52,6 +53,18 @@ bool WaitFor(const std::function<bool()>& condition, int seconds = 20)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
+}
+
+// With BRIMVALE_SCREENSHOTS naming a folder, the whole X screen as a person sees it.
+void Screenshot(const char* name)
+{
+    const char* folder = std::getenv("BRIMVALE_SCREENSHOTS");
+    if (!folder || !*folder)
+        return;
+    OnUi([&] {
+        const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+        return shot.save(QString::fromLocal8Bit(folder) + "/" + name + ".png");
+    });
 }
 
 template <typename Dialog> Dialog* ActiveModal()
@@ -105,6 +118,7 @@ public:
             return "the drag didn't reorder";
         if (OnUi([&] { return list->HoldsCapture(); }) || input.PointerGrabbedElsewhere())
             return "the pointer stayed grabbed after the drop";
+        Screenshot("after-drag");
 
         // A click on another photo reaches the list and selects it.
         input.Click(ItemCentre(0));
@@ -142,12 +156,14 @@ public:
                 return make && make->PathEdit()->text() == outputGif;
             }))
             return "the chosen file didn't reach the Make dialog";
+        Screenshot("make-dialog");
         input.Click(OnUi([] { return CentreOf(ActiveModal<CMakeGifDialog>()->OkButton()); }));
         if (!WaitFor([&] {
                 return !QApplication::activeModalWidget()
                     && window.StatusLine()->text().contains(QStringLiteral("GIF written"));
             }))
             return "making didn't finish";
+        Screenshot("after-making");
 
         input.Tap(XTestInput::Key::Escape);
         if (!WaitFor([&] { return !window.isVisible(); }))
