@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // Typical prediction lets a hundred bytes describe a page of a billion pixels, which
     // JBIG-KIT then decodes pixel by pixel within the reader's memory limit: correct but
-    // slow, so the fuzzer keeps to pages of at most 16 million pixels.
-    if (size >= 20 && uint64_t(BigEndian32(data + 4)) * BigEndian32(data + 8) > (uint64_t(1) << 24))
+    // slow, so the fuzzer keeps to pages of at most 4 million pixels.
+    if (size >= 20 && uint64_t(BigEndian32(data + 4)) * BigEndian32(data + 8) > (uint64_t(1) << 22))
         return 0;
     CxMemStream stream(data, size);
     CxImageJBG image;
