@@ -127,43 +127,58 @@ bool CxImageGIF::Encode(CxStream* stream, CxImage** frames, int count, bool loca
         }
     }
 
-    // Frames up to the first missing one go out; each one's image block depends on that
-    // frame alone, so a large animation codes its blocks on several threads first.
+    // Frames up to the first missing one go out. Each one's image block depends on that
+    // frame alone, so a large animation codes a few blocks at a time on several threads,
+    // into memory, and writes them in order.
     int present = 0;
-    while (present < count && frames[present])
+    uint64_t pixels = 0;
+    while (present < count && frames[present]) {
+        pixels += uint64_t(frames[present]->GetWidth()) * frames[present]->GetHeight();
         present++;
-    std::vector<CxMemStream> blocks(static_cast<size_t>(present));
+    }
+    const unsigned threads = pixels < PARALLEL_CODING_PIXELS
+        ? 1
+        : std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(std::max(present, 1)));
+    const int window = int(threads) * 2;
+    std::vector<std::unique_ptr<CxMemStream>> blocks(size_t(std::max(present, 1)));
     bool blocksFailed = false;
-    {
-        uint64_t pixels = 0;
-        for (int k = 0; k < present; k++)
-            pixels += uint64_t(frames[k]->GetWidth()) * frames[k]->GetHeight();
-        const unsigned threads = pixels < PARALLEL_CODING_PIXELS
-            ? 1
-            : std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(present));
-        std::atomic<int> next { 0 };
+    // Codes the blocks of the frames from the first one not coded yet up to `to`.
+    int coded = 0;
+    const auto codeUpTo = [&](int to) {
+        const int from = coded;
+        if (to <= from)
+            return;
+        std::atomic<int> next { from };
         std::atomic<bool> failed { false };
         const auto code = [&] {
-            // The working object only borrows each frame's buffers in turn.
-            CxImageGIF coder;
-            for (int k; (k = next++) < present;) {
-                coder.ShareBuffers(frames[k]);
-                coder.EncodeImageBlock(&blocks[size_t(k)], k > 0 && localColorMap);
-            }
-            if (coder.writeFailed)
+            try {
+                // The working object only borrows each frame's buffers in turn.
+                CxImageGIF coder;
+                for (int k; (k = next++) < to;) {
+                    blocks[size_t(k)] = std::make_unique<CxMemStream>();
+                    coder.ShareBuffers(frames[k]);
+                    coder.EncodeImageBlock(blocks[size_t(k)].get(), k > 0 && localColorMap);
+                }
+                if (coder.writeFailed)
+                    failed = true;
+            } catch (const std::bad_alloc&) {
                 failed = true;
+            }
         };
         std::vector<std::thread> helpers;
-        for (unsigned t = 1; t < threads; t++)
+        for (unsigned t = 1; t < threads && int(t) < to - from; t++)
             helpers.emplace_back(code);
         code();
         for (std::thread& helper : helpers)
             helper.join();
-        blocksFailed = failed;
-    }
+        blocksFailed = blocksFailed || failed;
+        coded = to;
+    };
     const auto writeBlock = [&](int k) {
-        const CxMemStream& block = blocks[size_t(k)];
-        if (stream->Write(block.Data(), 1, uint32_t(block.Length())) != block.Length())
+        if (k >= coded)
+            codeUpTo(std::min(present, k + window));
+        std::unique_ptr<CxMemStream> block = std::move(blocks[size_t(k)]);
+        if (!block || stream->Write(block->Data(), 1, uint32_t(block->Length())) != block->Length())
             blocksFailed = true;
     };
 
