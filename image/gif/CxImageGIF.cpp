@@ -102,6 +102,7 @@ namespace {
 // Below this many pixels in all frames, coding them on one thread costs less than starting
 // others.
 constexpr uint64_t PARALLEL_CODING_PIXELS = 1u << 20;
+constexpr uint64_t WINDOW_PIXELS = 1u << 23;
 } // namespace
 
 bool CxImageGIF::Encode(CxStream* stream, CxImage** frames, int count, bool localColorMap)
@@ -139,7 +140,12 @@ bool CxImageGIF::Encode(CxStream* stream, CxImage** frames, int count, bool loca
     const unsigned threads = pixels < PARALLEL_CODING_PIXELS
         ? 1
         : std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(std::max(present, 1)));
-    const int window = int(threads) * 2;
+    // A window of frames of some eight million pixels in all is coded at once: the
+    // threads meet seldom, and memory holds only that much of the file.
+    const uint64_t framePixels = std::max<uint64_t>(pixels / uint64_t(std::max(present, 1)), 1);
+    const int window = int(
+        std::min<uint64_t>(std::max<uint64_t>(WINDOW_PIXELS / framePixels, uint64_t(threads) * 2),
+            uint64_t(std::max(present, 1))));
     std::vector<std::unique_ptr<CxMemStream>> blocks(size_t(std::max(present, 1)));
     bool blocksFailed = false;
     // Codes the blocks of the frames from the first one not coded yet up to `to`.

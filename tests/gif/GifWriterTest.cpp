@@ -222,6 +222,23 @@ TEST(GifWriter, ManyFramesKeepTheirOwnDelaysTablesAndOffsets)
     EXPECT_EQ(decoded->GetNumFrames(), 120);
 }
 
+TEST(GifWriter, LargeAnimationsAreCodedInTurnsAndComeOutInOrder)
+{
+    // Some twelve million pixels: coded a window of frames at a time on several threads.
+    std::vector<std::unique_ptr<CxImage>> owned;
+    std::vector<CxImage*> frames;
+    for (int k = 0; k < 12; k++) {
+        owned.push_back(MakeFrame(1000, 1000, k % 2 ? 8 : 4, uint32_t(k + 1)));
+        frames.push_back(owned.back().get());
+    }
+    const std::vector<uint8_t> bytes = EncodeFrames(frames, true, 0, 1);
+    const gifpeer::PeerFile peer = gifpeer::ReadWithGiflib(bytes.data(), bytes.size());
+    ASSERT_TRUE(peer.ok) << peer.error;
+    ASSERT_EQ(peer.frames.size(), frames.size());
+    for (size_t k = 0; k < frames.size(); k++)
+        ExpectSameFrame(*frames[k], peer.frames[k], ("frame " + std::to_string(k + 1)).c_str());
+}
+
 TEST(GifWriter, FileLayoutIsByteExact)
 {
     // 2 x 2, 1 bpp, black and white; one frame with a transparent index.
