@@ -1,0 +1,59 @@
+// Finding the palette entry nearest to a colour, exactly, for every pixel of a frame.
+#pragma once
+
+#include "platform/DibTypes.h"
+
+#include <cstdint>
+#include <vector>
+
+// The exact nearest palette entry by squared RGB distance, ties to the lowest index.
+// The colour cube is cut into 8 x 8 x 8 cells; the first lookup in a cell keeps the
+// entries that can be nearest to any colour of the cell (those whose distance to the cell
+// is no more than the smallest farthest-corner distance of any entry), ordered by that
+// distance, so a lookup stops as soon as the next entry can't come closer than the best
+// one found. Colours already looked up are remembered in a small table.
+class PaletteSearch {
+public:
+    PaletteSearch(const RGBQUAD* palette, uint32_t count);
+    uint32_t Nearest(uint8_t red, uint8_t green, uint8_t blue);
+    uint32_t Count() const { return uint32_t(entries.size()); }
+
+private:
+    struct Entry {
+        int32_t red, green, blue;
+        uint32_t index;
+        int32_t cellDistance; // squared distance to the cell (in a cell's list)
+    };
+    static constexpr int CELL_SHIFT = 5;
+    static constexpr int CELLS_PER_AXIS = 256 >> CELL_SHIFT;
+    static constexpr int MEMO_BITS = 14;
+    static constexpr uint32_t MEMO_SIZE = 1u << MEMO_BITS;
+    void BuildCell(uint32_t cell);
+    uint32_t Search(uint8_t red, uint8_t green, uint8_t blue);
+
+    std::vector<Entry> entries;
+    std::vector<uint32_t> cellStart; // offset into candidates + 1; 0 = not built yet
+    std::vector<uint16_t> cellCount;
+    std::vector<Entry> candidates;
+    std::vector<uint32_t> memoColour; // 0x00RRGGBB, or EMPTY
+    std::vector<uint16_t> memoIndex;
+    static constexpr uint32_t EMPTY = 0xFFFFFFFF;
+};
+
+// The last colour looked up overall and the last one of each pixel column, in front of the
+// nearest-entry search: flat areas and runs of one colour skip the search.
+class NearestIndexCache {
+public:
+    NearestIndexCache(const RGBQUAD* palette, uint32_t count, int32_t columns);
+    int32_t Lookup(uint8_t red, uint8_t green, uint8_t blue, int32_t x);
+
+private:
+    struct Slot {
+        uint8_t red, green, blue;
+        int32_t index;
+    };
+    std::vector<RGBQUAD> palette;
+    PaletteSearch search;
+    std::vector<Slot> columns;
+    Slot last { 0, 0, 0, -1 };
+};
