@@ -85,7 +85,7 @@ TEST(StreamedReading, BackgroundPicturesStretchToTheBytesOfTheWholePicture)
              "png/pngsuite/basn2c16.png", "png/pngsuite/basn0g08.png", "png/pngsuite/basi2c08.png",
              "png/pngsuite/basn6a08.png", "bmp/bmpsuite/g/rgb24.bmp" }) {
         // Shrunk on both sides, and enlarged on one.
-        for (const auto [width, height] : { std::pair(37, 23), std::pair(90, 700) }) {
+        for (const auto& [width, height] : { std::pair(37, 23), std::pair(90, 700) }) {
             const auto streamed
                 = StretchBackground(bvtest::TestData(name), width, height, PhotoReading::Streamed);
             const auto whole

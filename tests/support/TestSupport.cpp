@@ -6,7 +6,9 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <mutex>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -18,11 +20,40 @@ std::string TestData(const std::string& relative) { return TestDataDir() + "/" +
 
 std::string SourceDir() { return BRIMVALE_SOURCE_DIR; }
 
+namespace {
+
+    // The folders a test process made, removed when it ends (and never by a child it forked).
+    class TempFolders {
+    public:
+        ~TempFolders()
+        {
+            if (::getpid() != owner)
+                return;
+            std::error_code ignored;
+            for (const std::string& folder : folders)
+                fs::remove_all(folder, ignored);
+        }
+        void Add(const std::string& folder)
+        {
+            std::lock_guard lock(mutex);
+            folders.push_back(folder);
+        }
+
+    private:
+        const pid_t owner = ::getpid();
+        std::mutex mutex;
+        std::vector<std::string> folders;
+    };
+
+} // namespace
+
 std::string MakeTempDir(const std::string& prefix)
 {
+    static TempFolders made;
     std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
+    made.Add(pattern);
     return pattern;
 }
 

@@ -13,7 +13,8 @@ namespace bvtest {
 std::string TestDataDir();
 std::string TestData(const std::string& relative);
 std::string SourceDir();
-// A fresh empty folder under the build's temporary area, removed by the caller or left.
+// A fresh empty folder under the system's temporary area, removed with everything in it
+// when the test process ends.
 std::string MakeTempDir(const std::string& prefix);
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
