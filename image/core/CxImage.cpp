@@ -77,6 +77,8 @@ void CxImage::Startup(uint32_t imageType)
     selection = nullptr;
     alpha = nullptr;
     layers = nullptr;
+    iccProfile.clear();
+    orientation = 0;
 
     info.type = imageType;
     info.transIndex = -1;
@@ -189,6 +191,8 @@ void CxImage::Copy(const CxImage& source, bool copyPixels, bool copySelection, b
     info = source.info;
     info.sharedFrom = ownLender;
     info.pixels = nullptr;
+    iccProfile = source.iccProfile;
+    orientation = source.orientation;
 
     if (!Create(source.GetWidth(), source.GetHeight(), source.GetBpp(), source.GetType()))
         return;
@@ -224,6 +228,8 @@ void CxImage::CopyInfo(const CxImage& source)
     info = source.info;
     info.sharedFrom = ownLender;
     info.pixels = nullptr;
+    iccProfile = source.iccProfile;
+    orientation = source.orientation;
 }
 
 bool CxImage::Transfer(CxImage& source)
@@ -239,6 +245,10 @@ bool CxImage::Transfer(CxImage& source)
     selection = source.selection;
     alpha = source.alpha;
     layers = source.layers;
+    iccProfile = std::move(source.iccProfile);
+    orientation = source.orientation;
+    source.iccProfile.clear();
+    source.orientation = 0;
 
     std::memset(&source.head, 0, sizeof(source.head));
     std::memset(&source.info, 0, sizeof(source.info));
@@ -261,6 +271,8 @@ void CxImage::ShareBuffers(CxImage* source)
     selection = source->selection;
     alpha = source->alpha;
     layers = source->layers;
+    iccProfile = source->iccProfile;
+    orientation = source->orientation;
     info.sharedFrom = source;
 }
 

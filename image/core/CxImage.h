@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 class CxImage;
 class CxRowSink;
@@ -120,6 +121,13 @@ public:
     uint32_t GetFrameDelay() const { return info.frameDelay; }
     uint8_t GetJpegReduction() const { return info.jpegReduction; }
     void SetJpegReduction(uint8_t reduction) { info.jpegReduction = reduction; }
+    // What a reader found beside the pixels and left for the caller to apply: the embedded
+    // colour profile (an ICC profile's bytes; empty = none) and the stored orientation
+    // (the EXIF values 1..8; 0 = none given). Copied and transferred with the picture.
+    const std::vector<uint8_t>& GetIccProfile() const { return iccProfile; }
+    void SetIccProfile(std::vector<uint8_t> profile) { iccProfile = std::move(profile); }
+    uint8_t GetOrientation() const { return orientation; }
+    void SetOrientation(uint8_t value) { orientation = value <= 8 ? value : 0; }
     CxRowSink* GetRowSink() const { return info.rowSink; }
     void SetRowSink(CxRowSink* sink) { info.rowSink = sink; }
     int32_t GetFrame() const { return info.frame; }
@@ -297,6 +305,8 @@ protected:
     uint8_t* selection;
     uint8_t* alpha;
     CxImage** layers;
+    std::vector<uint8_t> iccProfile;
+    uint8_t orientation;
 };
 
 // Copies at most 255 characters of text into a 256-byte error buffer, NUL-terminated.
