@@ -15,6 +15,7 @@ constexpr uint32_t MIN_CANVAS_SIDE = 32;
 constexpr uint32_t MAX_CANVAS_SIDE = 800;
 constexpr uint32_t MAX_FRAME_DELAY = 9999;
 constexpr size_t MAX_OUTPUT_PATH = 259;
+constexpr uint32_t MAX_QUALITY = 100;
 
 struct ProjectSettings {
     uint32_t overallWidth = 120;
@@ -33,6 +34,14 @@ struct ProjectSettings {
     // the nearest palette colour. Both off unless asked for.
     bool optimizeSize = false;
     bool ditherColours = false;
+    // Making for the eye: 0 keeps the designed frames (octree palette); 1..100 chooses each
+    // frame's palette and dithering for the best look per byte, lower trading looks for
+    // size.
+    uint32_t quality = 0;
+    // Reading: an embedded colour profile other than sRGB is converted to sRGB, and a
+    // stored orientation is applied, unless these say to keep the pixels as stored.
+    bool ignoreProfiles = false;
+    bool ignoreOrientation = false;
 };
 
 // The process-wide record and the state of the photo dialog's "Preview" box.
