@@ -535,5 +535,6 @@ std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
         return fail(why);
     const size_t slash = photoPath.find_last_of('/');
     entry->displayName = slash == std::string::npos ? photoPath : photoPath.substr(slash + 1);
+    entry->sourcePath = photoPath;
     return entry;
 }

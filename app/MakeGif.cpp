@@ -48,6 +48,10 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
     // The encoder writes its loop count less one, and no block for 1.
     gif.SetLoops(options.loopCount == 0 ? 0 : int32_t(options.loopCount) + 1);
     gif.SetDisposalMethod(2);
+    if (options.progress)
+        gif.SetFrameProgress([&options](int done, int total) {
+            return options.progress(size_t(done), size_t(total));
+        });
     const bool encoded = settings.optimizeSize ? gif.EncodeOptimized(stream, frames.data(), int(n))
                                                : gif.Encode(stream, frames.data(), int(n), true);
     if (!encoded)

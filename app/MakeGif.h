@@ -25,6 +25,9 @@ struct AnimationOptions {
     uint16_t loopCount = 0;
     // One delay per frame (1/100 s) in frame order; empty: the settings' two delays.
     std::vector<uint32_t> frameDelays;
+    // Told after each frame is coded (frames done, frames in all), from the writing
+    // thread; answering false stops the writing, which then fails.
+    std::function<bool(size_t done, size_t total)> progress;
 };
 
 struct MakeGifOptions {

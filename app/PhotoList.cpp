@@ -167,6 +167,70 @@ int32_t PhotoList::MoveEntry(size_t a, size_t t)
     return int32_t(t);
 }
 
+std::vector<std::unique_ptr<PhotoEntry>> PhotoList::TakeEntries(const std::vector<size_t>& indices)
+{
+    std::vector<std::unique_ptr<PhotoEntry>> taken;
+    std::vector<std::unique_ptr<PhotoEntry>> kept;
+    size_t next = 0;
+    for (size_t i = 0; i < entries.size(); i++) {
+        if (next < indices.size() && indices[next] == i) {
+            taken.push_back(std::move(entries[i]));
+            next++;
+        } else {
+            kept.push_back(std::move(entries[i]));
+        }
+    }
+    entries = std::move(kept);
+    selected.assign(entries.size(), false);
+    RebuildImageList();
+    return taken;
+}
+
+bool PhotoList::InsertEntries(
+    const std::vector<size_t>& indices, std::vector<std::unique_ptr<PhotoEntry>> taken)
+{
+    const size_t total = entries.size() + taken.size();
+    if (indices.size() != taken.size())
+        return false;
+    for (size_t k = 0; k < indices.size(); k++) {
+        if (indices[k] >= total || (k > 0 && indices[k] <= indices[k - 1]) || !taken[k])
+            return false;
+    }
+    std::vector<std::unique_ptr<PhotoEntry>> merged;
+    merged.reserve(total);
+    size_t next = 0, old = 0;
+    for (size_t i = 0; i < total; i++) {
+        if (next < indices.size() && indices[next] == i)
+            merged.push_back(std::move(taken[next++]));
+        else
+            merged.push_back(std::move(entries[old++]));
+    }
+    entries = std::move(merged);
+    selected.assign(entries.size(), false);
+    RebuildImageList();
+    return true;
+}
+
+bool PhotoList::Reorder(const std::vector<size_t>& order)
+{
+    if (order.size() != entries.size())
+        return false;
+    std::vector<bool> seen(order.size(), false);
+    for (size_t from : order) {
+        if (from >= order.size() || seen[from])
+            return false;
+        seen[from] = true;
+    }
+    std::vector<std::unique_ptr<PhotoEntry>> arranged;
+    arranged.reserve(order.size());
+    for (size_t from : order)
+        arranged.push_back(std::move(entries[from]));
+    entries = std::move(arranged);
+    selected.assign(entries.size(), false);
+    RebuildImageList();
+    return true;
+}
+
 int32_t PhotoList::PictureIndexOf(size_t index) const
 {
     const PhotoEntry* entry = Entry(index);

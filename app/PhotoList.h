@@ -23,6 +23,8 @@ struct PhotoEntry {
     std::unique_ptr<CxImage> thumbnail; // the canvas at 24 bits per pixel
     int32_t imageIndex = -1; // picture of the image list, rewritten by RebuildImageList
     std::string displayName; // the file name without its folder
+    std::string sourcePath; // the photo's file as it was added
+    int32_t delay = -1; // its own display time (1/100 s); -1: the making's delays
 
     PhotoEntry();
     ~PhotoEntry();
@@ -96,6 +98,16 @@ public:
     // t != a + 1, both valid); the moved entry is then the only selected one. Returns its
     // new index, or -1 when nothing moved.
     int32_t MoveEntry(size_t a, size_t t);
+    // Takes the entries at the given indices (ascending, valid) out of the list, the others
+    // keeping their order, and hands them over.
+    std::vector<std::unique_ptr<PhotoEntry>> TakeEntries(const std::vector<size_t>& indices);
+    // Puts entries back so that they stand at the given indices (ascending) afterwards;
+    // false (and nothing changed) when the indices don't fit the list.
+    bool InsertEntries(
+        const std::vector<size_t>& indices, std::vector<std::unique_ptr<PhotoEntry>> taken);
+    // Rearranges the entries: the new entry i is the old entry order[i]; false (and
+    // nothing changed) unless order is a permutation of the indices. None is selected.
+    bool Reorder(const std::vector<size_t>& order);
 
     // The label and picture requests of the list view.
     int32_t PictureIndexOf(size_t index) const;

@@ -39,6 +39,13 @@ bool ReadSettingString(const char* name, char* buffer, size_t size)
     return true;
 }
 
+std::optional<std::string> ReadSetting(const char* name)
+{
+    if (!name)
+        return std::nullopt;
+    return Store().ReadString(name);
+}
+
 bool WriteSettingString(const char* name, const char* text)
 {
     if (!name)

@@ -1,13 +1,14 @@
 // The animation's settings: how every frame is built and where the result goes. One
-// process-wide record that starts from the same built-in defaults at every start and is
-// never saved; only the folder photos were last added from and the choice of fast
-// decoding survive between runs.
+// process-wide record that starts from the same built-in defaults; the folder photos were
+// last added from and the choice of fast decoding survive between runs, and the desktop
+// program keeps the rest with its work (SavedWork.h).
 #pragma once
 
 #include "platform/DibTypes.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // The ranges the dialogs and the command-line tool enforce before writing the record.
@@ -57,6 +58,8 @@ constexpr const char* SETTING_FAST_DECODING = "FastDecoding";
 // any failure, or a value that does not fit, the buffer is left as it was and the result
 // is false.
 bool ReadSettingString(const char* name, char* buffer, size_t size);
+// The same for a value of any length; nothing when it is missing or unreadable.
+std::optional<std::string> ReadSetting(const char* name);
 // Stores a value (null text stores the empty string); failures give false and nothing
 // else.
 bool WriteSettingString(const char* name, const char* text);

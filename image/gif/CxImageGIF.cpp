@@ -197,6 +197,11 @@ bool CxImageGIF::Encode(CxStream* stream, CxImage** frames, int count, bool loca
     if (comment[0])
         work->EncodeComment(stream, comment);
     writeBlock(0);
+    const auto goOn = [&](int done) { return !frameProgress || frameProgress(done, count); };
+    if (!goOn(1)) {
+        SetLastError("Cancelled");
+        return false;
+    }
 
     bool result = true;
     for (int k = 1; k < count; k++) {
@@ -208,6 +213,10 @@ bool CxImageGIF::Encode(CxStream* stream, CxImage** frames, int count, bool loca
         work->ShareBuffers(frames[k]);
         work->EncodeControlBlock(stream, disposalMethod);
         writeBlock(k);
+        if (!goOn(k + 1)) {
+            SetLastError("Cancelled");
+            return false;
+        }
     }
     if (result)
         stream->PutC(';');

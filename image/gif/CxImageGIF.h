@@ -7,6 +7,7 @@
 #include "image/core/CxStream.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class CxGifRunLengthCoder;
@@ -54,6 +55,12 @@ public:
     void SetDisposalMethod(int32_t n) { disposalMethod = n; }
     int32_t GetDisposalMethod() const { return disposalMethod; }
     const CxGifControlBlock& GetControlBlock() const { return controlBlock; }
+    // Told as the writers get on, after each frame (frames done, frames in all); an
+    // answer of false stops the writing, which then fails with the error "Cancelled".
+    void SetFrameProgress(std::function<bool(int done, int count)> progress)
+    {
+        frameProgress = std::move(progress);
+    }
 
 private:
     friend class CxGifRunLengthCoder;
@@ -179,4 +186,5 @@ private:
     bool dryRun;
     // Set when a write to the output failed.
     bool writeFailed;
+    std::function<bool(int, int)> frameProgress;
 };

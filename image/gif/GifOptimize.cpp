@@ -576,8 +576,9 @@ Rect Differences(const std::vector<Shown>& a, const std::vector<Shown>& b, int32
 
 // Plans every frame of the smaller file; false when some frame can't be planned (its
 // colours don't fit one table) or the screen is too large to hold.
-bool PlanAnimation(
-    CxImage** frames, int count, int32_t disposalMethod, std::vector<PlannedFrame>& planned)
+bool PlanAnimation(CxImage** frames, int count, int32_t disposalMethod,
+    std::vector<PlannedFrame>& planned, const std::function<bool(int, int)>& progress,
+    bool& stopped)
 {
     const int32_t width = frames[0]->GetWidth(), height = frames[0]->GetHeight();
     // Five screens are held at a time.
@@ -624,6 +625,10 @@ bool PlanAnimation(
                     before.begin() + std::ptrdiff_t(size_t(y) * size_t(width) + size_t(rect.left)),
                     rect.Width(), Shown(0));
         current = std::move(next);
+        if (progress && !progress(k + 1, count)) {
+            stopped = true;
+            return false;
+        }
     }
     return true;
 }
@@ -656,8 +661,14 @@ bool CxImageGIF::EncodeOptimized(CxStream* stream, CxImage** frames, int count)
             return Encode(stream, frames, count, true);
 
     std::vector<PlannedFrame> planned;
-    if (!PlanAnimation(frames, count, disposalMethod, planned))
+    bool stopped = false;
+    if (!PlanAnimation(frames, count, disposalMethod, planned, frameProgress, stopped)) {
+        if (stopped) {
+            SetLastError("Cancelled");
+            return false;
+        }
         return Encode(stream, frames, count, true);
+    }
 
     const PlannedFrame& first = planned[0];
     stream->Write("GIF89a", 1, 6);

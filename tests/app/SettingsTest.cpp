@@ -1,4 +1,5 @@
 #include "app/ProjectSettings.h"
+#include "app/SavedWork.h"
 #include "platform/SettingsStore.h"
 #include "tests/support/TestSupport.h"
 
@@ -91,4 +92,55 @@ TEST(ProjectSettings, OpenPicDirIsTheFolderWithoutItsSeparator)
     EXPECT_EQ(FolderOfPhoto("/home/ann/Trip/a.jpg"), "/home/ann/Trip");
     EXPECT_EQ(FolderOfPhoto("/a.jpg"), "/");
     EXPECT_EQ(FolderOfPhoto("a.jpg"), "");
+}
+
+TEST(SavedWork, TheWorkSurvivesTheStoreAndBadValuesKeepTheDefaults)
+{
+    const std::string folder = bvtest::MakeTempDir("saved-work");
+    SetSettingsFolder(folder);
+    ProjectSettings settings;
+    SavedWork work;
+    EXPECT_FALSE(LoadWork(settings, work));
+
+    const std::vector<std::string> odd { "/a/b.png", "/c|d/50%.jpg", "/line\nbreak.bmp", "" };
+    EXPECT_EQ(SplitPaths(JoinPaths(odd)), odd);
+    settings.overallWidth = 800;
+    settings.overallHeight = 600;
+    settings.photoSize = 500;
+    settings.backgroundImagePath = "/bg|1.png";
+    settings.outputPath = "/out/trip.gif";
+    settings.frameDelay = 7;
+    settings.quality = 80;
+    settings.ditherColours = true;
+    work.photos = { "/p/1.jpg", "/p/2.jpg" };
+    work.delays = { -1, 120 };
+    work.loopCount = 3;
+    work.openWhenDone = false;
+    work.windowGeometry = "AdnQywADAAA=";
+    ASSERT_TRUE(SaveWork(settings, work));
+
+    ProjectSettings loaded;
+    SavedWork back;
+    ASSERT_TRUE(LoadWork(loaded, back));
+    EXPECT_EQ(back.photos, work.photos);
+    EXPECT_EQ(back.delays, work.delays);
+    EXPECT_EQ(back.loopCount, 3);
+    EXPECT_FALSE(back.openWhenDone);
+    EXPECT_EQ(back.windowGeometry, work.windowGeometry);
+    EXPECT_EQ(loaded.overallWidth, 800u);
+    EXPECT_EQ(loaded.photoSize, 500u);
+    EXPECT_EQ(loaded.backgroundImagePath, "/bg|1.png");
+    EXPECT_EQ(loaded.outputPath, "/out/trip.gif");
+    EXPECT_EQ(loaded.frameDelay, 7u);
+    EXPECT_EQ(loaded.quality, 80u);
+    EXPECT_TRUE(loaded.ditherColours);
+
+    // A canvas out of range keeps the defaults; a delay out of range is the making's.
+    ASSERT_TRUE(WriteSettingString("WorkCanvas", "900,600,100,0"));
+    ASSERT_TRUE(WriteSettingString("WorkDelays", "12345,x"));
+    loaded = ProjectSettings();
+    ASSERT_TRUE(LoadWork(loaded, back));
+    EXPECT_EQ(loaded.overallWidth, 120u);
+    EXPECT_EQ(back.delays, (std::vector<int32_t> { -1, -1 }));
+    SetSettingsFolder(std::string());
 }
