@@ -125,10 +125,13 @@ void CAnimationPreview::SetFrames(
         QImage image = found != known.end() ? std::move(found->second) : ToQImage(*source);
         if (source == shown)
             next = int(frames.size());
-        frames.push_back(Frame { source, std::move(image), frameDelay });
+        // A photo's own delay, else the last frame's or every other frame's.
+        const int32_t own = photos.Entry(i)->delay;
+        const uint32_t delay = own >= 0 ? uint32_t(own)
+            : i + 1 == photos.Count()   ? lastFrameDelay
+                                        : frameDelay;
+        frames.push_back(Frame { source, std::move(image), delay });
     }
-    if (!frames.empty())
-        frames.back().delay = lastFrameDelay;
     if (next < 0)
         next = frames.empty() ? -1 : std::min(std::max(current, 0), FrameCount() - 1);
     Show(next);

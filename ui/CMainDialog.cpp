@@ -9,11 +9,15 @@
 #include "DialogUnits.h"
 #include "UiPrompts.h"
 #include "app/MakeGif.h"
+#include "app/PhotoHistory.h"
 #include "app/PhotoList.h"
 #include "app/ProjectSettings.h"
+#include "app/SavedWork.h"
+#include "platform/Shell.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -22,8 +26,12 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
+#include <QSpinBox>
 #include <QTimer>
 #include <atomic>
+#include <filesystem>
+#include <numeric>
 #include <thread>
 
 namespace {
@@ -69,11 +77,38 @@ QString StatusText(
     return text;
 }
 
+// The progress box of a making: Esc and its window's close button ask whether to stop
+// the making instead of hiding the box while the writing goes on.
+class MakingProgressDialog : public QProgressDialog {
+public:
+    using QProgressDialog::QProgressDialog;
+    std::function<void()> askToStop;
+
+    void reject() override
+    {
+        if (askToStop)
+            askToStop();
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        event->ignore();
+        if (askToStop)
+            askToStop();
+    }
+};
+
+const char* const ASK_STOP_MAKING = "The GIF is being written.\n\nStop writing it?";
+const char* const ASK_STOP_AND_CLOSE
+    = "The GIF is being written.\n\nStop writing it and close Brimvale?";
+
 } // namespace
 
 CMainDialog::CMainDialog(QWidget* parent)
     : QDialog(parent)
     , photos(std::make_unique<PhotoList>())
+    , history(std::make_unique<PhotoHistory>(*photos))
 {
     setWindowTitle(QStringLiteral("Brimvale"));
     TheProjectSettings().fastDecoding = ReadFastDecodingSetting();
@@ -85,6 +120,7 @@ CMainDialog::CMainDialog(QWidget* parent)
     const DialogUnits du(font());
     list = new CPhotoListCtrl(*photos, this);
     list->setObjectName(QStringLiteral("photoList"));
+    list->SetHistory(history.get());
     statusLine = new QLabel(this);
     statusLine->setObjectName(QStringLiteral("statusLine"));
     statusLine->setAccessibleName(QStringLiteral("Status"));
@@ -155,6 +191,25 @@ CMainDialog::CMainDialog(QWidget* parent)
     connect(list, &CPhotoListCtrl::filesDropped, this, &CMainDialog::AddPhotoPaths);
     connect(list, &CPhotoListCtrl::removeRequested, this, &CMainDialog::RemoveSelectedPhotos);
     connect(list, &CPhotoListCtrl::orderChanged, this, &CMainDialog::ListChanged);
+    connect(list, &CPhotoListCtrl::commandRequested, this, [this](CPhotoListCtrl::Command command) {
+        switch (command) {
+        case CPhotoListCtrl::Command::Delay:
+            SetDelayOfSelected();
+            break;
+        case CPhotoListCtrl::Command::MoveToStart:
+        case CPhotoListCtrl::Command::MoveToEnd:
+            MoveSelectedTo(command == CPhotoListCtrl::Command::MoveToStart);
+            break;
+        case CPhotoListCtrl::Command::Reverse:
+            ReverseOrder();
+            break;
+        case CPhotoListCtrl::Command::Remove:
+            RemoveSelectedPhotos();
+            break;
+        }
+    });
+    new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this, this, &CMainDialog::Undo);
+    new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this, this, &CMainDialog::Redo);
 
     UpdateStatus();
     UpdateButtons();
@@ -228,8 +283,12 @@ void CMainDialog::Relayout()
 
 void CMainDialog::UpdateButtons()
 {
-    makeButton->setEnabled(list->count() > 0);
-    removeButton->setEnabled(!list->selectedItems().isEmpty());
+    // While a GIF is being written the list stays as it is being written.
+    makeButton->setEnabled(!making && list->count() > 0);
+    removeButton->setEnabled(!making && !list->selectedItems().isEmpty());
+    beginButton->setEnabled(!making);
+    addButton->setEnabled(!making);
+    list->SetEditable(!making);
 }
 
 void CMainDialog::BeginNewAnimation()
@@ -252,6 +311,7 @@ void CMainDialog::BeginNewAnimation()
         WriteFastDecodingSetting(settings.fastDecoding);
     }
     photos->ResetPhotoList(settings.overallWidth, settings.overallHeight);
+    history->Clear();
     list->ResetView();
     ListChanged();
 }
@@ -271,9 +331,25 @@ void CMainDialog::AddPhotos()
 
 void CMainDialog::AddPhotoPaths(const QStringList& paths)
 {
-    if (paths.isEmpty())
+    if (making)
         return;
-    const QStringList sorted = SortPhotoPaths(paths);
+    const std::vector<PhotoFailure> failures = AddPaths(paths, true);
+    if (!failures.empty()) {
+        QStringList lines;
+        for (const PhotoFailure& failure : failures)
+            lines.append(QFile::decodeName(failure.path.c_str()) + QStringLiteral(": ")
+                + QString::fromLocal8Bit(failure.reason.c_str()));
+        Prompts().Information(this, QString::asprintf(MESSAGE_UNKNOWN_FORMAT, int(failures.size())),
+            lines.join(QLatin1Char('\n')));
+    }
+}
+
+std::vector<PhotoFailure> CMainDialog::AddPaths(const QStringList& paths, bool sort)
+{
+    if (paths.isEmpty())
+        return {};
+    const QStringList sorted = sort ? SortPhotoPaths(paths) : paths;
+    const size_t first = photos->Count();
     repaint();
 
     // The photos are composed on a worker while this window stays painted; Cancel stops
@@ -298,41 +374,114 @@ void CMainDialog::AddPhotoPaths(const QStringList& paths)
             Qt::QueuedConnection);
     };
     options.stopRequested = [&] { return cancelled.load(); };
-    const std::vector<PhotoFailure> failures = RunInBackground(
+    options.sortByPath = sort;
+    std::vector<PhotoFailure> failures = RunInBackground(
         [&] { return photos->AddPhotos(ToPaths(sorted), TheProjectSettings(), options); });
     progress.reset();
+    history->Added(first, photos->Count() - first);
     list->RebuildImageList();
     ListChanged();
-    if (!failures.empty()) {
-        QStringList lines;
-        for (const PhotoFailure& failure : failures)
-            lines.append(QFile::decodeName(failure.path.c_str()) + QStringLiteral(": ")
-                + QString::fromLocal8Bit(failure.reason.c_str()));
-        Prompts().Information(this, QString::asprintf(MESSAGE_UNKNOWN_FORMAT, int(failures.size())),
-            lines.join(QLatin1Char('\n')));
-    }
+    return failures;
 }
 
 void CMainDialog::RemoveSelectedPhotos()
 {
-    for (size_t i = 0; i < photos->Count(); i++)
-        photos->SetSelected(i, false);
-    for (size_t i : list->SelectedIndices())
-        photos->SetSelected(i, true);
-    photos->RemoveSelectedPhotos();
+    if (making)
+        return;
+    const std::vector<size_t> chosen = list->SelectedIndices();
+    if (chosen.empty())
+        return;
+    history->Remove(chosen);
     list->RebuildImageList();
     ListChanged();
 }
 
+void CMainDialog::ShowChange(const std::vector<size_t>& rows)
+{
+    list->RebuildImageList();
+    list->SelectRows(rows);
+    ListChanged();
+}
+
+void CMainDialog::Undo()
+{
+    if (!making && history->CanUndo())
+        ShowChange(history->Undo());
+}
+
+void CMainDialog::Redo()
+{
+    if (!making && history->CanRedo())
+        ShowChange(history->Redo());
+}
+
+void CMainDialog::MoveSelectedTo(bool start)
+{
+    const std::vector<size_t> chosen = list->SelectedIndices();
+    if (making || chosen.empty())
+        return;
+    const int landed = history->Move(chosen, start ? 0 : photos->Count());
+    if (landed < 0)
+        return;
+    std::vector<size_t> rows(chosen.size());
+    std::iota(rows.begin(), rows.end(), size_t(landed));
+    ShowChange(rows);
+}
+
+void CMainDialog::ReverseOrder()
+{
+    std::vector<size_t> order(photos->Count());
+    for (size_t i = 0; i < order.size(); i++)
+        order[i] = order.size() - 1 - i;
+    if (making || !history->Reorder(order))
+        return;
+    std::vector<size_t> rows;
+    for (size_t i : list->SelectedIndices())
+        rows.push_back(order.size() - 1 - i);
+    ShowChange(rows);
+}
+
+void CMainDialog::SetDelayOfSelected()
+{
+    const std::vector<size_t> chosen = list->SelectedIndices();
+    if (making || chosen.empty())
+        return;
+    const ProjectSettings& settings = TheProjectSettings();
+    const PhotoEntry* first = photos->Entry(chosen.front());
+    const int current = first->delay >= 0       ? first->delay
+        : chosen.front() + 1 == photos->Count() ? int(settings.lastFrameDelay)
+                                                : int(settings.frameDelay);
+    const std::optional<int> delay = Prompts().AskNumber(this,
+        QStringLiteral("How long the selected photos stay on the screen (1/100 seconds):"), current,
+        0, int(MAX_FRAME_DELAY));
+    if (!delay)
+        return;
+    for (size_t i : chosen)
+        photos->Entry(i)->delay = *delay;
+    ShowChange(chosen);
+}
+
+std::vector<std::string> CMainDialog::PhotoPaths() const
+{
+    std::vector<std::string> paths;
+    for (size_t i = 0; i < photos->Count(); i++)
+        paths.push_back(photos->Entry(i)->sourcePath);
+    return paths;
+}
+
 void CMainDialog::MakeAnimation()
 {
-    if (list->count() == 0)
+    if (list->count() == 0 || making)
         return;
     ProjectSettings& settings = TheProjectSettings();
     CMakeGifDialog dialog(QFile::decodeName(settings.outputPath.c_str()), settings.frameDelay,
         settings.lastFrameDelay, this);
     dialog.OptimizeBox()->setChecked(settings.optimizeSize);
     dialog.DitherBox()->setChecked(settings.ditherColours);
+    dialog.OpenBox()->setChecked(openWhenDone);
+    dialog.LoopBox()->setValue(loopCount);
+    dialog.QualityBox()->setValue(int(std::min(settings.quality, MAX_QUALITY)));
+    dialog.SetPhotoPaths(PhotoPaths());
     if (runDialog(dialog) != QDialog::Accepted)
         return;
     settings.outputPath = QFile::encodeName(dialog.OutputPath()).toStdString();
@@ -340,27 +489,197 @@ void CMainDialog::MakeAnimation()
     settings.lastFrameDelay = dialog.LastFrameDelay();
     settings.optimizeSize = dialog.OptimizeBox()->isChecked();
     settings.ditherColours = dialog.DitherBox()->isChecked();
+    settings.quality = uint32_t(dialog.QualityBox()->value());
+    loopCount = uint16_t(dialog.LoopBox()->value());
+    openWhenDone = dialog.OpenBox()->isChecked();
+    // The delays under the thumbnails follow the dialog's.
+    list->RebuildImageList();
+    WriteGif();
+}
 
-    QProgressDialog progress(QStringLiteral("Writing the GIF..."), QString(), 0, 0, this);
+void CMainDialog::WriteGif()
+{
+    const ProjectSettings& settings = TheProjectSettings();
+    const size_t total = photos->Count();
+    MakeGifOptions options;
+    options.openResult = false;
+    options.animation.loopCount = loopCount;
+    for (size_t i = 0; i < total; i++) {
+        const int32_t own = photos->Entry(i)->delay;
+        options.animation.frameDelays.push_back(own >= 0 ? uint32_t(own)
+                : i + 1 == total                         ? settings.lastFrameDelay
+                                                         : settings.frameDelay);
+    }
+
+    // One making at a time, and the list stays as it is while it is written.
+    making = true;
+    cancelRequested = false;
+    UpdateButtons();
+    MakingProgressDialog progress(
+        QStringLiteral("Writing the GIF..."), QStringLiteral("Cancel"), 0, int(total), this);
     progress.setWindowTitle(AppTitle());
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(0);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
     progress.setValue(0);
+    progress.askToStop = [this, &progress] {
+        if (Prompts().AskYesNo(&progress, QString::fromLatin1(ASK_STOP_MAKING)))
+            CancelMaking();
+    };
+    connect(&progress, &QProgressDialog::canceled, this, [this] { cancelRequested = true; });
+    makingProgress = &progress;
+    options.animation.progress = [this, &progress](size_t done, size_t all) {
+        QMetaObject::invokeMethod(
+            &progress,
+            [&progress, done, all] {
+                if (progress.wasCanceled())
+                    return;
+                progress.setLabelText(QStringLiteral("Frame %1 of %2 written").arg(done).arg(all));
+                progress.setValue(int(done));
+            },
+            Qt::QueuedConnection);
+        return !cancelRequested.load();
+    };
     if (preview)
         preview->SetFrames(*photos, settings.frameDelay, settings.lastFrameDelay);
     std::string why;
-    const bool made = RunInBackground([&] { return MakeGif(*photos, settings, true, &why); });
+    const MakeResult result
+        = RunInBackground([&] { return MakeGif(*photos, settings, options, &why); });
+    makingProgress = nullptr;
+    progress.askToStop = nullptr;
     progress.reset();
-    if (!made) {
+    progress.hide();
+    making = false;
+    UpdateButtons();
+
+    const QString output = QFile::decodeName(settings.outputPath.c_str());
+    if (result == MakeResult::Made) {
+        madeBytes = QFileInfo(output).size();
+        UpdateStatus();
+        // A making that was stopped never opens the viewer, even when it had just ended.
+        if (openWhenDone && !cancelRequested && !closeAfterMaking)
+            platform::OpenWithDefaultProgram(settings.outputPath);
+    } else {
         madeBytes = -1;
         UpdateStatus();
-        Prompts().Warning(this, QString::fromLatin1(MESSAGE_FAILED),
-            QFile::decodeName(settings.outputPath.c_str()) + QStringLiteral(": ")
-                + QString::fromLocal8Bit(why.c_str()));
-        return;
+        if (!cancelRequested)
+            Prompts().Warning(this, QString::fromLatin1(MESSAGE_FAILED),
+                output + QStringLiteral(": ") + QString::fromLocal8Bit(why.c_str()));
     }
-    madeBytes = QFileInfo(QFile::decodeName(settings.outputPath.c_str())).size();
-    UpdateStatus();
+    if (closeAfterMaking) {
+        closeAfterMaking = false;
+        done(QDialog::Rejected);
+    }
+}
+
+void CMainDialog::CancelMaking()
+{
+    if (!making)
+        return;
+    cancelRequested = true;
+    if (makingProgress)
+        makingProgress->setLabelText(QStringLiteral("Stopping..."));
+}
+
+void CMainDialog::done(int result)
+{
+    if (making) {
+        if (!Prompts().AskYesNo(makingProgress ? static_cast<QWidget*>(makingProgress) : this,
+                QString::fromLatin1(ASK_STOP_AND_CLOSE)))
+            return;
+        // The window closes once the writing has stopped.
+        closeAfterMaking = true;
+        CancelMaking();
+        if (making)
+            return;
+    }
+    if (keepsWork)
+        SaveWork();
+    QDialog::done(result);
+}
+
+void CMainDialog::SaveWork()
+{
+    SavedWork work;
+    for (size_t i = 0; i < photos->Count(); i++) {
+        work.photos.push_back(photos->Entry(i)->sourcePath);
+        work.delays.push_back(photos->Entry(i)->delay);
+    }
+    work.loopCount = loopCount;
+    work.openWhenDone = openWhenDone;
+    work.windowGeometry = saveGeometry().toBase64().toStdString();
+    ::SaveWork(TheProjectSettings(), work);
+}
+
+void CMainDialog::RestoreWork()
+{
+    keepsWork = true;
+    ProjectSettings& settings = TheProjectSettings();
+    SavedWork work;
+    if (!LoadWork(settings, work))
+        return;
+    loopCount = work.loopCount;
+    openWhenDone = work.openWhenDone;
+    if (!work.windowGeometry.empty())
+        restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(work.windowGeometry)));
+    photos->ResetPhotoList(settings.overallWidth, settings.overallHeight);
+    history->Clear();
+    list->ResetView();
+    ListChanged();
+    // The photos are composed once the window shows, with the progress of any adding.
+    QTimer::singleShot(
+        0, this, [this, paths = std::move(work.photos), delays = std::move(work.delays)] {
+            AddBackRestoredPhotos(paths, delays);
+        });
+}
+
+void CMainDialog::AddBackRestoredPhotos(std::vector<std::string> paths, std::vector<int32_t> delays)
+{
+    ProjectSettings& settings = TheProjectSettings();
+    QStringList lost;
+    const auto missing = [](const std::string& path) {
+        std::error_code error;
+        return !std::filesystem::is_regular_file(path, error);
+    };
+    if (!settings.backgroundImagePath.empty() && missing(settings.backgroundImagePath)) {
+        lost.append(QStringLiteral("Background picture ")
+            + QFile::decodeName(settings.backgroundImagePath.c_str())
+            + QStringLiteral(": the file is no longer there"));
+        settings.backgroundImagePath.clear();
+    }
+    QStringList present;
+    std::vector<std::pair<std::string, int32_t>> wanted;
+    for (size_t i = 0; i < paths.size(); i++) {
+        if (missing(paths[i])) {
+            lost.append(QFile::decodeName(paths[i].c_str())
+                + QStringLiteral(": the file is no longer there"));
+            continue;
+        }
+        present.append(QFile::decodeName(paths[i].c_str()));
+        wanted.emplace_back(paths[i], i < delays.size() ? delays[i] : -1);
+    }
+    for (const PhotoFailure& failure : AddPaths(present, false))
+        lost.append(QFile::decodeName(failure.path.c_str()) + QStringLiteral(": ")
+            + QString::fromLocal8Bit(failure.reason.c_str()));
+    // Each photo added back takes its own delay again (those that failed are skipped).
+    size_t next = 0;
+    for (size_t i = 0; i < photos->Count(); i++) {
+        PhotoEntry* entry = photos->Entry(i);
+        while (next < wanted.size() && wanted[next].first != entry->sourcePath)
+            next++;
+        if (next < wanted.size())
+            entry->delay = wanted[next++].second;
+    }
+    // Coming back is not a step to undo.
+    history->Clear();
+    list->RebuildImageList();
+    ListChanged();
+    if (!lost.isEmpty())
+        Prompts().Information(this,
+            QStringLiteral("Some files of the work you left could not be added again; the rest "
+                           "is back as you left it."),
+            lost.join(QLatin1Char('\n')));
 }
 
 void CMainDialog::ShowPreview()

@@ -4,12 +4,18 @@
 #pragma once
 
 #include <QDialog>
+#include <atomic>
 #include <memory>
+#include <string>
+#include <vector>
 
 class CAnimationPreview;
 class CPhotoListCtrl;
+class PhotoHistory;
 class PhotoList;
+struct PhotoFailure;
 class QLabel;
+class QProgressDialog;
 class QPushButton;
 
 class CMainDialog : public QDialog {
@@ -19,6 +25,7 @@ public:
     ~CMainDialog() override;
 
     PhotoList& Photos() { return *photos; }
+    PhotoHistory& History() { return *history; }
     CPhotoListCtrl* List() const { return list; }
     QPushButton* BeginButton() const { return beginButton; }
     QPushButton* AddButton() const { return addButton; }
@@ -41,6 +48,26 @@ public:
     void MakeAnimation();
     void ShowPreview();
     void ShowAbout();
+    // Ctrl+Z and Ctrl+Shift+Z: a removal, move or addition taken back or done again.
+    void Undo();
+    void Redo();
+    // The right-click menu's entries, for the selected photos (Reverse: the whole list).
+    void SetDelayOfSelected();
+    void MoveSelectedTo(bool start);
+    void ReverseOrder();
+
+    // The work kept when the program last ended: the settings and the window's place at
+    // once, the photos composed again from their paths right after (photos that can't be
+    // added back are told in one message). From then on the work is kept whenever the
+    // window closes.
+    void RestoreWork();
+    void SaveWork();
+
+    // While a GIF is being written: its progress box, and stopping it (as its Cancel
+    // does; an existing file is left as it was).
+    bool IsMaking() const { return making; }
+    QProgressDialog* MakingProgress() const { return makingProgress; }
+    void CancelMaking();
 
     // Lays the controls out for the current size (normally posted after a resize).
     void Relayout();
@@ -51,10 +78,22 @@ public:
     // can answer them; the program shows them modally.
     std::function<int(QDialog&)> runDialog;
 
+public slots:
+    // Closing (Close, Esc, the title bar) during a making asks whether to stop it.
+    void done(int result) override;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Adds paths in the order given (or sorted first); returns the photos that could
+    // not be added, for the caller to tell.
+    std::vector<PhotoFailure> AddPaths(const QStringList& paths, bool sort);
+    void AddBackRestoredPhotos(std::vector<std::string> paths, std::vector<int32_t> delays);
+    void WriteGif();
+    // After an undo, redo or menu command: the list shown again with these rows selected.
+    void ShowChange(const std::vector<size_t>& rows);
+    std::vector<std::string> PhotoPaths() const;
     void PostRelayout();
     void PostUpdateButtons();
     // After every change of the list: the status line, the preview and the buttons.
@@ -62,6 +101,7 @@ private:
     void UpdateStatus();
 
     std::unique_ptr<PhotoList> photos;
+    std::unique_ptr<PhotoHistory> history;
     CPhotoListCtrl* list;
     QPushButton* beginButton;
     QPushButton* addButton;
@@ -79,4 +119,12 @@ private:
     int statusBottomMargin = 0;
     bool relayoutPosted = false;
     bool updatePosted = false;
+    // The making's options kept beside the project settings.
+    uint16_t loopCount = 0;
+    bool openWhenDone = true;
+    bool keepsWork = false;
+    bool making = false;
+    bool closeAfterMaking = false;
+    std::atomic<bool> cancelRequested { false };
+    QProgressDialog* makingProgress = nullptr;
 };

@@ -2,8 +2,11 @@
 
 #include "DialogUnits.h"
 #include "UiPrompts.h"
+#include "app/OutputPath.h"
+#include "app/ProjectSettings.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -11,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -85,6 +89,25 @@ CMakeGifDialog::CMakeGifDialog(
     lastFrameDelayEdit->setAccessibleName(QStringLiteral("Last frame delay in 1/100 seconds"));
     delays->addWidget(lastFrameDelayEdit, 1, 1);
     delays->addWidget(new QLabel(QStringLiteral("1/100 seconds"), this), 1, 2);
+    // 0 reads as what it means.
+    auto spinBox = [&](int maximum, const QString& zeroText, const QString& suffix) {
+        auto* box = new QSpinBox(this);
+        box->setRange(0, maximum);
+        box->setSpecialValueText(zeroText);
+        box->setSuffix(suffix);
+        box->setMinimumWidth(std::max(frameDelayEdit->width(), box->sizeHint().width()));
+        return box;
+    };
+    delays->addWidget(
+        new QLabel(QStringLiteral("How often the animation plays again:"), this), 2, 0);
+    loopBox = spinBox(65535, QStringLiteral("Forever"), QStringLiteral(" times"));
+    loopBox->setAccessibleName(QStringLiteral("How often the animation plays again"));
+    delays->addWidget(loopBox, 2, 1, 1, 2, Qt::AlignLeft);
+    delays->addWidget(
+        new QLabel(QStringLiteral("Quality (Off keeps the designed colours):"), this), 3, 0);
+    qualityBox = spinBox(int(MAX_QUALITY), QStringLiteral("Off"), QString());
+    qualityBox->setAccessibleName(QStringLiteral("Quality, 1 to 100, or Off"));
+    delays->addWidget(qualityBox, 3, 1, 1, 2, Qt::AlignLeft);
     delays->setColumnStretch(2, 1);
     dialogLayout->addLayout(delays);
 
@@ -96,6 +119,9 @@ CMakeGifDialog::CMakeGifDialog(
     optionsLayout->addWidget(optimizeBox);
     ditherBox = new QCheckBox(QStringLiteral("Dither colours"), this);
     optionsLayout->addWidget(ditherBox);
+    openBox = new QCheckBox(QStringLiteral("Open the GIF when done"), this);
+    openBox->setChecked(true);
+    optionsLayout->addWidget(openBox);
 
     dialogLayout->addSpacing(du.Y(6));
     auto* line = new QFrame(this);
@@ -121,6 +147,8 @@ CMakeGifDialog::CMakeGifDialog(
     ExchangeOut();
     setTabOrder(browseButton, frameDelayEdit);
     setTabOrder(frameDelayEdit, lastFrameDelayEdit);
+    setTabOrder(lastFrameDelayEdit, loopBox);
+    setTabOrder(loopBox, qualityBox);
 }
 
 void CMakeGifDialog::ExchangeOut()
@@ -158,10 +186,37 @@ bool CMakeGifDialog::ExchangeIn()
     return true;
 }
 
+bool CMakeGifDialog::OutputAllowed(const QString& path)
+{
+    switch (JudgeOutputPath(QFile::encodeName(path).toStdString(), photoPaths)) {
+    case OutputVerdict::IsAPhoto:
+        Prompts().Warning(this,
+            QStringLiteral("%1 is one of the photos in the list.\n\nThe GIF can't be written "
+                           "over a photo it is made from: please choose another file.")
+                .arg(path));
+        return false;
+    case OutputVerdict::ReplacesOther:
+        if (path == confirmedPath)
+            return true;
+        if (!Prompts().AskYesNo(this,
+                QStringLiteral("%1 already exists and is not a GIF.\n\nReplace it with the "
+                               "animation?")
+                    .arg(path)))
+            return false;
+        confirmedPath = path;
+        return true;
+    case OutputVerdict::Free:
+    case OutputVerdict::ReplacesGif:
+        break;
+    }
+    return true;
+}
+
 void CMakeGifDialog::Browse()
 {
-    const QString chosen = Prompts().ChooseOutputGif(this);
-    if (chosen.isEmpty())
+    const QString chosen = QFile::decodeName(
+        WithGifExtension(QFile::encodeName(Prompts().ChooseOutputGif(this)).toStdString()).c_str());
+    if (chosen.isEmpty() || !OutputAllowed(chosen))
         return;
     ExchangeIn();
     outputPath = chosen;
@@ -176,5 +231,10 @@ void CMakeGifDialog::accept()
         Prompts().Information(this, QStringLiteral("Output file path not set."));
         return;
     }
+    outputPath
+        = QFile::decodeName(WithGifExtension(QFile::encodeName(outputPath).toStdString()).c_str());
+    pathEdit->setText(outputPath);
+    if (!OutputAllowed(outputPath))
+        return;
     QDialog::accept();
 }

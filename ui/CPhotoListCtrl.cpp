@@ -1,17 +1,22 @@
 #include "CPhotoListCtrl.h"
 
 #include "ImageConversion.h"
+#include "app/PhotoHistory.h"
 #include "app/PhotoList.h"
+#include "app/ProjectSettings.h"
 #include "platform/DeviceBitmap.h"
 
 #include <QApplication>
 #include <QBitmap>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QFile>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <algorithm>
 
 namespace {
 
@@ -79,7 +84,24 @@ CPhotoListCtrl::CPhotoListCtrl(PhotoList& photos, QWidget* parent)
     setDropIndicatorShown(false);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setSpacing(6);
-    setWordWrap(true);
+    setWordWrap(false);
+    setUniformItemSizes(true);
+    setTextElideMode(Qt::ElideMiddle);
+
+    // The right-click menu, for the selected photos.
+    menu = new QMenu(this);
+    const auto command = [this](const QString& text, Command which) {
+        QAction* action = menu->addAction(text);
+        connect(action, &QAction::triggered, this, [this, which] { emit commandRequested(which); });
+        return action;
+    };
+    command(QStringLiteral("Delay..."), Command::Delay);
+    menu->addSeparator();
+    command(QStringLiteral("Move to start"), Command::MoveToStart);
+    command(QStringLiteral("Move to end"), Command::MoveToEnd);
+    command(QStringLiteral("Reverse order"), Command::Reverse);
+    menu->addSeparator();
+    command(QStringLiteral("Remove"), Command::Remove);
 
     scrollTimer.setInterval(SCROLL_PERIOD_MS);
     connect(&scrollTimer, &QTimer::timeout, this, &CPhotoListCtrl::AutoScrollTick);
@@ -93,35 +115,117 @@ void CPhotoListCtrl::ResetView()
 {
     EndDrag();
     clear();
-    setIconSize(QSize(int(photos.PictureWidth()), int(photos.PictureHeight())));
+    thumbnails.clear();
+    // Every canvas gets pictures of one size, the frame scaled to fit THUMBNAIL_SIDE (a
+    // small canvas is shown as it is), so that a row holds several photos.
+    const QSize canvas(int(photos.PictureWidth()), int(photos.PictureHeight()));
+    QSize icon = canvas;
+    if (icon.width() > THUMBNAIL_SIDE || icon.height() > THUMBNAIL_SIDE)
+        icon = canvas.scaled(THUMBNAIL_SIDE, THUMBNAIL_SIDE, Qt::KeepAspectRatio);
+    setIconSize(icon.expandedTo(QSize(1, 1)));
+    // Room for the name and the delay under the picture.
+    setGridSize(QSize(std::max(icon.width(), fontMetrics().averageCharWidth() * 14) + 16,
+        icon.height() + 2 * fontMetrics().height() + 14));
     RebuildImageList();
+}
+
+QPixmap CPhotoListCtrl::Thumbnail(size_t index)
+{
+    const PhotoEntry* entry = photos.Entry(index);
+    if (const auto found = thumbnails.constFind(entry); found != thumbnails.constEnd())
+        return found.value();
+    QPixmap picture(iconSize());
+    picture.fill(Qt::white);
+    if (const platform::Bitmap* bitmap = photos.Picture(size_t(photos.PictureIndexOf(index)))) {
+        picture = QPixmap::fromImage(
+            ToQImage(*bitmap).scaled(iconSize(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    }
+    thumbnails.insert(entry, picture);
+    return picture;
+}
+
+QString CPhotoListCtrl::DelayText(size_t index) const
+{
+    const PhotoEntry* entry = photos.Entry(index);
+    const ProjectSettings& settings = TheProjectSettings();
+    const bool own = entry && entry->delay >= 0;
+    const uint32_t delay = own        ? uint32_t(entry->delay)
+        : index + 1 == photos.Count() ? settings.lastFrameDelay
+                                      : settings.frameDelay;
+    const QString seconds = QString::number(delay / 100.0, 'f', 2);
+    return own ? QStringLiteral("%1 s (own)").arg(seconds) : QStringLiteral("%1 s").arg(seconds);
 }
 
 void CPhotoListCtrl::RebuildImageList()
 {
-    const QSize canvas = iconSize();
+    // Pictures of entries no longer in the list are dropped (an entry made later may
+    // take the same address).
+    QHash<const PhotoEntry*, QPixmap> kept;
+    for (size_t i = 0; i < photos.Count(); i++) {
+        if (const auto found = thumbnails.constFind(photos.Entry(i));
+            found != thumbnails.constEnd())
+            kept.insert(found.key(), found.value());
+    }
+    thumbnails = std::move(kept);
+    const int textWidth = gridSize().width() - 8;
     blockSignals(true);
     clear();
     for (size_t i = 0; i < photos.Count(); i++) {
         // The list asks the model for each item's picture and label.
-        QPixmap picture;
-        if (const platform::Bitmap* bitmap = photos.Picture(size_t(photos.PictureIndexOf(i))))
-            picture = QPixmap::fromImage(ToQImage(*bitmap));
-        else {
-            picture = QPixmap(canvas);
-            picture.fill(Qt::white);
-        }
         char label[260] = {};
         photos.LabelOf(i, label, sizeof label);
         const QString name = QFile::decodeName(label);
-        auto* item = new QListWidgetItem(QIcon(picture), name);
+        auto* item = new QListWidgetItem(QIcon(Thumbnail(i)),
+            fontMetrics().elidedText(name, Qt::ElideMiddle, textWidth) + QLatin1Char('\n')
+                + DelayText(i));
         item->setToolTip(name);
-        item->setSizeHint(
-            QSize(canvas.width() + 16, canvas.height() + 2 * fontMetrics().height() + 8));
+        item->setData(Qt::AccessibleTextRole, name);
         addItem(item);
     }
     blockSignals(false);
     emit selectionStateChanged();
+}
+
+void CPhotoListCtrl::SetEditable(bool on)
+{
+    if (!on)
+        EndDrag();
+    editable = on;
+}
+
+void CPhotoListCtrl::SelectRows(const std::vector<size_t>& rows)
+{
+    clearSelection();
+    bool first = true;
+    for (size_t row : rows) {
+        QListWidgetItem* chosen = item(int(row));
+        if (!chosen)
+            continue;
+        if (first) {
+            setCurrentItem(chosen, QItemSelectionModel::ClearAndSelect);
+            scrollToItem(chosen);
+            first = false;
+        } else {
+            chosen->setSelected(true);
+        }
+    }
+}
+
+void CPhotoListCtrl::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (!editable || dragIndex >= 0)
+        return;
+    // A right-click on a photo outside the selection chooses that photo alone.
+    const QModelIndex hit = indexAt(viewport()->mapFromGlobal(event->globalPos()));
+    if (hit.isValid() && !item(hit.row())->isSelected())
+        SelectOnly(hit.row());
+    const bool chosen = !selectedItems().isEmpty();
+    const QList<QAction*> actions = menu->actions();
+    for (QAction* action : actions) {
+        const bool reverse = action->text() == QStringLiteral("Reverse order");
+        action->setEnabled(reverse ? count() > 1 : chosen);
+    }
+    menu->popup(event->globalPos());
 }
 
 std::vector<size_t> CPhotoListCtrl::SelectedIndices() const
@@ -199,6 +303,13 @@ void CPhotoListCtrl::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
+    const bool changesList = event->key() == Qt::Key_Delete
+        || ((event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)
+            && event->modifiers() == Qt::AltModifier);
+    if (!editable && changesList) {
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
         if (!selectedItems().isEmpty())
             emit removeRequested();
@@ -252,7 +363,7 @@ void CPhotoListCtrl::mouseMoveEvent(QMouseEvent* event)
 {
     if (dragIndex < 0) {
         // A drag starts when the button is held on an item and the pointer moves far enough.
-        if ((event->buttons() & Qt::LeftButton) && pressIndex >= 0
+        if (editable && (event->buttons() & Qt::LeftButton) && pressIndex >= 0
             && (event->position().toPoint() - pressPoint).manhattanLength()
                 >= QApplication::startDragDistance()) {
             BeginDrag(pressIndex);
@@ -267,25 +378,52 @@ void CPhotoListCtrl::mouseMoveEvent(QMouseEvent* event)
         EndDrag();
         return;
     }
-    // Scroll while the pointer is above or below the list, not while it is within its height.
-    const QRect window(mapToGlobal(QPoint(0, 0)), size());
-    const int y = event->globalPosition().toPoint().y();
-    if (y >= window.top() && y <= window.bottom())
+    // Scroll while the pointer is near the list's top or bottom edge, or beyond it.
+    if (ScrollDirection(event->globalPosition().toPoint().y()) == 0)
         scrollTimer.stop();
     else if (!scrollTimer.isActive())
         scrollTimer.start();
 }
 
+int CPhotoListCtrl::ScrollDirection(int globalY) const
+{
+    const QRect area(viewport()->mapToGlobal(QPoint(0, 0)), viewport()->size());
+    const int edge = std::min(SCROLL_EDGE, area.height() / 4);
+    if (globalY < area.top() + edge)
+        return -1;
+    if (globalY > area.bottom() - edge)
+        return 1;
+    return 0;
+}
+
 void CPhotoListCtrl::AutoScrollTick()
 {
-    const int top = mapToGlobal(QPoint(0, 0)).y();
+    const QRect area(viewport()->mapToGlobal(QPoint(0, 0)), viewport()->size());
     const int y = QCursor::pos().y();
-    if (y == top) {
+    const int direction = ScrollDirection(y);
+    if (direction == 0) {
         scrollTimer.stop();
         return;
     }
+    // Faster the further beyond the edge the pointer is held: up to four steps a tick.
+    const int beyond = direction < 0 ? area.top() - y : y - area.bottom();
+    const int steps = 1 + std::clamp(beyond / SCROLL_EDGE, 0, 3);
     QScrollBar* bar = verticalScrollBar();
-    bar->setValue(bar->value() + (y < top ? -SCROLL_STEP : SCROLL_STEP));
+    bar->setValue(bar->value() + direction * steps * SCROLL_STEP);
+}
+
+int CPhotoListCtrl::DropTarget(QPoint point) const
+{
+    const QModelIndex hit = indexAt(point);
+    if (hit.isValid())
+        return hit.row();
+    if (count() == 0)
+        return -1;
+    // Below the last row, or to the right of the last photo in its row: after it.
+    const QRect last = visualItemRect(item(count() - 1));
+    if (point.y() > last.bottom() || (point.y() >= last.top() && point.x() > last.right()))
+        return count();
+    return -1;
 }
 
 void CPhotoListCtrl::mouseReleaseEvent(QMouseEvent* event)
@@ -300,18 +438,16 @@ void CPhotoListCtrl::mouseReleaseEvent(QMouseEvent* event)
     EndDrag();
     if (from >= count())
         return;
-    const QModelIndex hit = indexAt(event->position().toPoint());
-    if (!hit.isValid())
-        return;
-    const int target = hit.row();
+    const int target = DropTarget(event->position().toPoint());
     // Dropping on itself or on its right-hand neighbour changes nothing.
-    if (target != from && target != from + 1)
+    if (target >= 0 && target != from && target != from + 1)
         MoveEntry(from, target);
 }
 
 void CPhotoListCtrl::MoveEntry(int from, int before)
 {
-    const int32_t landed = photos.MoveEntry(size_t(from), size_t(before));
+    const int landed = history ? history->Move({ size_t(from) }, size_t(before))
+                               : photos.MoveEntry(size_t(from), size_t(before));
     if (landed < 0)
         return;
     RebuildImageList();
@@ -321,13 +457,13 @@ void CPhotoListCtrl::MoveEntry(int from, int before)
 
 void CPhotoListCtrl::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (event->mimeData()->hasUrls())
+    if (editable && event->mimeData()->hasUrls())
         event->acceptProposedAction();
 }
 
 void CPhotoListCtrl::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (event->mimeData()->hasUrls())
+    if (editable && event->mimeData()->hasUrls())
         event->acceptProposedAction();
 }
 
@@ -338,7 +474,7 @@ void CPhotoListCtrl::dropEvent(QDropEvent* event)
         if (url.isLocalFile())
             paths.append(url.toLocalFile());
     }
-    if (!paths.isEmpty()) {
+    if (editable && !paths.isEmpty()) {
         event->acceptProposedAction();
         emit filesDropped(paths);
     }

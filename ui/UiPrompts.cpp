@@ -6,6 +6,7 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QProcess>
 #include <algorithm>
@@ -77,6 +78,17 @@ std::optional<QColor> QtPrompts::PickColor(QWidget* parent, const QColor& initia
     if (!color.isValid())
         return std::nullopt;
     return color;
+}
+
+std::optional<int> QtPrompts::AskNumber(
+    QWidget* parent, const QString& text, int value, int minimum, int maximum)
+{
+    bool ok = false;
+    const int number
+        = QInputDialog::getInt(parent, AppTitle(), text, value, minimum, maximum, 1, &ok);
+    if (!ok)
+        return std::nullopt;
+    return number;
 }
 
 QString QtPrompts::ChooseBackgroundPicture(QWidget* parent)

@@ -19,6 +19,10 @@ public:
     // Yes/No with a question icon; true for Yes.
     virtual bool AskYesNo(QWidget* parent, const QString& text) = 0;
     virtual std::optional<QColor> PickColor(QWidget* parent, const QColor& initial) = 0;
+    // A whole number from minimum to maximum, starting at value; nothing when cancelled.
+    virtual std::optional<int> AskNumber(
+        QWidget* parent, const QString& text, int value, int minimum, int maximum)
+        = 0;
     // One existing picture file (the photo formats' filter), or empty.
     virtual QString ChooseBackgroundPicture(QWidget* parent) = 0;
     // A GIF file to write (asks before overwriting), or empty.
@@ -35,6 +39,8 @@ public:
     void Warning(QWidget* parent, const QString& text, const QString& details = {}) override;
     bool AskYesNo(QWidget* parent, const QString& text) override;
     std::optional<QColor> PickColor(QWidget* parent, const QColor& initial) override;
+    std::optional<int> AskNumber(
+        QWidget* parent, const QString& text, int value, int minimum, int maximum) override;
     QString ChooseBackgroundPicture(QWidget* parent) override;
     QString ChooseOutputGif(QWidget* parent) override;
     QStringList ChoosePhotos(QWidget* parent, const QString& initialFolder) override;

@@ -16,6 +16,8 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/brimvale/brimvale.png")));
 
     CMainDialog dialog;
+    // The work of the last run comes back; it is kept again when the window closes.
+    dialog.RestoreWork();
     dialog.exec();
     return 0;
 }

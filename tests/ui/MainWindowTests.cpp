@@ -365,7 +365,8 @@ TEST_F(MainWindowTest, BeginFlow)
     EXPECT_EQ(TheProjectSettings().overallWidth, 300u);
     EXPECT_EQ(TheProjectSettings().overallHeight, 200u);
     EXPECT_EQ(TheProjectSettings().photoSize, 100u);
-    EXPECT_EQ(window.List()->iconSize(), QSize(300, 200));
+    // Thumbnails: the canvas scaled to fit 160 x 160.
+    EXPECT_EQ(window.List()->iconSize(), QSize(160, 106));
     Settle();
     EXPECT_FALSE(window.MakeButton()->isEnabled());
 }
@@ -514,7 +515,7 @@ TEST_F(MainWindowTest, EnterActsAsMakeAndEscapeCloses)
     EXPECT_EQ(window.result(), QDialog::Rejected);
 }
 
-TEST_F(MainWindowTest, DraggingAboveOrBelowTheListScrollsIt)
+TEST_F(MainWindowTest, DraggingNearOrBeyondTheListsEdgesScrollsIt)
 {
     prompts.photos = MakePhotos(12);
     CMainDialog window;
@@ -546,8 +547,8 @@ TEST_F(MainWindowTest, DraggingAboveOrBelowTheListScrollsIt)
     EXPECT_LT(bar->value(), start);
     EXPECT_EQ((start - bar->value()) % CPhotoListCtrl::SCROLL_STEP, 0);
 
-    // Back within the list's height: the timer stops.
-    const QPoint inside(list->mapToGlobal(QPoint(10, 10)));
+    // Back within the list, away from its edges: the timer stops.
+    const QPoint inside(list->mapToGlobal(QPoint(10, list->height() / 2)));
     QCursor::setPos(inside);
     QMouseEvent moveInside(QEvent::MouseMove, viewport->mapFromGlobal(QPointF(inside)),
         QPointF(inside), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);

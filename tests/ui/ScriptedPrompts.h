@@ -27,6 +27,11 @@ public:
         return answerYes;
     }
     std::optional<QColor> PickColor(QWidget*, const QColor&) override { return color; }
+    std::optional<int> AskNumber(QWidget*, const QString& text, int, int, int) override
+    {
+        questions.append(text);
+        return number;
+    }
     QString ChooseBackgroundPicture(QWidget*) override { return backgroundPicture; }
     QString ChooseOutputGif(QWidget*) override { return outputGif; }
     QStringList ChoosePhotos(QWidget*, const QString& initialFolder) override
@@ -38,6 +43,7 @@ public:
 
     bool answerYes = true;
     std::optional<QColor> color;
+    std::optional<int> number;
     QString backgroundPicture;
     QString outputGif;
     QStringList photos;
