@@ -2,10 +2,14 @@
 
 #include "DialogUnits.h"
 #include "UiPrompts.h"
+#include "app/Composition.h"
 #include "app/ProjectSettings.h"
+#include "image/core/CxImage.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QFile>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -257,6 +261,23 @@ void CNewGifDialog::accept()
     if (!Exchange() || !MembersValid()) {
         okButton->setEnabled(false);
         return;
+    }
+    // A background picture that can't be read would leave the colour in its place: it is
+    // refused with the reader's reason. (What is read here is kept for the photos.)
+    if (backgroundMode == 1) {
+        const std::string path = QFile::encodeName(backgroundPath).toStdString();
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const bool readable
+            = BackgroundCache::Shared().Get(path, overallWidth, overallHeight) != nullptr;
+        QApplication::restoreOverrideCursor();
+        if (!readable) {
+            const CxImage picture(path.c_str(), CXIMAGE_FORMAT_UNKNOWN);
+            Prompts().Warning(this, QStringLiteral("The background picture can't be read."),
+                backgroundPath + QStringLiteral(": ")
+                    + QString::fromLocal8Bit(WhyUnreadable(path, picture.GetLastError()).c_str()));
+            pathEdit->setFocus();
+            return;
+        }
     }
     QDialog::accept();
     if (backgroundMode == 0)

@@ -1,6 +1,7 @@
 // The new-animation and make dialogs, the link label and the About box, driven with real
 // key presses and clicks.
 #include "ScriptedPrompts.h"
+#include "tests/support/TestSupport.h"
 #include "ui/CAboutDialog.h"
 #include "ui/CLinkStatic.h"
 #include "ui/CMakeGifDialog.h"
@@ -8,6 +9,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -120,6 +122,34 @@ TEST(NewGifDialog, ImageModeNeedsAPictureAndColorModeEmptiesThePath)
     EXPECT_TRUE(dialog.BackgroundPath().isEmpty());
 }
 
+TEST(NewGifDialog, AnUnreadableBackgroundPictureIsRefusedWithTheReadersReason)
+{
+    ScriptedPrompts prompts;
+    CNewGifDialog dialog;
+    dialog.show();
+    QTest::mouseClick(dialog.ImageRadio(), Qt::LeftButton);
+    const std::string folder = bvtest::MakeTempDir("background");
+    bvtest::WriteFileBytes(folder + "/broken.png", { 0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0 });
+    for (const std::string& path : { folder + "/gone.png", folder + "/broken.png" }) {
+        prompts.backgroundPicture = QString::fromStdString(path);
+        QTest::mouseClick(dialog.BrowseButton(), Qt::LeftButton);
+        Settle();
+        QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+        EXPECT_TRUE(dialog.isVisible()) << path;
+        ASSERT_FALSE(prompts.messages.isEmpty());
+        EXPECT_EQ(prompts.messages.last(), "The background picture can't be read.");
+        EXPECT_TRUE(prompts.details.last().startsWith(QString::fromStdString(path) + ": "));
+        EXPECT_GT(prompts.details.last().size(), int(path.size()) + 2);
+    }
+    prompts.backgroundPicture
+        = QString::fromStdString(bvtest::TestData("png/pngsuite/basn2c08.png"));
+    QTest::mouseClick(dialog.BrowseButton(), Qt::LeftButton);
+    Settle();
+    QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(prompts.messages.size(), 2);
+}
+
 TEST(NewGifDialog, PickedColourIsShownAndReturned)
 {
     ScriptedPrompts prompts;
@@ -155,6 +185,46 @@ TEST(MakeGifDialog, RefusesAnEmptyPathThenAcceptsAChosenOne)
     EXPECT_EQ(dialog.OutputPath(), "/tmp/out.gif");
     EXPECT_EQ(dialog.FrameDelay(), 0u);
     EXPECT_EQ(dialog.LastFrameDelay(), 9999u);
+}
+
+TEST(MakeGifDialog, AnOutputOverAPhotoIsRefusedAndAFileThatIsNoGifAsksFirst)
+{
+    ScriptedPrompts prompts;
+    const std::string folder = bvtest::MakeTempDir("make-output");
+    const std::string photo = folder + "/photo.png";
+    bvtest::WriteFileBytes(photo, { 0x89, 'P', 'N', 'G' });
+    bvtest::WriteFileBytes(folder + "/notes.gif", { 'n', 'o', 't', 'e' });
+    CMakeGifDialog dialog(QString::fromStdString(folder + "/../"
+                              + folder.substr(folder.rfind('/') + 1) + "/photo.png"),
+        50, 50);
+    dialog.SetPhotoPaths({ photo });
+    dialog.show();
+    // OK with a photo of the list (under another spelling): refused, and why.
+    QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+    EXPECT_TRUE(dialog.isVisible());
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_TRUE(prompts.messages[0].contains("is one of the photos in the list"));
+    // The chooser's answer is refused alike, and the field keeps what it had.
+    prompts.outputGif = QString::fromStdString(photo);
+    const QString before = dialog.PathEdit()->text();
+    QTest::mouseClick(dialog.BrowseButton(), Qt::LeftButton);
+    EXPECT_EQ(prompts.messages.size(), 2);
+    EXPECT_EQ(dialog.PathEdit()->text(), before);
+    // A file that is no GIF (whatever its name) is replaced only after a Yes.
+    prompts.outputGif = QString::fromStdString(folder + "/notes.gif");
+    prompts.answerYes = false;
+    QTest::mouseClick(dialog.BrowseButton(), Qt::LeftButton);
+    EXPECT_EQ(prompts.questions.size(), 1);
+    EXPECT_EQ(dialog.PathEdit()->text(), before);
+    prompts.answerYes = true;
+    QTest::mouseClick(dialog.BrowseButton(), Qt::LeftButton);
+    QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+    EXPECT_EQ(prompts.questions.size(), 2); // asked once for the file
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    // A bare name gets .gif.
+    prompts.outputGif = QString::fromStdString(folder + "/trip");
+    QTest::mouseClick(dialog.BrowseButton(), Qt::LeftButton);
+    EXPECT_EQ(dialog.PathEdit()->text(), QString::fromStdString(folder + "/trip.gif"));
 }
 
 TEST(MakeGifDialog, DelayValidationMessages)
