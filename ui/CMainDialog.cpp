@@ -523,6 +523,9 @@ void CMainDialog::WriteGif()
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     progress.setValue(0);
+    // Esc asks first (the box's own Esc would cancel at once).
+    for (QShortcut* shortcut : progress.findChildren<QShortcut*>())
+        shortcut->setEnabled(false);
     progress.askToStop = [this, &progress] {
         if (Prompts().AskYesNo(&progress, QString::fromLatin1(ASK_STOP_MAKING)))
             CancelMaking();

@@ -19,6 +19,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -27,6 +29,7 @@
 #include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
+#include <random>
 #include <thread>
 
 namespace {
@@ -99,7 +102,7 @@ public:
             return "the photo dialog didn't open";
         input.Type("\"photo1.bmp\" \"photo2.bmp\" \"photo3.bmp\"");
         input.Tap(XTestInput::Key::Return);
-        if (!WaitFor([&] { return !QApplication::activeModalWidget() && Order().size() == 3; }))
+        if (!WaitFor([&] { return !QApplication::activeModalWidget() && list->count() == 3; }))
             return "the three photos weren't added";
 
         // Drag the first onto the third: it lands just before it.
@@ -264,6 +267,362 @@ TEST(RealPointer, DragClickKeysAndMakeAsAPersonDoes)
     EXPECT_EQ(frames, 2);
     EXPECT_TRUE(Near(GifFrameCentre(outputGif.toStdString(), 1, &frames), PHOTO_COLOURS[1]));
     SetSettingsFolder(std::string());
+}
+
+namespace {
+
+// A folder of its own for the photos, the settings store and a stand-in for the desktop's
+// viewer that notes every file it is asked to open.
+class Bench {
+public:
+    explicit Bench(const char* prefix)
+        : folder(QString::fromStdString(bvtest::MakeTempDir(prefix)))
+    {
+        TheProjectSettings() = ProjectSettings();
+        SetSettingsFolder(folder.toStdString() + "/config");
+        WriteSettingString(SETTING_OPEN_PIC_DIR, folder.toLocal8Bit().constData());
+        QFile opener(folder + "/xdg-open");
+        EXPECT_TRUE(opener.open(QIODevice::WriteOnly));
+        opener.write("#!/bin/sh\necho \"$1\" >> \"$(dirname \"$0\")/opened\"\n");
+        opener.close();
+        opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        setenv("PATH", (folder.toStdString() + ":" + std::getenv("PATH")).c_str(), 1);
+    }
+    ~Bench() { SetSettingsFolder(std::string()); }
+
+    // photo1.bmp .. photoN.bmp, each of one colour.
+    void SmallPhotos(int count) const
+    {
+        for (int i = 0; i < count; i++) {
+            QImage photo(90, 70, QImage::Format_RGB888);
+            photo.fill(QColor::fromHsv(i * 360 / count, 200, 220));
+            EXPECT_TRUE(photo.save(Path(QString("photo%1.bmp").arg(i + 1)), "BMP"));
+        }
+    }
+    QString Path(const QString& name) const { return folder + "/" + name; }
+    bool ViewerOpened() const { return QFile::exists(Path("opened")); }
+
+    const QString folder;
+};
+
+// Runs the steps on a driver thread while the program runs here; afterwards no dialog is
+// left waiting and the window is closed. Gives the first step the program didn't follow.
+std::string Drive(CMainDialog& window, const std::function<std::string(XTestInput&)>& steps)
+{
+    std::string failure;
+    std::atomic<bool> done { false };
+    std::thread driver([&] {
+        XTestInput input;
+        if (!input.IsOpen())
+            failure = "no X display";
+        else if (!WaitFor(
+                     [&] { return window.isActiveWindow() || QApplication::activeModalWidget(); }))
+            failure = "the main window never became active";
+        else
+            failure = steps(input);
+        input.Release(); // a step that failed mid-drag leaves no button held
+        OnUi([&] {
+            window.CancelMaking();
+            return true;
+        });
+        WaitFor([&] { return !window.IsMaking(); });
+        OnUi([&] {
+            while (QWidget* modal = QApplication::activeModalWidget())
+                modal->close();
+            window.close();
+            return true;
+        });
+        done = true;
+    });
+    const bool finished = QTest::qWaitFor([&] { return done.load(); }, 240000);
+    driver.join();
+    return finished ? failure : "the steps did not end within four minutes";
+}
+
+Names Order(CMainDialog& window)
+{
+    Names names;
+    for (size_t i = 0; i < window.Photos().Count(); i++)
+        names.push_back(window.Photos().Entry(i)->displayName);
+    return names;
+}
+
+QPoint ItemCentre(CPhotoListCtrl* list, int row)
+{
+    return OnUi([&] {
+        return list->viewport()->mapToGlobal(list->visualItemRect(list->item(row)).center());
+    });
+}
+
+// Clicks a button of the message box on top once it shows a text holding `text`.
+bool Answer(XTestInput& input, const QString& text, QMessageBox::StandardButton button)
+{
+    QPoint where;
+    if (!WaitFor([&] {
+            auto* box = ActiveModal<QMessageBox>();
+            if (!box || !box->text().contains(text) || !box->button(button))
+                return false;
+            where = CentreOf(box->button(button));
+            return true;
+        }))
+        return false;
+    input.Click(where);
+    return WaitFor([] { return ActiveModal<QMessageBox>() == nullptr; });
+}
+
+// Adds photos through "Add Photo..." by typing their names into the photo dialog.
+bool AddPhotos(XTestInput& input, CMainDialog& window, const Names& names)
+{
+    input.Click(OnUi([&] { return CentreOf(window.AddButton()); }));
+    if (!WaitFor([] { return ActiveModal<CPhotoOpenDialog>() != nullptr; }))
+        return false;
+    std::string typed;
+    for (const std::string& name : names)
+        typed += "\"" + name + "\" ";
+    input.Type(typed);
+    input.Tap(XTestInput::Key::Return);
+    return WaitFor([&] {
+        return !QApplication::activeModalWidget() && window.List()->count() == int(names.size());
+    });
+}
+
+} // namespace
+
+TEST(RealPointer, DropAfterTheLastUndoRedoAndNoMakingOverAPhoto)
+{
+    Bench bench("bv-real-x-edit");
+    bench.SmallPhotos(4);
+    const std::vector<uint8_t> photo2
+        = bvtest::ReadFileBytes(bench.Path("photo2.bmp").toStdString());
+    CMainDialog window;
+    window.show();
+    CPhotoListCtrl* list = window.List();
+    const auto selected = [&] { return list->SelectedIndices(); };
+    const std::string failure = Drive(window, [&](XTestInput& input) -> std::string {
+        if (!AddPhotos(input, window, { "photo1.bmp", "photo2.bmp", "photo3.bmp", "photo4.bmp" }))
+            return "the four photos weren't added";
+
+        // The first photo dragged into the empty room after the last one goes to the end.
+        const QPoint first = ItemCentre(list, 0);
+        const QPoint after = OnUi([&] {
+            const QRect last = list->visualItemRect(list->item(3));
+            return list->viewport()->mapToGlobal(QPoint(last.center().x(), last.bottom() + 24));
+        });
+        input.MoveTo(first);
+        input.Press();
+        for (int dx = 4; dx <= 20; dx += 4)
+            input.MoveTo(first + QPoint(dx, 0));
+        if (!WaitFor([&] { return list->DragIndex() == 0; }))
+            return "pressing and moving on a photo didn't start a drag";
+        for (int step = 1; step <= 8; step++)
+            input.MoveTo(first + (after - first) * step / 8);
+        input.Release();
+        const Names atEnd { "photo2.bmp", "photo3.bmp", "photo4.bmp", "photo1.bmp" };
+        if (!WaitFor([&] { return Order(window) == atEnd; }))
+            return "a drop after the last photo didn't move it to the end";
+
+        // Delete, then Ctrl+Z: the photo is back at its place, selected; Ctrl+Shift+Z
+        // removes it again.
+        input.Click(ItemCentre(list, 1));
+        if (!WaitFor([&] { return selected() == std::vector<size_t> { 1 }; }))
+            return "a click didn't select the second photo";
+        input.Tap(XTestInput::Key::Delete);
+        const Names removed { "photo2.bmp", "photo4.bmp", "photo1.bmp" };
+        if (!WaitFor([&] { return Order(window) == removed; }))
+            return "Delete didn't remove the photo";
+        input.TapControl('z');
+        if (!WaitFor(
+                [&] { return Order(window) == atEnd && selected() == std::vector<size_t> { 1 }; }))
+            return "Ctrl+Z didn't bring the removed photo back at its place";
+        input.TapControl('z', true);
+        if (!WaitFor([&] { return Order(window) == removed; }))
+            return "Ctrl+Shift+Z didn't remove it again";
+        input.TapControl('z');
+        if (!WaitFor([&] { return Order(window) == atEnd; }))
+            return "a second Ctrl+Z didn't bring it back";
+
+        // The Make dialog's "..." with a photo of the list: the save dialog's own "replace?"
+        // is answered Yes, as a person thinking of a GIF would, and the program refuses.
+        input.Tap(XTestInput::Key::Return);
+        if (!WaitFor([] { return ActiveModal<CMakeGifDialog>() != nullptr; }))
+            return "Enter didn't open the Make dialog";
+        input.Click(OnUi([] { return CentreOf(ActiveModal<CMakeGifDialog>()->BrowseButton()); }));
+        if (!WaitFor([] { return ActiveModal<QFileDialog>() != nullptr; }))
+            return "\"...\" didn't open the save dialog";
+        input.Type(bench.Path("photo2.bmp").toStdString());
+        input.Tap(XTestInput::Key::Return);
+        if (!Answer(input, "already exists", QMessageBox::Yes))
+            return "the save dialog didn't ask before replacing";
+        if (!Answer(input, "is one of the photos in the list", QMessageBox::Ok))
+            return "a photo of the list was taken as the output file";
+        if (!WaitFor([&] {
+                auto* make = ActiveModal<CMakeGifDialog>();
+                return make && !make->PathEdit()->text().endsWith("photo2.bmp");
+            }))
+            return "the Make dialog took the photo's path";
+        input.Tap(XTestInput::Key::Escape);
+        if (!WaitFor([] { return QApplication::activeModalWidget() == nullptr; }))
+            return "Esc didn't close the Make dialog";
+        return std::string();
+    });
+    ASSERT_EQ(failure, "");
+    EXPECT_EQ(bvtest::ReadFileBytes(bench.Path("photo2.bmp").toStdString()), photo2);
+    EXPECT_FALSE(bench.ViewerOpened());
+}
+
+TEST(RealPointer, TheListComesBackAfterARestartAndVanishedPhotosAreToldOnce)
+{
+    Bench bench("bv-real-x-restart");
+    bench.SmallPhotos(4);
+    {
+        CMainDialog window;
+        window.RestoreWork(); // nothing kept yet
+        window.show();
+        const std::string failure = Drive(window, [&](XTestInput& input) -> std::string {
+            if (!AddPhotos(
+                    input, window, { "photo1.bmp", "photo2.bmp", "photo3.bmp", "photo4.bmp" }))
+                return "the four photos weren't added";
+            input.Click(ItemCentre(window.List(), 0));
+            if (!WaitFor(
+                    [&] { return window.List()->SelectedIndices() == std::vector<size_t> { 0 }; }))
+                return "a click didn't select the first photo";
+            input.Tap(XTestInput::Key::Right, true);
+            if (!WaitFor([&] {
+                    return Order(window)
+                        == Names { "photo2.bmp", "photo1.bmp", "photo3.bmp", "photo4.bmp" };
+                }))
+                return "Alt+Right didn't move the first photo";
+            // Closing asks nothing: the work is kept.
+            input.Tap(XTestInput::Key::Escape);
+            if (!WaitFor([&] { return !window.isVisible(); }))
+                return "Esc didn't close the window";
+            return std::string();
+        });
+        ASSERT_EQ(failure, "");
+    }
+    ASSERT_TRUE(QFile::remove(bench.Path("photo3.bmp")));
+    TheProjectSettings() = ProjectSettings();
+
+    CMainDialog window;
+    window.RestoreWork();
+    window.show();
+    QString details;
+    const std::string failure = Drive(window, [&](XTestInput& input) -> std::string {
+        if (!WaitFor([&] {
+                auto* box = ActiveModal<QMessageBox>();
+                if (box)
+                    details = box->detailedText();
+                return box != nullptr;
+            }))
+            return "the photo that vanished wasn't told";
+        if (!Answer(input, "could not be added again", QMessageBox::Ok))
+            return "the message about the vanished photo wasn't as expected";
+        if (!WaitFor([&] {
+                return Order(window) == Names { "photo2.bmp", "photo1.bmp", "photo4.bmp" };
+            }))
+            return "the list didn't come back in its order";
+        // One message for all, not one box each.
+        QTest::qWait(300);
+        if (OnUi([] { return QApplication::activeModalWidget() != nullptr; }))
+            return "a second message followed";
+        return std::string();
+    });
+    ASSERT_EQ(failure, "");
+    EXPECT_TRUE(details.contains("photo3.bmp")) << details.toStdString();
+}
+
+TEST(RealPointer, ALongListAtALargeCanvasAndAMakingCancelledMidway)
+{
+    Bench bench("bv-real-x-long");
+    // 60 photos of noise, so that their frames take a while to write.
+    std::mt19937 random(7);
+    QStringList paths;
+    for (int i = 0; i < 60; i++) {
+        QImage photo(800, 600, QImage::Format_RGB32);
+        for (int y = 0; y < photo.height(); y++) {
+            auto* line = reinterpret_cast<uint32_t*>(photo.scanLine(y));
+            for (int x = 0; x < photo.width(); x++)
+                line[x] = random() | 0xFF000000u;
+        }
+        paths.append(bench.Path(QString::asprintf("photo-%02d.jpg", i + 1)));
+        ASSERT_TRUE(photo.save(paths.back(), "JPG", 80));
+    }
+    ProjectSettings& settings = TheProjectSettings();
+    settings.overallWidth = settings.overallHeight = settings.photoSize = 800;
+    settings.optimizeSize = true;
+    settings.ditherColours = true;
+    const QString output = bench.Path("made.gif");
+    settings.outputPath = output.toStdString();
+    std::vector<uint8_t> old { 'G', 'I', 'F', '8', '9', 'a' };
+    old.resize(5000, 0x5A);
+    bvtest::WriteFileBytes(settings.outputPath, old);
+
+    CMainDialog window;
+    window.Photos().ResetPhotoList(800, 800);
+    window.List()->ResetView();
+    window.resize(1100, 860);
+    window.show();
+    CPhotoListCtrl* list = window.List();
+    const std::string failure = Drive(window, [&](XTestInput& input) -> std::string {
+        OnUi([&] {
+            QTimer::singleShot(0, &window, [&] { window.AddPhotoPaths(paths); });
+            return true;
+        });
+        if (!WaitFor(
+                [&] {
+                    return list->count() == 60
+                        && window.StatusLine()->text().startsWith("60 photos");
+                },
+                180))
+            return "the 60 photos weren't added";
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // painted
+        Screenshot("long-list");
+        const int whole = OnUi([&] {
+            int count = 0;
+            for (int row = 0; row < list->count(); row++) {
+                const QRect place = list->visualItemRect(list->item(row));
+                const QString name
+                    = QString::fromStdString(window.Photos().Entry(size_t(row))->displayName);
+                if (list->viewport()->rect().contains(place)
+                    && list->item(row)->text().startsWith(name + "\n"))
+                    count++;
+            }
+            return count;
+        });
+        if (whole < 8)
+            return "only " + std::to_string(whole) + " whole thumbnails with their names show";
+
+        input.Tap(XTestInput::Key::Return);
+        if (!WaitFor([] { return ActiveModal<CMakeGifDialog>() != nullptr; }))
+            return "Enter didn't open the Make dialog";
+        input.Click(OnUi([] { return CentreOf(ActiveModal<CMakeGifDialog>()->OkButton()); }));
+        if (!WaitFor(
+                [&] { return window.MakingProgress() && window.MakingProgress()->value() >= 2; },
+                120))
+            return "the progress box didn't count the frames written";
+        if (OnUi([&] { return window.MakeButton()->isEnabled() || list->IsEditable(); }))
+            return "the list could be changed while it was being written";
+        Screenshot("making");
+
+        // Esc asks before it stops anything; No goes on writing.
+        input.Tap(XTestInput::Key::Escape);
+        if (!Answer(input, "Stop writing it?", QMessageBox::No))
+            return "Esc during the making didn't ask";
+        if (!OnUi([&] { return window.IsMaking(); }))
+            return "the making ended before it could be cancelled";
+        const QPoint cancel
+            = OnUi([&] { return CentreOf(window.MakingProgress()->findChild<QPushButton*>()); });
+        input.Click(cancel);
+        if (!WaitFor([&] { return !window.IsMaking(); }))
+            return "Cancel didn't stop the making";
+        if (OnUi([&] { return window.StatusLine()->text().contains("GIF written"); }))
+            return "the making ended before Cancel reached it";
+        return std::string();
+    });
+    ASSERT_EQ(failure, "");
+    EXPECT_EQ(bvtest::ReadFileBytes(settings.outputPath), old);
+    EXPECT_EQ(bvtest::ListFiles(bench.folder.toStdString()).size(), 63u); // no half-made file
+    EXPECT_FALSE(bench.ViewerOpened());
 }
 
 int main(int argc, char** argv)

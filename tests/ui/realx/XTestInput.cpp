@@ -77,6 +77,23 @@ void XTestInput::Tap(Key key, bool alt)
     TapKeysym(KEYSYMS[static_cast<int>(key)], alt);
 }
 
+void XTestInput::TapControl(char letter, bool shift)
+{
+    Display* d = AsDisplay(display);
+    const KeyCode control = XKeysymToKeycode(d, XK_Control_L);
+    const KeyCode shiftCode = XKeysymToKeycode(d, XK_Shift_L);
+    const KeyCode code = XKeysymToKeycode(d, static_cast<unsigned char>(letter));
+    XTestFakeKeyEvent(d, control, True, CurrentTime);
+    if (shift)
+        XTestFakeKeyEvent(d, shiftCode, True, CurrentTime);
+    XTestFakeKeyEvent(d, code, True, CurrentTime);
+    XTestFakeKeyEvent(d, code, False, CurrentTime);
+    if (shift)
+        XTestFakeKeyEvent(d, shiftCode, False, CurrentTime);
+    XTestFakeKeyEvent(d, control, False, CurrentTime);
+    Sync();
+}
+
 void XTestInput::Type(const std::string& text)
 {
     // Printable ASCII characters are their own keysyms.

@@ -22,6 +22,8 @@ public:
     void Release();
     void Click(QPoint screen);
     void Tap(Key key, bool alt = false);
+    // A letter with Ctrl held (and Shift when asked), as for Ctrl+Z and Ctrl+Shift+Z.
+    void TapControl(char letter, bool shift = false);
     // Types printable ASCII text on the US keyboard map (Shift where the character needs it).
     void Type(const std::string& text);
     // Whether some client holds the pointer grabbed (a grab of our own then fails).
