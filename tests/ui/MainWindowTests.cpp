@@ -3,6 +3,8 @@
 #include "ScriptedPrompts.h"
 #include "app/PhotoList.h"
 #include "app/ProjectSettings.h"
+#include "image/core/CxStream.h"
+#include "image/gif/CxImageGIF.h"
 #include "tests/support/TestSupport.h"
 #include "ui/CAnimationPreview.h"
 #include "ui/CMainDialog.h"
@@ -14,13 +16,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -210,6 +215,75 @@ TEST_F(MainWindowTest, TheMakeDialogsCheckBoxesChooseHowTheFileIsMadeAndAreKept)
     EXPECT_TRUE(QFileInfo(prompts.outputGif).size() > 0);
     window.MakeAnimation();
     EXPECT_TRUE(wereChecked);
+}
+
+TEST_F(MainWindowTest, TheMenuReordersAndSetsDelaysWhichTheMakingWritesWithItsKeptOptions)
+{
+    prompts.photos = MakePhotos(3);
+    CMainDialog window;
+    window.show();
+    QTest::mouseClick(window.AddButton(), Qt::LeftButton);
+    Settle();
+    CPhotoListCtrl* list = window.List();
+    const auto run = [&](const char* text, std::vector<size_t> rows) {
+        list->SelectRows(rows);
+        for (QAction* action : list->ContextMenu()->actions())
+            if (action->text() == text)
+                action->trigger();
+        Settle();
+    };
+    using Order = std::vector<std::string>;
+    run("Move to end", { 0 });
+    EXPECT_EQ(Names(window), (Order { "photo1.bmp", "photo2.bmp", "photo0.bmp" }));
+    run("Move to start", { 1, 2 });
+    EXPECT_EQ(Names(window), (Order { "photo2.bmp", "photo0.bmp", "photo1.bmp" }));
+    EXPECT_EQ(list->SelectedIndices(), (std::vector<size_t> { 0, 1 }));
+    run("Reverse order", {});
+    EXPECT_EQ(Names(window), (Order { "photo1.bmp", "photo0.bmp", "photo2.bmp" }));
+    window.Undo(); // Ctrl+Z, which the real-X test presses
+    EXPECT_EQ(Names(window), (Order { "photo2.bmp", "photo0.bmp", "photo1.bmp" }));
+    prompts.number = 7;
+    run("Delay...", { 0, 2 });
+    EXPECT_EQ(list->item(0)->text(), "photo2.bmp\n0.07 s (own)");
+    EXPECT_EQ(list->item(1)->text(), "photo0.bmp\n0.50 s");
+
+    int loops = -1, quality = -1;
+    bool opens = false;
+    window.runDialog = [&](QDialog& dialog) {
+        auto* make = qobject_cast<CMakeGifDialog*>(&dialog);
+        if (!make)
+            return int(QDialog::Rejected);
+        make->show();
+        loops = make->LoopBox()->value();
+        quality = make->QualityBox()->value();
+        opens = make->OpenBox()->isChecked();
+        make->LoopBox()->setValue(3);
+        make->QualityBox()->setValue(40);
+        make->OpenBox()->setChecked(false);
+        QTest::mouseClick(make->BrowseButton(), Qt::LeftButton);
+        QTest::mouseClick(make->OkButton(), Qt::LeftButton);
+        return make->result();
+    };
+    prompts.outputGif = photoFolder + "/delays.gif";
+    window.MakeAnimation();
+    EXPECT_EQ(loops, 0);
+    EXPECT_EQ(quality, 0);
+    EXPECT_TRUE(opens);
+    EXPECT_EQ(TheProjectSettings().quality, 40u);
+    for (int frame = 0; frame < 3; frame++) {
+        FILE* file = std::fopen(QFile::encodeName(prompts.outputGif).constData(), "rb");
+        ASSERT_NE(file, nullptr);
+        CxFileStream stream(file);
+        CxImageGIF gif;
+        gif.SetFrame(frame);
+        EXPECT_TRUE(gif.Decode(&stream));
+        std::fclose(file);
+        EXPECT_EQ(gif.GetFrameDelay(), frame == 1 ? 50u : 7u) << frame;
+    }
+    window.MakeAnimation();
+    EXPECT_EQ(loops, 3);
+    EXPECT_EQ(quality, 40);
+    EXPECT_FALSE(opens);
 }
 
 TEST_F(MainWindowTest, KeysRemoveMoveAndSelect)
