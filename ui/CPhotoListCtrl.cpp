@@ -140,6 +140,11 @@ QPixmap CPhotoListCtrl::Thumbnail(size_t index)
         picture = QPixmap::fromImage(
             ToQImage(*bitmap).scaled(iconSize(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
     }
+    // A thin grey line shows where the frame ends on a light list.
+    QPainter painter(&picture);
+    painter.setPen(QColor(160, 160, 160));
+    painter.drawRect(picture.rect().adjusted(0, 0, -1, -1));
+    painter.end();
     thumbnails.insert(entry, picture);
     return picture;
 }
