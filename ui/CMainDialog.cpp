@@ -260,7 +260,11 @@ void CMainDialog::AddPhotos()
 {
     char folder[4096] = {};
     ReadSettingString(SETTING_OPEN_PIC_DIR, folder, sizeof folder);
-    const QStringList chosen = Prompts().ChoosePhotos(this, QFile::decodeName(folder));
+    AddChosenPhotos(Prompts().ChoosePhotos(this, QFile::decodeName(folder)));
+}
+
+void CMainDialog::AddChosenPhotos(const QStringList& chosen)
+{
     if (chosen.isEmpty())
         return;
     const QStringList sorted = SortPhotoPaths(chosen);

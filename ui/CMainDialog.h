@@ -35,6 +35,9 @@ public:
     // The flows behind the buttons.
     void BeginNewAnimation();
     void AddPhotos();
+    // Adds photos as "Add Photo..." adds the dialog's selection, remembering their folder
+    // for the next dialog (the files named on the command line come this way).
+    void AddChosenPhotos(const QStringList& chosen);
     // Adds a batch of paths as the photo dialog's selection is added (sorted first).
     void AddPhotoPaths(const QStringList& paths);
     void RemoveSelectedPhotos();
