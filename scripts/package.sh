@@ -61,10 +61,23 @@ remarks desktop-file-validate "$status" "$output"
 program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
 [ -x "$unpacked/usr/bin/$program" ] || { echo "package: Exec=$program is not in /usr/bin" >&2; exit 1; }
 
-status=0
-output=$(appstreamcli validate --no-net --no-color \
-    "$unpacked/usr/share/metainfo/org.brimvale.Brimvale.metainfo.xml" 2>&1) || status=$?
-remarks "appstreamcli validate" "$status" "$(grep -v '^$\|Validation was successful' <<<"$output" || true)"
+# The metainfo on its own, then with the desktop entry it names (validate-tree).
+for validate in "validate $unpacked/usr/share/metainfo/org.brimvale.Brimvale.metainfo.xml" \
+    "validate-tree $unpacked"; do
+    status=0
+    output=$(appstreamcli $validate --no-net --no-color 2>&1) || status=$?
+    remarks "appstreamcli ${validate%% *}" "$status" \
+        "$(grep -v '^$\|Validation was successful\|^org.brimvale.Brimvale.metainfo.xml$' <<<"$output" || true)"
+done
+
+# The package's MIME definitions are read as the database's: each gives its glob.
+mime="$unpacked/mime-check"
+mkdir -p "$mime/packages"
+cp "$unpacked/usr/share/mime/packages/org.brimvale.Brimvale.xml" "$mime/packages/"
+update-mime-database "$mime" >/dev/null 2>&1
+for glob in image/x-jbig:\*.jbg image/x-pgx:\*.pgx; do
+    grep -qxF "50:$glob" "$mime/globs2" || { echo "package: the MIME definitions lack $glob" >&2; exit 1; }
+done
 
 for page in "$unpacked"/usr/share/man/man1/*.1.gz; do
     status=0
