@@ -13,7 +13,8 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev imagemagick gifsicle libjpeg-turbo-progs xdg-utils
     xvfb openbox x11-utils libxtst-dev
-    dpkg-dev desktop-file-utils
+    dpkg-dev desktop-file-utils lintian appstream help2man man-db bash-completion
+    shared-mime-info
 )
 if [ "${1:-}" = "--bench" ]; then
     PACKAGES+=(time lomiri-wallpapers-16.04 plasma-workspace-wallpapers python3-pil python3-numpy)

@@ -25,6 +25,7 @@
 #include <QLocale>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QShortcut>
 #include <QSpinBox>
@@ -320,9 +321,19 @@ void CMainDialog::AddPhotos()
 {
     char folder[4096] = {};
     ReadSettingString(SETTING_OPEN_PIC_DIR, folder, sizeof folder);
-    const QStringList chosen = Prompts().ChoosePhotos(this, QFile::decodeName(folder));
+    AddChosenPhotos(Prompts().ChoosePhotos(this, QFile::decodeName(folder)));
+}
+
+void CMainDialog::AddChosenPhotos(const QStringList& chosen)
+{
     if (chosen.isEmpty())
         return;
+    // One adding at a time: photos named while another batch is being composed (those of
+    // the command line while the last run's photos come back) follow it.
+    if (adding) {
+        QTimer::singleShot(50, this, [this, chosen] { AddChosenPhotos(chosen); });
+        return;
+    }
     const QStringList sorted = SortPhotoPaths(chosen);
     WriteSettingString(SETTING_OPEN_PIC_DIR,
         FolderOfPhoto(QFile::encodeName(sorted.first()).toStdString()).c_str());
@@ -350,6 +361,8 @@ std::vector<PhotoFailure> CMainDialog::AddPaths(const QStringList& paths, bool s
         return {};
     const QStringList sorted = sort ? SortPhotoPaths(paths) : paths;
     const size_t first = photos->Count();
+    adding = true;
+    const auto done = qScopeGuard([this] { adding = false; });
     repaint();
 
     // The photos are composed on a worker while this window stays painted; Cancel stops

@@ -42,6 +42,9 @@ public:
     // The flows behind the buttons.
     void BeginNewAnimation();
     void AddPhotos();
+    // Adds photos as "Add Photo..." adds the dialog's selection, remembering their folder
+    // for the next dialog (the files named on the command line come this way).
+    void AddChosenPhotos(const QStringList& chosen);
     // Adds a batch of paths as the photo dialog's selection is added (sorted first).
     void AddPhotoPaths(const QStringList& paths);
     void RemoveSelectedPhotos();
@@ -124,6 +127,8 @@ private:
     bool openWhenDone = true;
     bool keepsWork = false;
     bool making = false;
+    // A batch of photos is being composed.
+    bool adding = false;
     bool closeAfterMaking = false;
     std::atomic<bool> cancelRequested { false };
     QProgressDialog* makingProgress = nullptr;

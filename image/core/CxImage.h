@@ -154,6 +154,8 @@ public:
     bool Decode(FILE* file, uint32_t imageType);
     bool Decode(CxStream* stream, uint32_t imageType);
     static uint32_t GetTypeFromExtension(const char* fileName);
+    // Every extension that picks a reader, lower case, in the order they are compared.
+    static std::vector<const char*> KnownExtensions();
     // The header of a file whose reader tells it without decoding the pixels (JPEG and
     // PNG, chosen by the extension), as it would be read with this image's settings (the
     // JPEG scale and options); false for other formats and unreadable headers.

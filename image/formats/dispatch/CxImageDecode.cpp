@@ -215,6 +215,14 @@ uint32_t CxImage::GetTypeFromExtension(const char* fileName)
     return CXIMAGE_FORMAT_UNKNOWN;
 }
 
+std::vector<const char*> CxImage::KnownExtensions()
+{
+    std::vector<const char*> extensions;
+    for (const ExtensionEntry& entry : EXTENSIONS)
+        extensions.push_back(entry.extension);
+    return extensions;
+}
+
 CxImage::CxImage(const char* fileName, uint32_t imageType)
 {
     if (imageType == CXIMAGE_FORMAT_UNKNOWN)
