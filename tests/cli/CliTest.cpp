@@ -85,13 +85,13 @@ TEST(CliTool, InfoPrintsOneJsonObjectPerFile)
         "{\"path\":\"" + tga
             + "\",\"format\":7,\"formatName\":\"TGA\",\"width\":64,\"height\":64,\"bpp\":24,"
               "\"paletteSize\":0,\"transparentIndex\":-1,\"transparentColor\":null,\"alpha\":true,"
-              "\"frames\":1,\"dpi\":[96,96]}\n"
+              "\"frames\":1,\"dpi\":[96,96],\"orientation\":1,\"iccProfile\":null}\n"
               "{\"path\":\""
             + ico
             + "\",\"format\":5,\"formatName\":\"ICO\",\"width\":16,\"height\":16,\"bpp\":4,"
               "\"paletteSize\":16,\"transparentIndex\":-1,\"transparentColor\":null,\"alpha\":"
               "false,"
-              "\"frames\":3,\"dpi\":[96,96]}\n");
+              "\"frames\":3,\"dpi\":[96,96],\"orientation\":1,\"iccProfile\":null}\n");
 }
 
 TEST(CliTool, InfoReportsErrorsAndFailsWithStatusOne)
