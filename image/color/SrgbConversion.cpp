@@ -27,9 +27,8 @@ void KeepLibraryError(cmsContext context, cmsUInt32Number, const char* text)
         *kept = text;
 }
 
-std::string ColourSpaceName(cmsColorSpaceSignature space)
+std::string ColourSpaceName(uint32_t code)
 {
-    const uint32_t code = uint32_t(space);
     std::string name;
     for (int shift = 24; shift >= 0; shift -= 8) {
         const char c = char((code >> shift) & 0xFF);
@@ -90,7 +89,8 @@ SrgbConversion::SrgbConversion(const std::vector<uint8_t>& profile, bool greyPic
         refuse(lcms->error);
         return;
     }
-    const cmsColorSpaceSignature space = cmsGetColorSpace(lcms->source);
+    // Any value the header holds, not only the signatures the library names.
+    const uint32_t space = uint32_t(cmsGetColorSpace(lcms->source));
     if (space != cmsSigRgbData && space != cmsSigGrayData) {
         refuse("colour profile for " + ColourSpaceName(space) + " pictures");
         return;
