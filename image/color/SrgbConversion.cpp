@@ -66,20 +66,20 @@ SrgbConversion::SrgbConversion(const std::vector<uint8_t>& profile, bool greyPic
     if (profile.empty())
         return;
     const auto refuse = [&](const std::string& why) {
-        refusal = why.empty() ? "unreadable colour profile" : why;
+        refusal = why.empty() ? "unreadable" : why;
         if (transform)
             cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform));
         transform = nullptr;
         lcms.reset();
     };
     if (profile.size() > CxImage::MAX_ICC_PROFILE_BYTES) {
-        refuse("colour profile too large");
+        refuse("too large");
         return;
     }
     lcms = std::make_unique<Lcms>();
     lcms->context = cmsCreateContext(nullptr, &lcms->error);
     if (!lcms->context) {
-        refuse("colour conversion unavailable");
+        refuse("no colour conversion available");
         return;
     }
     cmsSetLogErrorHandlerTHR(lcms->context, KeepLibraryError);
@@ -92,12 +92,12 @@ SrgbConversion::SrgbConversion(const std::vector<uint8_t>& profile, bool greyPic
     // Any value the header holds, not only the signatures the library names.
     const uint32_t space = uint32_t(cmsGetColorSpace(lcms->source));
     if (space != cmsSigRgbData && space != cmsSigGrayData) {
-        refuse("colour profile for " + ColourSpaceName(space) + " pictures");
+        refuse("made for " + ColourSpaceName(space) + " pictures");
         return;
     }
     lcms->grey = space == cmsSigGrayData;
     if (lcms->grey && !greyPicture) {
-        refuse("grey colour profile on a colour picture");
+        refuse("a grey profile on a colour picture");
         return;
     }
     lcms->srgb = cmsCreate_sRGBProfileTHR(lcms->context);
