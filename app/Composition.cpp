@@ -1,11 +1,13 @@
 #include "Composition.h"
 
 #include "ColorQuantizer.h"
+#include "image/color/SrgbConversion.h"
 #include "image/core/CxImage.h"
 #include "image/core/CxRowSink.h"
 #include "image/core/CxStream.h"
 #include "image/formats/bmp/CxBmpLayout.h"
 #include "image/process/CxAreaReduction.h"
+#include "image/process/CxOrientation.h"
 #include "platform/DeviceBitmap.h"
 
 #include <cerrno>
@@ -14,7 +16,9 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 int RoundToInt(double value)
@@ -66,6 +70,60 @@ void ReducedSize(uint32_t w, uint32_t h, uint32_t s, int32_t& newWidth, int32_t&
     // A very elongated photo keeps a side of one pixel rather than none.
     newWidth = std::max(newWidth, 1);
     newHeight = std::max(newHeight, 1);
+}
+
+// ----------------------------------------------------------------------------------------
+
+PictureCorrections CorrectionsOf(const ProjectSettings& settings)
+{
+    return PictureCorrections { !settings.ignoreProfiles, !settings.ignoreOrientation };
+}
+
+namespace {
+
+std::mutex noteMutex;
+ReadingNoteHandler noteHandler;
+
+void TellNote(const std::string& path, const std::string& note)
+{
+    std::lock_guard lock(noteMutex);
+    if (noteHandler)
+        noteHandler(path, note);
+}
+
+void TellRefusal(const std::string& path, const SrgbConversion& conversion)
+{
+    if (!conversion.Refusal().empty())
+        TellNote(path, "colour profile ignored: " + conversion.Refusal());
+}
+
+// The orientation a picture is turned upright from (0 when none is applied).
+uint8_t OrientationToApply(const CxImage& picture, PictureCorrections corrections)
+{
+    return corrections.orientation ? picture.GetOrientation() : 0;
+}
+
+} // namespace
+
+bool MendWholePicture(CxImage& picture, PictureCorrections corrections, const std::string& path)
+{
+    if (corrections.profile && !picture.GetIccProfile().empty()) {
+        const SrgbConversion conversion(picture.GetIccProfile(), HasGreyPalette(picture));
+        TellRefusal(path, conversion);
+        if (conversion.Converts()
+            && !(picture.IncreaseBpp(24) && conversion.ConvertPicture(picture)))
+            return false;
+        picture.SetIccProfile({});
+    }
+    const uint8_t orientation = OrientationToApply(picture, corrections);
+    picture.SetOrientation(0);
+    return ApplyOrientation(picture, orientation);
+}
+
+void SetReadingNoteHandler(ReadingNoteHandler handler)
+{
+    std::lock_guard lock(noteMutex);
+    noteHandler = std::move(handler);
 }
 
 // ----------------------------------------------------------------------------------------
@@ -133,6 +191,7 @@ struct BackgroundCache::Key {
     int64_t modifiedSeconds;
     int64_t modifiedNanoseconds;
     uint32_t width, height;
+    PictureCorrections corrections;
     bool operator==(const Key&) const = default;
 };
 
@@ -158,16 +217,20 @@ namespace {
 // stretch of the whole picture would.
 class StretchingSink : public CxRowSink {
 public:
-    StretchingSink(uint32_t width, uint32_t height)
+    StretchingSink(uint32_t width, uint32_t height, PictureCorrections corrections)
         : width(int32_t(width))
         , height(int32_t(height))
+        , corrections(corrections)
     {
     }
 
     Take Header(const CxPictureHeader& header) override
     {
         stretch.reset();
-        if (!header.rowsOffered)
+        // A picture to be converted or turned is read whole.
+        const bool mended = (corrections.orientation && header.orientation > 1)
+            || (corrections.profile && !header.iccProfile.empty());
+        if (!header.rowsOffered || mended)
             return Take::Picture;
         sourceHeight = int32_t(header.height);
         inOrder = true;
@@ -201,6 +264,7 @@ public:
 private:
     int32_t width;
     int32_t height;
+    PictureCorrections corrections;
     int32_t sourceHeight = 0;
     bool inOrder = true;
     std::unique_ptr<platform::HalftoneStretch> stretch;
@@ -208,23 +272,27 @@ private:
 
 } // namespace
 
-std::shared_ptr<const platform::Bitmap> StretchBackground(
-    const std::string& path, uint32_t width, uint32_t height, PhotoReading reading)
+std::shared_ptr<const platform::Bitmap> StretchBackground(const std::string& path, uint32_t width,
+    uint32_t height, PhotoReading reading, PictureCorrections corrections)
 {
     // As the file-name constructor reads: the format follows from the extension.
     CxImage picture(CxImage::GetTypeFromExtension(path.c_str()));
-    StretchingSink sink(width, height);
+    StretchingSink sink(width, height, corrections);
     if (reading == PhotoReading::Streamed)
         picture.SetRowSink(&sink);
     bool decoded = picture.Load(path.c_str(), picture.GetType());
     picture.SetRowSink(nullptr);
     if (decoded && !picture.IsValid()) {
-        if (auto canvas = sink.Finish())
+        // A reader that told its profile or orientation only after the rows has them
+        // applied to the whole picture.
+        const bool mended = OrientationToApply(picture, corrections) > 1
+            || (corrections.profile && !picture.GetIccProfile().empty());
+        if (auto canvas = sink.Finish(); canvas && !mended)
             return canvas;
         // Rows out of order: read the whole picture after all.
         decoded = picture.Load(path.c_str(), picture.GetType());
     }
-    if (!decoded || !picture.IsValid())
+    if (!decoded || !picture.IsValid() || !MendWholePicture(picture, corrections, path))
         return nullptr;
     std::unique_ptr<platform::Bitmap> source(picture.MakeDeviceBitmap(nullptr));
     if (!source)
@@ -243,18 +311,18 @@ std::shared_ptr<const platform::Bitmap> StretchBackground(
 }
 
 std::shared_ptr<const platform::Bitmap> BackgroundCache::Get(
-    const std::string& path, uint32_t width, uint32_t height)
+    const std::string& path, uint32_t width, uint32_t height, PictureCorrections corrections)
 {
     struct stat info { };
     if (::stat(path.c_str(), &info) != 0)
         return nullptr;
     const Key wanted { path, info.st_size, int64_t(info.st_mtim.tv_sec),
-        int64_t(info.st_mtim.tv_nsec), width, height };
+        int64_t(info.st_mtim.tv_nsec), width, height, corrections };
     // Held while the picture is made: the other photos of the batch need it too.
     std::lock_guard lock(mutex);
     if (key && *key == wanted)
         return picture;
-    picture = StretchBackground(path, width, height);
+    picture = StretchBackground(path, width, height, PhotoReading::Streamed, corrections);
     key = std::make_unique<Key>(wanted);
     return picture;
 }
@@ -275,8 +343,8 @@ std::unique_ptr<platform::Bitmap> ComposeCanvas(
     std::shared_ptr<const platform::Bitmap> background;
     if (!settings.backgroundImagePath.empty()) {
         BackgroundCache& backgrounds = cache ? *cache : BackgroundCache::Shared();
-        background = backgrounds.Get(
-            settings.backgroundImagePath, settings.overallWidth, settings.overallHeight);
+        background = backgrounds.Get(settings.backgroundImagePath, settings.overallWidth,
+            settings.overallHeight, CorrectionsOf(settings));
     }
     if (background && background->Width() == width && background->Height() == height
         && background->BitsPerPixel() == 24)
@@ -369,18 +437,35 @@ std::string WhyUnreadable(const std::string& path, const char* readerError)
 
 namespace {
 
+// The size a photo stored as width x height is reduced to, as stored: the upright
+// photo's reduced size, turned back for a photo stored on its side.
+void StoredReducedSize(uint32_t width, uint32_t height, uint32_t photoSize, uint8_t orientation,
+    int32_t& newWidth, int32_t& newHeight)
+{
+    const bool transposes = OrientationTransposes(orientation);
+    ReducedSize(
+        transposes ? height : width, transposes ? width : height, photoSize, newWidth, newHeight);
+    if (transposes)
+        std::swap(newWidth, newHeight);
+}
+
 // Takes a reader's rows into the area-averaging reduction: when the photo shrinks on both
 // sides, the reduction Resample would make of the whole picture, from the same rows; or,
-// for a picture decoded at a reduced scale, the reduction to a size fixed beforehand.
+// for a picture decoded at a reduced scale, the reduction to a size fixed beforehand. The
+// rows are converted to sRGB on the way when the photo's profile asks for it; the result
+// stays as stored, for the caller to turn upright.
 class ReducingSink : public CxRowSink {
 public:
-    explicit ReducingSink(uint32_t photoSize)
+    ReducingSink(uint32_t photoSize, PictureCorrections corrections)
         : photoSize(photoSize)
+        , corrections(corrections)
     {
     }
-    ReducingSink(int32_t width, int32_t height)
+    // width x height: the upright size.
+    ReducingSink(int32_t width, int32_t height, PictureCorrections corrections)
         : fixedWidth(width)
         , fixedHeight(height)
+        , corrections(corrections)
     {
     }
 
@@ -388,16 +473,29 @@ public:
     {
         reduction.reset();
         photo.reset();
+        conversion.reset();
+        toldOrientation = header.orientation;
+        toldProfile = header.iccProfile;
+        const uint8_t orientation = corrections.orientation ? header.orientation : 0;
         const int32_t width = int32_t(header.width);
         const int32_t height = int32_t(header.height);
         int32_t newWidth = fixedWidth, newHeight = fixedHeight;
+        if (OrientationTransposes(orientation))
+            std::swap(newWidth, newHeight);
         bool reduces = newWidth > 0 && newWidth <= width && newHeight <= height;
         if (!fixedWidth) {
-            ReducedSize(header.width, header.height, photoSize, newWidth, newHeight);
+            StoredReducedSize(
+                header.width, header.height, photoSize, orientation, newWidth, newHeight);
             reduces = newWidth < width && newHeight < height;
         }
         if (!header.rowsOffered || !reduces)
             return Take::Picture;
+        if (corrections.profile && !header.iccProfile.empty()) {
+            // Rows of 8 bits are grey ones widened.
+            conversion = std::make_unique<SrgbConversion>(header.iccProfile, header.bpp == 8);
+            if (conversion->Converts())
+                converted.resize(size_t(width) * 3);
+        }
         photo = std::make_unique<CxImage>(uint32_t(newWidth), uint32_t(newHeight), 24);
         if (!photo->IsValid())
             return Take::Picture;
@@ -407,6 +505,11 @@ public:
 
     void Row(uint32_t storedRow, const uint8_t* pixels) override
     {
+        if (conversion && conversion->Converts()) {
+            std::memcpy(converted.data(), pixels, converted.size());
+            conversion->ConvertRow(converted.data(), uint32_t(converted.size() / 3));
+            pixels = converted.data();
+        }
         reduction->AddRow(int32_t(storedRow), pixels);
     }
 
@@ -420,10 +523,24 @@ public:
         return std::move(photo);
     }
 
+    // Whether the header told the profile and orientation the reader recorded on the
+    // photo in the end (those the rows were reduced with), as far as they are applied.
+    bool ToldAsRecorded(const CxImage& recorded) const
+    {
+        return (!corrections.orientation || recorded.GetOrientation() == toldOrientation)
+            && (!corrections.profile || recorded.GetIccProfile() == toldProfile);
+    }
+    const SrgbConversion* Conversion() const { return conversion.get(); }
+
 private:
     uint32_t photoSize = 0;
     int32_t fixedWidth = 0;
     int32_t fixedHeight = 0;
+    PictureCorrections corrections;
+    uint8_t toldOrientation = 0;
+    std::vector<uint8_t> toldProfile;
+    std::unique_ptr<SrgbConversion> conversion;
+    std::vector<uint8_t> converted;
     std::unique_ptr<CxImage> photo;
     std::unique_ptr<CxAreaReduction> reduction;
 };
@@ -442,18 +559,60 @@ std::unique_ptr<CxImage> AreaReduced(const CxImage& picture, int32_t width, int3
     return reduced;
 }
 
+// The photo read whole, converted to sRGB, reduced as stored and turned upright.
+std::unique_ptr<CxImage> ReduceWholePhoto(std::unique_ptr<CxImage> photo,
+    const std::string& photoPath, const ProjectSettings& settings, const PhotoPlan* scaledPlan,
+    std::string& why)
+{
+    const PictureCorrections corrections = CorrectionsOf(settings);
+    const uint8_t orientation = OrientationToApply(*photo, corrections);
+    const bool grey = HasGreyPalette(*photo);
+    photo->IncreaseBpp(24);
+    if (corrections.profile && !photo->GetIccProfile().empty()) {
+        const SrgbConversion conversion(photo->GetIccProfile(), grey);
+        TellRefusal(photoPath, conversion);
+        if (conversion.Converts() && !conversion.ConvertPicture(*photo)) {
+            why = "can't convert the photo to sRGB";
+            return nullptr;
+        }
+    }
+    const auto upright = [&](std::unique_ptr<CxImage> reduced) -> std::unique_ptr<CxImage> {
+        if (!reduced) {
+            why = "can't reduce the photo";
+            return nullptr;
+        }
+        reduced->SetIccProfile({});
+        reduced->SetOrientation(0);
+        if (!ApplyOrientation(*reduced, orientation)) {
+            why = "can't turn the photo upright";
+            return nullptr;
+        }
+        return reduced;
+    };
+    if (scaledPlan) {
+        int32_t width = scaledPlan->reducedWidth, height = scaledPlan->reducedHeight;
+        if (OrientationTransposes(orientation))
+            std::swap(width, height);
+        if (width <= photo->GetWidth() && height <= photo->GetHeight())
+            return upright(AreaReduced(*photo, width, height));
+    }
+    int32_t newWidth, newHeight;
+    StoredReducedSize(uint32_t(photo->GetWidth()), uint32_t(photo->GetHeight()), settings.photoSize,
+        orientation, newWidth, newHeight);
+    if ((newWidth != photo->GetWidth() || newHeight != photo->GetHeight())
+        && !photo->Resample(newWidth, newHeight, RM_AREA_AVERAGE)) {
+        why = photo->GetLastError()[0] ? photo->GetLastError() : "can't reduce the photo";
+        return nullptr;
+    }
+    return upright(std::move(photo));
+}
+
 } // namespace
 
 std::unique_ptr<CxImage> ReadReducedPhoto(const std::string& photoPath,
     const ProjectSettings& settings, std::string* error, PhotoReading reading,
     const PhotoPlan* plan)
 {
-    const auto fail = [&](const char* why, const char* otherwise) -> std::unique_ptr<CxImage> {
-        if (error)
-            *error = why[0] ? why : otherwise;
-        return nullptr;
-    };
-
     PhotoPlan ownPlan;
     if (settings.fastDecoding && !plan) {
         ownPlan = PlanPhoto(photoPath, settings);
@@ -462,41 +621,54 @@ std::unique_ptr<CxImage> ReadReducedPhoto(const std::string& photoPath,
     // Fast decoding reads a large JPEG at a reduced scale and reduces it to the size the
     // whole picture would have been reduced to.
     const bool scaled = settings.fastDecoding && plan && plan->jpegReduction;
+    const PictureCorrections corrections = CorrectionsOf(settings);
 
-    // As the file-name constructor reads: the format follows from the extension.
-    auto photo = std::make_unique<CxImage>(CxImage::GetTypeFromExtension(photoPath.c_str()));
-    ReducingSink sink = scaled ? ReducingSink(plan->reducedWidth, plan->reducedHeight)
-                               : ReducingSink(settings.photoSize);
-    if (scaled) {
-        photo->SetJpegReduction(plan->jpegReduction);
-        photo->SetFormatOption(
-            plan->dcScansOnly ? CXIMAGE_JPEG_DC_SCANS_ONLY : 0, CXIMAGE_FORMAT_JPG);
-    }
-    if (reading == PhotoReading::Streamed)
-        photo->SetRowSink(&sink);
-    const bool decoded = photo->Load(photoPath.c_str(), photo->GetType());
-    photo->SetRowSink(nullptr);
+    ReducingSink sink = scaled ? ReducingSink(plan->reducedWidth, plan->reducedHeight, corrections)
+                               : ReducingSink(settings.photoSize, corrections);
+    const auto load = [&](bool streamed) {
+        // As the file-name constructor reads: the format follows from the extension.
+        auto photo = std::make_unique<CxImage>(CxImage::GetTypeFromExtension(photoPath.c_str()));
+        if (scaled) {
+            photo->SetJpegReduction(plan->jpegReduction);
+            photo->SetFormatOption(
+                plan->dcScansOnly ? CXIMAGE_JPEG_DC_SCANS_ONLY : 0, CXIMAGE_FORMAT_JPG);
+        }
+        if (streamed)
+            photo->SetRowSink(&sink);
+        const bool decoded = photo->Load(photoPath.c_str(), photo->GetType());
+        photo->SetRowSink(nullptr);
+        return std::make_pair(decoded, std::move(photo));
+    };
+
+    auto [decoded, photo] = load(reading == PhotoReading::Streamed);
     if (decoded && !photo->IsValid()) {
-        if (auto reduced = sink.Finish())
+        std::unique_ptr<CxImage> reduced = sink.Finish();
+        // A reader that told its profile or orientation only after its rows has the
+        // photo read again whole.
+        if (reduced && sink.ToldAsRecorded(*photo)) {
+            if (sink.Conversion())
+                TellRefusal(photoPath, *sink.Conversion());
+            if (!ApplyOrientation(*reduced, OrientationToApply(*photo, corrections))) {
+                if (error)
+                    *error = "can't turn the photo upright";
+                return nullptr;
+            }
             return reduced;
+        }
+        if (reduced)
+            std::tie(decoded, photo) = load(false);
     }
-    if (!photo->IsValid())
-        return fail(WhyUnreadable(photoPath, photo->GetLastError()).c_str(), "");
-
-    photo->IncreaseBpp(24);
-    if (scaled && plan->reducedWidth <= photo->GetWidth()
-        && plan->reducedHeight <= photo->GetHeight()) {
-        if (auto reduced = AreaReduced(*photo, plan->reducedWidth, plan->reducedHeight))
-            return reduced;
-        return fail("", "can't reduce the photo");
+    if (!photo->IsValid()) {
+        if (error)
+            *error = WhyUnreadable(photoPath, photo->GetLastError());
+        return nullptr;
     }
-    int32_t newWidth, newHeight;
-    ReducedSize(uint32_t(photo->GetWidth()), uint32_t(photo->GetHeight()), settings.photoSize,
-        newWidth, newHeight);
-    if ((newWidth != photo->GetWidth() || newHeight != photo->GetHeight())
-        && !photo->Resample(newWidth, newHeight, RM_AREA_AVERAGE))
-        return fail(photo->GetLastError(), "can't reduce the photo");
-    return photo;
+    std::string why;
+    auto reduced
+        = ReduceWholePhoto(std::move(photo), photoPath, settings, scaled ? plan : nullptr, why);
+    if (!reduced && error)
+        *error = why;
+    return reduced;
 }
 
 std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,

@@ -7,6 +7,7 @@
 #include "ProjectSettings.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,6 +35,27 @@ void ReducedSize(uint32_t w, uint32_t h, uint32_t s, int32_t& newWidth, int32_t&
 bool SaveBitmapAsBmp(const platform::Bitmap& bitmap, CxStream* stream);
 bool SaveBitmapAsBmp(const platform::Bitmap& bitmap, const char* path);
 
+// What reading a picture mends by default: a colour profile other than sRGB converted to
+// sRGB, a stored orientation turned upright.
+struct PictureCorrections {
+    bool profile = true;
+    bool orientation = true;
+    bool operator==(const PictureCorrections&) const = default;
+};
+PictureCorrections CorrectionsOf(const ProjectSettings& settings);
+
+// Told, from any thread, what reading a photo or the background picture passed over
+// without failing: a colour profile that can't be used, with the reason. Null (the
+// default): told to no one.
+using ReadingNoteHandler = std::function<void(const std::string& path, const std::string& note)>;
+void SetReadingNoteHandler(ReadingNoteHandler handler);
+
+// Converts a picture read whole to sRGB as its profile asks (raised to 24 bits first) and
+// turns it upright, as the corrections say; a picture with neither keeps every byte. A
+// profile that can't be used is told to the note handler with the path. False when a step
+// failed for want of memory.
+bool MendWholePicture(CxImage& picture, PictureCorrections corrections, const std::string& path);
+
 // The background picture stretched over the canvas, kept for the next photo while the
 // file's path, size and modification time and the canvas size stay the same: every photo
 // gets the pixels it would get from reading the picture again. Safe to share between
@@ -43,8 +65,8 @@ public:
     BackgroundCache();
     ~BackgroundCache();
     // The stretched picture, or null when it can't be read (the colour fills instead).
-    std::shared_ptr<const platform::Bitmap> Get(
-        const std::string& path, uint32_t width, uint32_t height);
+    std::shared_ptr<const platform::Bitmap> Get(const std::string& path, uint32_t width,
+        uint32_t height, PictureCorrections corrections = {});
     void Clear();
     static BackgroundCache& Shared();
 
@@ -62,14 +84,19 @@ private:
 enum class PhotoReading { Streamed, Buffered };
 
 // The background picture read from its file and stretched over a canvas of width x
-// height with the area-averaging (halftone) stretch; null when it can't be read. Streamed,
-// the rows of a reader that hands them over are stretched as they come.
+// height with the area-averaging (halftone) stretch, in sRGB and upright unless the
+// corrections say otherwise; null when it can't be read. Streamed, the rows of a reader
+// that hands them over are stretched as they come (a picture to be mended is read whole).
 std::shared_ptr<const platform::Bitmap> StretchBackground(const std::string& path, uint32_t width,
-    uint32_t height, PhotoReading reading = PhotoReading::Streamed);
+    uint32_t height, PhotoReading reading = PhotoReading::Streamed,
+    PictureCorrections corrections = {});
 
 // The photo read and, when larger than the photo size, reduced into it: a 24-bit image,
 // or null when it can't be read (then *error, if given, holds why). With fast decoding
-// the plan (made here when none is given) tells the JPEG scale.
+// the plan (made here when none is given) tells the JPEG scale. Unless the settings say
+// otherwise, an embedded colour profile other than sRGB is converted to sRGB before the
+// reduction, and a stored orientation turns the reduced photo upright (the reduction is
+// to the upright size's transpose for a photo stored on its side).
 std::unique_ptr<CxImage> ReadReducedPhoto(const std::string& photoPath,
     const ProjectSettings& settings, std::string* error = nullptr,
     PhotoReading reading = PhotoReading::Streamed, const PhotoPlan* plan = nullptr);

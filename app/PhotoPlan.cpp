@@ -4,6 +4,7 @@
 #include "image/core/CxImage.h"
 #include "image/core/CxRowSink.h"
 #include "image/process/CxAreaReduction.h"
+#include "image/process/CxOrientation.h"
 
 #include <sys/stat.h>
 
@@ -52,13 +53,20 @@ PhotoPlan PlanPhoto(const std::string& photoPath, const ProjectSettings& setting
         plan.cost = 4 * fileBytes;
         return plan;
     }
-    ReducedSize(
-        header.width, header.height, settings.photoSize, plan.reducedWidth, plan.reducedHeight);
+    // The frame shows the photo upright: a photo stored on its side is reduced to the
+    // upright size turned back.
+    const bool transposes
+        = !settings.ignoreOrientation && OrientationTransposes(header.orientation);
+    ReducedSize(transposes ? header.height : header.width,
+        transposes ? header.width : header.height, settings.photoSize, plan.reducedWidth,
+        plan.reducedHeight);
+    const int32_t storedWidth = transposes ? plan.reducedHeight : plan.reducedWidth;
+    const int32_t storedHeight = transposes ? plan.reducedWidth : plan.reducedHeight;
 
     if (settings.fastDecoding
         && CxImage::GetTypeFromExtension(photoPath.c_str()) == CXIMAGE_FORMAT_JPG) {
         plan.jpegReduction
-            = FastJpegReduction(header.width, header.height, plan.reducedWidth, plan.reducedHeight);
+            = FastJpegReduction(header.width, header.height, storedWidth, storedHeight);
         plan.dcScansOnly = plan.jpegReduction == 8;
         // The header again, as the scaled reading will tell it.
         CxImage scaled;
@@ -72,13 +80,13 @@ PhotoPlan PlanPhoto(const std::string& photoPath, const ProjectSettings& setting
     const int32_t width = int32_t(header.width);
     const int32_t height = int32_t(header.height);
     plan.streamed = header.rowsOffered
-        && (plan.jpegReduction ? plan.reducedWidth <= width && plan.reducedHeight <= height
-                               : plan.reducedWidth < width && plan.reducedHeight < height);
+        && (plan.jpegReduction ? storedWidth <= width && storedHeight <= height
+                               : storedWidth < width && storedHeight < height);
 
     const uint64_t reduced
         = PictureBytes(uint64_t(plan.reducedWidth), uint64_t(plan.reducedHeight), 24);
     const uint64_t reading = plan.streamed
-        ? CxAreaReduction::WorkingBytes(width, height, plan.reducedWidth)
+        ? CxAreaReduction::WorkingBytes(width, height, storedWidth)
         // The picture, and beside it its copy raised to 24 bits.
         : PictureBytes(header.width, header.height, header.bpp)
             + (header.bpp < 24 ? PictureBytes(header.width, header.height, 24) : 0);

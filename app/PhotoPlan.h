@@ -14,7 +14,8 @@ struct PhotoPlan {
     // file is read only as far as its DC scans: what fast decoding chooses.
     uint8_t jpegReduction = 0;
     bool dcScansOnly = false;
-    // The size the photo is reduced to; 0 when the header could not be read ahead.
+    // The size the photo is reduced to, upright (as the frame shows it); 0 when the
+    // header could not be read ahead.
     int32_t reducedWidth = 0;
     int32_t reducedHeight = 0;
     // Whether its rows go straight into the reduction, never making the whole picture.

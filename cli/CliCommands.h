@@ -28,5 +28,7 @@ int RunMake(int argc, char** argv);
 const char* FormatName(unsigned type);
 // Text as a JSON string literal, with its quotes.
 std::string JsonString(const std::string& text);
+// What reading a picture passed over without failing, as one line on stderr.
+void PrintReadingNote(const std::string& path, const std::string& note);
 
 } // namespace cli

@@ -1,5 +1,6 @@
 // brimvale-cli decode [--frame N] FILE OUT.bmp [--alpha ALPHA.bmp]
 #include "CliCommands.h"
+#include "app/Composition.h"
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "image/formats/bmp/CxBmpWriter.h"
@@ -16,7 +17,8 @@ namespace cli {
 namespace {
 
     const char* const DECODE_USAGE
-        = "Usage: brimvale-cli decode [--frame N] FILE OUT.bmp [--alpha ALPHA.bmp]\n";
+        = "Usage: brimvale-cli decode [--frame N] [--ignore-profiles]\n"
+          "           [--ignore-orientation] FILE OUT.bmp [--alpha ALPHA.bmp]\n";
 
     bool WriteBmp(const CxImage& image, const char* path)
     {
@@ -54,6 +56,7 @@ int RunDecode(int argc, char** argv)
 {
     int32_t frame = 0;
     const char* alphaPath = nullptr;
+    PictureCorrections corrections;
     std::vector<const char*> positional;
     for (int i = 0; i < argc; i++) {
         const char* arg = argv[i];
@@ -62,7 +65,10 @@ int RunDecode(int argc, char** argv)
             std::printf(
                 "Decodes FILE (format by extension, else by content), raises it to 24 bits\n"
                 "and writes OUT.bmp; --alpha writes the alpha plane as an 8-bit grey BMP;\n"
-                "--frame N picks the frame, page or icon entry (0 = first).\n");
+                "--frame N picks the frame, page or icon entry (0 = first). As in making,\n"
+                "a picture with an embedded colour profile is converted to sRGB and one\n"
+                "with an Exif orientation turned upright, unless --ignore-profiles or\n"
+                "--ignore-orientation says to keep it as stored.\n");
             return EXIT_OK;
         }
         if (std::strcmp(arg, "--frame") == 0) {
@@ -78,6 +84,10 @@ int RunDecode(int argc, char** argv)
                 return EXIT_USAGE;
             }
             alphaPath = argv[++i];
+        } else if (std::strcmp(arg, "--ignore-profiles") == 0) {
+            corrections.profile = false;
+        } else if (std::strcmp(arg, "--ignore-orientation") == 0) {
+            corrections.orientation = false;
         } else if (arg[0] == '-' && arg[1] == '-') {
             std::fprintf(stderr, "brimvale-cli: unknown option %s\n%s", arg, DECODE_USAGE);
             return EXIT_USAGE;
@@ -104,6 +114,12 @@ int RunDecode(int argc, char** argv)
             text = std::string("can't open file: ") + std::strerror(errno);
         }
         std::fprintf(stderr, "brimvale-cli: %s: %s\n", path, text.c_str());
+        return EXIT_FAILED;
+    }
+
+    SetReadingNoteHandler(PrintReadingNote);
+    if (!MendWholePicture(image, corrections, path)) {
+        std::fprintf(stderr, "brimvale-cli: %s: can't convert or turn the picture\n", path);
         return EXIT_FAILED;
     }
 

@@ -1,11 +1,14 @@
 // brimvale-cli info FILE...: one JSON object per file.
 #include "CliCommands.h"
+#include "image/color/SrgbConversion.h"
 #include "image/core/CxImage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -50,6 +53,11 @@ std::string JsonString(const std::string& text)
     return out + "\"";
 }
 
+void PrintReadingNote(const std::string& path, const std::string& note)
+{
+    std::fprintf(stderr, "brimvale-cli: %s: %s\n", path.c_str(), note.c_str());
+}
+
 namespace {
 
     // Why a file gave no picture: the reader's text, or what stopped us before it.
@@ -83,11 +91,17 @@ namespace {
         std::snprintf(text, sizeof(text),
             ",\"format\":%u,\"formatName\":\"%s\",\"width\":%d,\"height\":%d,\"bpp\":%u,"
             "\"paletteSize\":%u,\"transparentIndex\":%d,\"transparentColor\":%s,\"alpha\":%s,"
-            "\"frames\":%d,\"dpi\":[%d,%d]}",
+            "\"frames\":%d,\"dpi\":[%d,%d]",
             image.GetType(), FormatName(image.GetType()), image.GetWidth(), image.GetHeight(),
             unsigned(image.GetBpp()), image.GetNumColors(), transIndex, transColor.c_str(),
             image.HasAlpha() ? "true" : "false", frames, image.GetXDPI(), image.GetYDPI());
-        return line + text;
+        // As stored: the orientation the picture is turned upright from (1 when none is
+        // given; a reader that turns its pictures itself tells none) and the embedded
+        // colour profile's description.
+        const std::vector<uint8_t>& profile = image.GetIccProfile();
+        return line + text + ",\"orientation\":"
+            + std::to_string(std::max<int>(1, image.GetOrientation())) + ",\"iccProfile\":"
+            + (profile.empty() ? "null" : JsonString(IccProfileDescription(profile))) + "}";
     }
 
 } // namespace
@@ -97,8 +111,9 @@ int RunInfo(int argc, char** argv)
     if (argc == 1 && std::strcmp(argv[0], "--help") == 0) {
         std::printf("Usage: brimvale-cli info FILE...\n"
                     "Prints one JSON object per file: path, format id and name, width, height,\n"
-                    "bpp, paletteSize, transparentIndex, transparentColor, alpha, frames, dpi;\n"
-                    "or path and error.\n");
+                    "bpp, paletteSize, transparentIndex, transparentColor, alpha, frames, dpi,\n"
+                    "orientation (as stored, 1..8), iccProfile (the embedded colour profile's\n"
+                    "description, null without one); or path and error.\n");
         return EXIT_OK;
     }
     if (argc < 1) {

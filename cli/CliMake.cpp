@@ -27,6 +27,7 @@ namespace {
           "           [--background '#RRGGBB' | --background-image FILE]\n"
           "           [--delay N] [--last-delay N] [--delays D1,D2,...] [--loop N]\n"
           "           [--keep-order] [--optimize] [--dither] [--fast] [--threads N]\n"
+          "           [--ignore-profiles] [--ignore-orientation]\n"
           "           [--open] [--quiet] [--force-name] -o OUT.gif PHOTO...\n"
           "\n"
           "Makes one looping GIF from the photos, one frame each, in the order of their paths\n"
@@ -59,6 +60,10 @@ namespace {
           "                          its first scans alone): several times faster, frames\n"
           "                          within a few levels of the exact ones; other formats\n"
           "                          are read as without it\n"
+          "  --ignore-profiles       keep the pixels of photos with an embedded colour\n"
+          "                          profile as stored instead of converting them to sRGB\n"
+          "  --ignore-orientation    keep photos as stored instead of turning them upright\n"
+          "                          as their Exif orientation says\n"
           "  --threads N             photos composed at once, 0 = one per core (default 0);\n"
           "                          the file is the same whatever the number\n"
           "  --open                  open the result with the desktop's default program\n"
@@ -211,6 +216,10 @@ namespace {
                 s.optimizeSize = true;
             } else if (arg == "--fast") {
                 s.fastDecoding = true;
+            } else if (arg == "--ignore-profiles") {
+                s.ignoreProfiles = true;
+            } else if (arg == "--ignore-orientation") {
+                s.ignoreOrientation = true;
             } else if (arg == "--open") {
                 arguments.open = true;
             } else if (arg == "--quiet" || arg == "-q") {
@@ -226,7 +235,8 @@ namespace {
             if (hasValue
                 && (arg == "--open" || arg == "--quiet" || arg == "--help" || arg == "--optimize"
                     || arg == "--dither" || arg == "--keep-order" || arg == "--force-name"
-                    || arg == "--fast"))
+                    || arg == "--fast" || arg == "--ignore-profiles"
+                    || arg == "--ignore-orientation"))
                 throw UsageError { arg + " takes no value" };
         }
         if (arguments.help)
@@ -360,14 +370,15 @@ int RunMake(int argc, char** argv)
     // space of its earlier photos, and the peak would add up to two large photos and then
     // some. This is the process's choice, so it is made here and not in the library.
     mallopt(M_MMAP_THRESHOLD, 4 << 20);
+    SetReadingNoteHandler(PrintReadingNote);
     // The background picture is read and stretched over the canvas beside the first
     // photos, into the cache every frame takes it from; a frame composed before it is
     // ready waits for it there.
     std::future<std::shared_ptr<const platform::Bitmap>> background;
     if (!settings.backgroundImagePath.empty()) {
         background = std::async(std::launch::async, [&settings] {
-            return BackgroundCache::Shared().Get(
-                settings.backgroundImagePath, settings.overallWidth, settings.overallHeight);
+            return BackgroundCache::Shared().Get(settings.backgroundImagePath,
+                settings.overallWidth, settings.overallHeight, CorrectionsOf(settings));
         });
     }
 

@@ -8,7 +8,7 @@ set -euo pipefail
 PACKAGES=(
     build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
     libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libopenjp2-7-dev libjbig-dev
-    libwmf-dev libcairo2-dev libfontconfig-dev fonts-dejavu-core
+    libwmf-dev libcairo2-dev libfontconfig-dev fonts-dejavu-core liblcms2-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev imagemagick gifsicle libjpeg-turbo-progs xdg-utils

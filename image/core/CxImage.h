@@ -124,6 +124,8 @@ public:
     // What a reader found beside the pixels and left for the caller to apply: the embedded
     // colour profile (an ICC profile's bytes; empty = none) and the stored orientation
     // (the EXIF values 1..8; 0 = none given). Copied and transferred with the picture.
+    // Readers record no profile larger than this (real ones are at most a few hundred KB).
+    static constexpr size_t MAX_ICC_PROFILE_BYTES = size_t(4) << 20;
     const std::vector<uint8_t>& GetIccProfile() const { return iccProfile; }
     void SetIccProfile(std::vector<uint8_t> profile) { iccProfile = std::move(profile); }
     uint8_t GetOrientation() const { return orientation; }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // What a reader tells once it has read the header, before any pixel.
 struct CxPictureHeader {
@@ -16,6 +17,12 @@ struct CxPictureHeader {
     // The rows can be handed over as 24-bit blue-green-red pixels that are exactly the
     // picture raised to 24 bits, with no transparency or alpha to go with them.
     bool rowsOffered = false;
+    // What the picture carries beside its pixels, as the reader records it on the image:
+    // the stored orientation (1..8; 0 = none given) and the embedded colour profile.
+    // A reader that records them only after its rows leaves them out here (the caller
+    // then finds them on the image once the decode is done).
+    uint8_t orientation = 0;
+    std::vector<uint8_t> iccProfile;
 };
 
 class CxRowSink {

@@ -246,3 +246,24 @@ TEST(CliMake, WithoutOptionsTheFileStaysAsItWas)
     ASSERT_EQ(RunMake(arguments).status, 0);
     EXPECT_EQ(Fnv1a(bvtest::ReadFileBytes(folder + "/one.gif")), 0x7b445efed36ce66fu);
 }
+
+TEST(CliMake, IgnoringProfilesAndOrientationKeepsPhotosAsStored)
+{
+    const std::string folder = bvtest::MakeTempDir("cli-make-ignore");
+    const std::string prophoto = bvtest::TestData("jpeg/gen/plasma-prophoto.jpg");
+    const std::string turned = bvtest::TestData("jpeg/gen/plasma-orient6.jpg");
+    // Each option changes only the photo it is about.
+    std::vector<uint64_t> hashes;
+    for (const char* option : { "--quiet", "--ignore-profiles", "--ignore-orientation" }) {
+        for (const std::string& photo : { prophoto, turned }) {
+            const std::string out = folder + "/out.gif";
+            ASSERT_EQ(RunMake({ option, "--quiet", "-o", out, photo }).status, 0) << option;
+            hashes.push_back(Fnv1a(bvtest::ReadFileBytes(out)));
+        }
+    }
+    EXPECT_NE(hashes[2], hashes[0]);
+    EXPECT_EQ(hashes[3], hashes[1]);
+    EXPECT_EQ(hashes[4], hashes[0]);
+    EXPECT_NE(hashes[5], hashes[1]);
+    EXPECT_EQ(RunMake({ "--ignore-profiles=1", "-o", folder + "/x.gif", prophoto }).status, 2);
+}

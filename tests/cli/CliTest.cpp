@@ -85,13 +85,35 @@ TEST(CliTool, InfoPrintsOneJsonObjectPerFile)
         "{\"path\":\"" + tga
             + "\",\"format\":7,\"formatName\":\"TGA\",\"width\":64,\"height\":64,\"bpp\":24,"
               "\"paletteSize\":0,\"transparentIndex\":-1,\"transparentColor\":null,\"alpha\":true,"
-              "\"frames\":1,\"dpi\":[96,96]}\n"
+              "\"frames\":1,\"dpi\":[96,96],\"orientation\":1,\"iccProfile\":null}\n"
               "{\"path\":\""
             + ico
             + "\",\"format\":5,\"formatName\":\"ICO\",\"width\":16,\"height\":16,\"bpp\":4,"
               "\"paletteSize\":16,\"transparentIndex\":-1,\"transparentColor\":null,\"alpha\":"
               "false,"
-              "\"frames\":3,\"dpi\":[96,96]}\n");
+              "\"frames\":3,\"dpi\":[96,96],\"orientation\":1,\"iccProfile\":null}\n");
+}
+
+TEST(CliTool, InfoTellsTheOrientationAndProfileAndDecodeApplies)
+{
+    const std::string turned = bvtest::TestData("jpeg/gen/plasma-orient6.jpg");
+    const std::string prophoto = bvtest::TestData("jpeg/gen/plasma-prophoto.jpg");
+    const CliRun info = RunCli("info " + Quote(turned) + " " + Quote(prophoto));
+    EXPECT_NE(info.out.find("\"height\":160,\"bpp\""), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("\"orientation\":6,\"iccProfile\":null}"), std::string::npos);
+    EXPECT_NE(
+        info.out.find("\"orientation\":1,\"iccProfile\":\"ProPhoto RGB\"}"), std::string::npos);
+
+    const std::string dir = bvtest::MakeTempDir("cli-decode-upright");
+    ASSERT_EQ(RunCli("decode " + Quote(turned) + " " + Quote(dir + "/upright.bmp")).status, 0);
+    ASSERT_EQ(
+        RunCli("decode --ignore-orientation " + Quote(turned) + " " + Quote(dir + "/stored.bmp"))
+            .status,
+        0);
+    const CxImage upright((dir + "/upright.bmp").c_str(), CXIMAGE_FORMAT_BMP);
+    const CxImage stored((dir + "/stored.bmp").c_str(), CXIMAGE_FORMAT_BMP);
+    EXPECT_EQ(upright.GetWidth(), 160);
+    EXPECT_EQ(stored.GetWidth(), 120);
 }
 
 TEST(CliTool, InfoReportsErrorsAndFailsWithStatusOne)

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <jerror.h>
 #include <jpeglib.h>
@@ -290,7 +291,14 @@ bool CxImageJPG::Decompress(JpegSession& s)
     s.source.pub.bytes_in_buffer = 0;
     cinfo->src = &s.source.pub;
 
+    // The colour profile's APP2 segments are kept for the library to join.
+    jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(cinfo, TRUE);
+    JOCTET* profile = nullptr;
+    unsigned int profileLength = 0;
+    if (!jpeg_read_icc_profile(cinfo, &profile, &profileLength))
+        profile = nullptr;
+    RecordProfileAndOrientation(profile, profileLength);
     if (info.jpegReduction)
         cinfo->scale_denom = info.jpegReduction;
     // At 1/8 scale a block is one pixel, its DC coefficient's: a progressive file may be
@@ -326,6 +334,8 @@ bool CxImageJPG::Decompress(JpegSession& s)
         header.workingBytes = LibraryWorkingBytes(cinfo, dcScansOnly);
         // Grey, colour and CMYK rows all come out as the picture raised to 24 bits would.
         header.rowsOffered = true;
+        header.orientation = GetOrientation();
+        header.iccProfile = GetIccProfile();
         take = sink->Header(header);
         if (take != CxRowSink::Take::Picture) {
             head.biWidth = int32_t(cinfo->output_width);
@@ -371,6 +381,22 @@ bool CxImageJPG::Decompress(JpegSession& s)
     DecompressRows(s, nullptr);
     FinishDecompress(cinfo, dcScansOnly);
     return true;
+}
+
+// The Exif orientation, and the colour profile that the APP2 segments carry in numbered
+// pieces, as the library joined them (in their order, each number once, their count as
+// every piece says; a broken set gives none). Takes the library's copy of the profile.
+void CxImageJPG::RecordProfileAndOrientation(uint8_t* profile, uint32_t length)
+{
+    SetOrientation(
+        exifRecord.exifFound && exifRecord.orientation >= 1 && exifRecord.orientation <= 8
+            ? uint8_t(exifRecord.orientation)
+            : 0);
+    std::vector<uint8_t> kept;
+    if (profile && length <= MAX_ICC_PROFILE_BYTES)
+        kept.assign(profile, profile + length);
+    std::free(profile);
+    SetIccProfile(std::move(kept));
 }
 
 void CxImageJPG::DecompressRows(JpegSession& s, CxRowSink* sink)

@@ -1,6 +1,7 @@
 // CxImageJPG: reads JFIF and Exif JPEG files (baseline or progressive; grey, YCbCr or
 // CMYK) through libjpeg. Grey files give 8-bit images with a grey palette, all others
-// 24-bit blue-green-red. The Exif orientation is recorded, never applied.
+// 24-bit blue-green-red. The Exif orientation and the embedded colour profile are
+// recorded on the image, never applied.
 #pragma once
 
 #include "image/core/CxImage.h"
@@ -30,6 +31,7 @@ private:
     // The rows into the picture, or to sink when it takes them.
     void DecompressRows(JpegSession& session, CxRowSink* sink);
     void SetResolution(JpegSession& session);
+    void RecordProfileAndOrientation(uint8_t* profile, uint32_t length);
 
     std::unique_ptr<CxExifReader> exifReader;
     ExifRecord exifRecord;

@@ -6,6 +6,7 @@
 #include "image/core/CxReadError.h"
 #include "image/core/CxRowSink.h"
 #include "image/core/CxStream.h"
+#include "image/formats/exif/ExifOrientation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -124,6 +125,24 @@ bool CxImagePNG::ReadHeaderGuarded(PngSession& session)
     return true;
 }
 
+// The colour profile (iCCP) and the Exif orientation (eXIf) of the chunks before the
+// pixels, as libpng checked and kept them; a profile of more than the limit is passed
+// over.
+void CxImagePNG::RecordProfileAndOrientation(PngSession& s)
+{
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 profileLength = 0;
+    if (png_get_iCCP(s.png, s.pngInfo, &name, &compression, &profile, &profileLength) && profile
+        && profileLength <= MAX_ICC_PROFILE_BYTES)
+        SetIccProfile(std::vector<uint8_t>(profile, profile + profileLength));
+    png_uint_32 exifLength = 0;
+    png_bytep exif = nullptr;
+    if (png_get_eXIf_1(s.png, s.pngInfo, &exifLength, &exif) && exif)
+        SetOrientation(ExifOrientationOf(exif, exifLength));
+}
+
 bool CxImagePNG::ReadRowsGuarded(PngSession& session)
 {
     if (setjmp(png_jmpbuf(session.png)))
@@ -139,6 +158,7 @@ void CxImagePNG::ReadHeader(PngSession& s)
     png_set_user_limits(png, MAX_DIMENSION, MAX_DIMENSION);
     png_set_chunk_malloc_max(png, MAX_CHUNK_BYTES);
     png_read_info(png, pngInfo);
+    RecordProfileAndOrientation(s);
 
     png_uint_32 width = 0;
     png_uint_32 height = 0;
@@ -180,6 +200,8 @@ void CxImagePNG::ReadHeader(PngSession& s)
         // Grey and colour rows of 8 or 16 bits, read in one pass: the picture they make
         // has no palette of its own and no transparency (a tRNS colour is composed onto
         // the background like any other).
+        header.orientation = GetOrientation();
+        header.iccProfile = GetIccProfile();
         header.rowsOffered = (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_RGB)
             && bitDepth >= 8 && png_get_interlace_type(png, pngInfo) == PNG_INTERLACE_NONE;
         const CxRowSink::Take take = sink->Header(header);

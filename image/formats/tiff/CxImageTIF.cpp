@@ -383,6 +383,15 @@ bool CxImageTIF::DecodePage(CxStream* stream, TiffLog& log)
     page.rowsPerStrip = FieldOr<uint32_t>(tif, TIFFTAG_ROWSPERSTRIP, 0xFFFFFFFF);
     page.photometric = FieldOr<uint16_t>(tif, TIFFTAG_PHOTOMETRIC, 0);
     page.orientation = FieldOr<uint16_t>(tif, TIFFTAG_ORIENTATION, 1);
+    // The embedded colour profile is recorded for the caller to apply. The orientation
+    // is not: this reader applies it itself.
+    uint32_t profileLength = 0;
+    void* profile = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &profileLength, &profile) && profile
+        && profileLength > 0 && profileLength <= MAX_ICC_PROFILE_BYTES) {
+        const auto* bytes = static_cast<const uint8_t*>(profile);
+        SetIccProfile(std::vector<uint8_t>(bytes, bytes + profileLength));
+    }
 
     if (AskEscape()) {
         head.biWidth = int32_t(page.width);
