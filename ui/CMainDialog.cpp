@@ -610,7 +610,9 @@ void CMainDialog::done(int result)
         if (making)
             return;
     }
-    if (keepsWork)
+    // Closed while the last run's photos are still coming back, the work kept stays the
+    // one that was left.
+    if (keepsWork && !restoring)
         SaveWork();
     QDialog::done(result);
 }
@@ -631,6 +633,15 @@ void CMainDialog::SaveWork()
 void CMainDialog::RestoreWork()
 {
     keepsWork = true;
+    saveSoon = new QTimer(this);
+    saveSoon->setSingleShot(true);
+    saveSoon->setInterval(1000);
+    connect(saveSoon, &QTimer::timeout, this, [this] {
+        if (adding || restoring)
+            saveSoon->start();
+        else
+            SaveWork();
+    });
     ProjectSettings& settings = TheProjectSettings();
     SavedWork work;
     if (!LoadWork(settings, work))
@@ -643,7 +654,9 @@ void CMainDialog::RestoreWork()
     history->Clear();
     list->ResetView();
     ListChanged();
-    // The photos are composed once the window shows, with the progress of any adding.
+    // The photos are composed once the window shows, with the progress of any adding;
+    // until they are back, the work kept is the one that was left.
+    restoring = true;
     QTimer::singleShot(
         0, this, [this, paths = std::move(work.photos), delays = std::move(work.delays)] {
             AddBackRestoredPhotos(paths, delays);
@@ -689,6 +702,7 @@ void CMainDialog::AddBackRestoredPhotos(std::vector<std::string> paths, std::vec
     }
     // Coming back is not a step to undo.
     history->Clear();
+    restoring = false;
     list->RebuildImageList();
     ListChanged();
     if (!lost.isEmpty())
@@ -722,6 +736,10 @@ void CMainDialog::ListChanged()
 {
     madeBytes = -1;
     UpdateStatus();
+    // The work is kept soon after every change too, not only when the window closes, so
+    // that a program that ends some other way loses nothing either.
+    if (keepsWork && !restoring)
+        saveSoon->start();
     if (preview) {
         const ProjectSettings& settings = TheProjectSettings();
         preview->SetFrames(*photos, settings.frameDelay, settings.lastFrameDelay);

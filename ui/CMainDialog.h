@@ -15,6 +15,7 @@ class PhotoHistory;
 class PhotoList;
 struct PhotoFailure;
 class QLabel;
+class QTimer;
 class QProgressDialog;
 class QPushButton;
 
@@ -126,6 +127,10 @@ private:
     uint16_t loopCount = 0;
     bool openWhenDone = true;
     bool keepsWork = false;
+    // The photos of the last run are being added back.
+    bool restoring = false;
+    // Keeps the work a moment after each change.
+    QTimer* saveSoon = nullptr;
     bool making = false;
     // A batch of photos is being composed.
     bool adding = false;

@@ -5,6 +5,7 @@
 #include "XTestInput.h"
 #include "app/PhotoList.h"
 #include "app/ProjectSettings.h"
+#include "app/SavedWork.h"
 #include "image/core/CxStream.h"
 #include "image/gif/CxImageGIF.h"
 #include "tests/support/TestSupport.h"
@@ -492,6 +493,14 @@ TEST(RealPointer, TheListComesBackAfterARestartAndVanishedPhotosAreToldOnce)
                         == Names { "photo2.bmp", "photo1.bmp", "photo3.bmp", "photo4.bmp" };
                 }))
                 return "Alt+Right didn't move the first photo";
+            // The work is kept soon after a change, before the window closes.
+            if (!WaitFor([] {
+                    ProjectSettings settings;
+                    SavedWork kept;
+                    return LoadWork(settings, kept) && kept.photos.size() == 4
+                        && kept.photos[0].ends_with("/photo2.bmp");
+                }))
+                return "the moved photo wasn't kept before closing";
             // Closing asks nothing: the work is kept.
             input.Tap(XTestInput::Key::Escape);
             if (!WaitFor([&] { return !window.isVisible(); }))
