@@ -105,6 +105,18 @@ TEST(ColourProfiles, UntaggedSrgbTaggedAndUprightPhotosKeepTheirBytes)
     }
 }
 
+TEST(ColourProfiles, APictureReadIntoAnImageThatHeldAnotherHasOnlyItsOwnProfile)
+{
+    CxImage image;
+    ASSERT_TRUE(image.Load(bvtest::TestData("jpeg/gen/plasma-prophoto.jpg").c_str()));
+    ASSERT_FALSE(image.GetIccProfile().empty());
+    ASSERT_TRUE(image.Load(bvtest::TestData("jpeg/gen/plasma-orient6.jpg").c_str()));
+    ASSERT_EQ(image.GetOrientation(), 6);
+    ASSERT_TRUE(image.Load(bvtest::TestData("bmp/bmpsuite/g/pal1.bmp").c_str()));
+    EXPECT_TRUE(image.GetIccProfile().empty());
+    EXPECT_EQ(image.GetOrientation(), 0);
+}
+
 TEST(ColourProfiles, AProfileThatCantBeUsedIsPassedOverWithANote)
 {
     // The ProPhoto profile with its signature broken: the photo reads as stored.

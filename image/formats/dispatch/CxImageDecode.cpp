@@ -71,6 +71,10 @@ Attempt Run(CxImage& target, CxStream* stream, std::unique_ptr<CxImage>& failedR
 {
     auto reader = std::make_unique<Reader>();
     reader->CopyInfo(target);
+    // A profile or orientation left from a picture the target held before is not this
+    // file's.
+    reader->SetIccProfile({});
+    reader->SetOrientation(0);
     if (reader->Decode(stream, args...)) {
         target.Transfer(*reader);
         return Attempt::Decoded;
