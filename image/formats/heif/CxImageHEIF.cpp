@@ -10,6 +10,8 @@
 #include "image/core/CxRowSink.h"
 #include "image/core/CxStream.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <libheif/heif.h>
 #include <memory>
@@ -19,8 +21,15 @@ namespace {
 
 const char* const MEMORY_TEXT = "CXIMAGE_MAX_MEMORY exceeded";
 
-// No side of an image (or of a tile of a grid) longer than this is accepted by libheif.
-constexpr int MAX_SIDE = 65535;
+// The longest side libheif accepts for an image, a tile of a grid or the canvas of a grid
+// or an overlay. Those canvases are allocated at the size their own data gives, which
+// nothing ties to the size the file declares for the picture: the limit keeps one to about
+// four times the memory limit, and once the declared size is known, to its longer side.
+int SideLimit(uint64_t declaredSide)
+{
+    const uint64_t bySquare = uint64_t(std::sqrt(double(CXIMAGE_MAX_MEMORY) * 4 / 3));
+    return int(std::min<uint64_t>({ 65535, bySquare, declaredSide }));
+}
 
 bool IsBrand(const uint8_t* brand, std::initializer_list<const char*> names)
 {
@@ -95,7 +104,7 @@ bool CxImageHEIF::Decode(CxStream* stream)
         std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
         if (!context)
             ThrowReadError("Can't allocate memory");
-        heif_context_set_maximum_image_size_limit(context.get(), MAX_SIDE);
+        heif_context_set_maximum_image_size_limit(context.get(), SideLimit(UINT64_MAX));
         Check(heif_context_read_from_memory_without_copy(
             context.get(), bytes.data(), bytes.size(), nullptr));
         heif_image_handle* rawHandle = nullptr;
@@ -115,6 +124,13 @@ bool CxImageHEIF::Decode(CxStream* stream)
             uint64_t(std::max(heif_image_handle_get_ispe_width(handle.get()), 0))
                 * uint64_t(std::max(heif_image_handle_get_ispe_height(handle.get()), 0)),
             uint64_t(width) * uint64_t(height));
+        // Sides must stay below the limit; coded pictures are padded to whole coding blocks
+        // (of at most 128 pixels) beyond it.
+        heif_context_set_maximum_image_size_limit(context.get(),
+            SideLimit(
+                uint64_t(std::max({ width, height, heif_image_handle_get_ispe_width(handle.get()),
+                    heif_image_handle_get_ispe_height(handle.get()) }))
+                + 128));
         const uint64_t interleaved = uint64_t(width) * uint64_t(height) * (hasAlpha ? 4 : 3);
         const uint64_t planes = codedArea * sampleBytes * (hasAlpha ? 5 : 3) / 2;
         if (PictureAllocation(uint32_t(width), uint32_t(height), 24, hasAlpha) > CXIMAGE_MAX_MEMORY
