@@ -63,6 +63,19 @@ void Check(const heif_error& error)
     ThrowReadError(text);
 }
 
+// The profile of the samples as coded when it is an ICC profile, kept for the conversion;
+// a colour description by code points (nclx) is not, and such pictures are taken as sRGB.
+std::vector<uint8_t> RawProfile(heif_image_handle* handle, size_t fileSize)
+{
+    const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+    if (size == 0 || size > fileSize)
+        return {};
+    std::vector<uint8_t> profile(size);
+    if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code != heif_error_Ok)
+        return {};
+    return profile;
+}
+
 } // namespace
 
 uint32_t HeifSignatureFormat(const uint8_t* bytes, size_t size)
@@ -154,47 +167,43 @@ bool CxImageHEIF::Decode(CxStream* stream)
         if (AskEscape())
             ThrowReadError(info.lastError);
 
-        std::unique_ptr<heif_decoding_options, OptionsDeleter> options(
-            heif_decoding_options_alloc());
-        if (!options)
-            ThrowReadError("Can't allocate memory");
-        options->ignore_transformations = 0;
-        options->convert_hdr_to_8bit = 1;
-        heif_image* rawImage = nullptr;
-        Check(heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
-            hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get()));
-        std::unique_ptr<heif_image, ImageDeleter> image(rawImage);
-
-        int stride = 0;
-        const uint8_t* samples
-            = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-        const int decodedWidth = heif_image_get_width(image.get(), heif_channel_interleaved);
-        const int decodedHeight = heif_image_get_height(image.get(), heif_channel_interleaved);
-        const uint32_t channels = hasAlpha ? 4 : 3;
-        if (!samples || decodedWidth <= 0 || decodedHeight <= 0
-            || stride < int64_t(decodedWidth) * channels
-            || heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
-            ThrowReadError("Unsupported feature: decoded image has an unexpected layout");
-        if (uint64_t(decodedWidth) * uint64_t(decodedHeight) > uint64_t(width) * uint64_t(height))
-            ThrowReadError(MEMORY_TEXT);
-
-        if (!Create(uint32_t(decodedWidth), uint32_t(decodedHeight), 24, format))
-            ThrowReadError(info.lastError);
-        if (hasAlpha && !CreateAlpha())
-            ThrowReadError("CxImage::CreateAlpha can't allocate memory");
-        for (int y = 0; y < decodedHeight; y++)
-            StoreTopDownRow(*this, uint32_t(y), samples + size_t(y) * size_t(stride), channels);
-        info.numFrames = 1;
-
-        // The profile of the samples as coded: an ICC profile is kept for the conversion;
-        // a colour description by code points (nclx) is not, and such pictures are taken
-        // as sRGB.
-        const size_t profileSize = heif_image_handle_get_raw_color_profile_size(handle.get());
-        if (profileSize > 0 && profileSize <= bytes.size()) {
-            std::vector<uint8_t> profile(profileSize);
-            if (heif_image_handle_get_raw_color_profile(handle.get(), profile.data()).code
-                == heif_error_Ok)
-                SetIccProfile(std::move(profile));
-        }
+        DecodePrimary(handle.get(), hasAlpha, format);
+        SetIccProfile(RawProfile(handle.get(), bytes.size()));
     });
+}
+
+void CxImageHEIF::DecodePrimary(heif_image_handle* handle, bool hasAlpha, uint32_t format)
+{
+    const uint64_t declaredArea = uint64_t(heif_image_handle_get_width(handle))
+        * uint64_t(heif_image_handle_get_height(handle));
+    std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
+    if (!options)
+        ThrowReadError("Can't allocate memory");
+    options->ignore_transformations = 0;
+    options->convert_hdr_to_8bit = 1;
+    heif_image* rawImage = nullptr;
+    Check(heif_decode_image(handle, &rawImage, heif_colorspace_RGB,
+        hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get()));
+    std::unique_ptr<heif_image, ImageDeleter> image(rawImage);
+
+    int stride = 0;
+    const uint8_t* samples
+        = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int decodedWidth = heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int decodedHeight = heif_image_get_height(image.get(), heif_channel_interleaved);
+    const uint32_t channels = hasAlpha ? 4 : 3;
+    if (!samples || decodedWidth <= 0 || decodedHeight <= 0
+        || stride < int64_t(decodedWidth) * channels
+        || heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
+        ThrowReadError("Unsupported feature: decoded image has an unexpected layout");
+    if (uint64_t(decodedWidth) * uint64_t(decodedHeight) > declaredArea)
+        ThrowReadError("Invalid input: the decoded image is larger than the file declares");
+
+    if (!Create(uint32_t(decodedWidth), uint32_t(decodedHeight), 24, format))
+        ThrowReadError(info.lastError);
+    if (hasAlpha && !CreateAlpha())
+        ThrowReadError("CxImage::CreateAlpha can't allocate memory");
+    for (int y = 0; y < decodedHeight; y++)
+        StoreTopDownRow(*this, uint32_t(y), samples + size_t(y) * size_t(stride), channels);
+    info.numFrames = 1;
 }

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct heif_image_handle;
+
 // The format (CXIMAGE_FORMAT_HEIF or _AVIF) that the file type box at the start of these
 // bytes names, CXIMAGE_FORMAT_UNKNOWN when they start with none of those brands.
 uint32_t HeifSignatureFormat(const uint8_t* bytes, size_t size);
@@ -17,4 +19,9 @@ class CxImageHEIF : public CxImage {
 public:
     explicit CxImageHEIF(uint32_t imageType = CXIMAGE_FORMAT_HEIF);
     bool Decode(CxStream* stream);
+
+private:
+    // Decodes the primary image to 8-bit interleaved samples, turned as the file says, and
+    // copies them into the picture.
+    void DecodePrimary(heif_image_handle* handle, bool hasAlpha, uint32_t format);
 };
