@@ -37,6 +37,11 @@ double PsnrAgainst(const CxImage& image, const bvtest::RgbaPicture& ref)
     return squares == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 * samples / squares);
 }
 
+uint32_t Be32(const uint8_t* p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
 CxImage Read(const std::string& relative)
 {
     return CxImage(bvtest::TestData(relative).c_str(), CXIMAGE_FORMAT_UNKNOWN);
@@ -150,6 +155,32 @@ TEST(PhotoFormats, ProfilesAndOrientationAreRecordedNotApplied)
     for (const char* file : { "webp/gen/plasma-q80.webp", "heif/gen/plasma-q80.heic",
              "avif/gen/plasma.avif", "jxl/gen/plasma-d1.jxl", "jxl/gen/plasma-adobergb-d1.jxl" })
         EXPECT_TRUE(Read(file).GetIccProfile().empty()) << file;
+
+    // Display P3 named by code points: a profile is made whose primaries, adapted to D50,
+    // are those of the published Display P3 profiles.
+    for (const char* file : { "avif/gen/plasma-p3-nclx.avif" }) {
+        const std::vector<uint8_t> profile = Read(file).GetIccProfile();
+        ASSERT_GE(profile.size(), 132u) << file;
+        EXPECT_EQ(std::memcmp(profile.data() + 36, "acsp", 4), 0);
+        const uint32_t tags = Be32(profile.data() + 128);
+        const double expected[3][3] = { { 0.5151, 0.2412, -0.0011 }, { 0.2920, 0.6922, 0.0419 },
+            { 0.1571, 0.0666, 0.7841 } };
+        int found = 0;
+        for (uint32_t t = 0; t < tags && 132 + 12 * (t + 1) <= profile.size(); t++) {
+            const uint8_t* entry = profile.data() + 132 + 12 * t;
+            const char* names[3] = { "rXYZ", "gXYZ", "bXYZ" };
+            for (int c = 0; c < 3; c++) {
+                if (std::memcmp(entry, names[c], 4) != 0)
+                    continue;
+                const uint8_t* xyz = profile.data() + Be32(entry + 4) + 8;
+                for (int i = 0; i < 3; i++)
+                    EXPECT_NEAR(int32_t(Be32(xyz + 4 * i)) / 65536.0, expected[c][i], 0.002)
+                        << file << " " << names[c];
+                found++;
+            }
+        }
+        EXPECT_EQ(found, 3) << file;
+    }
 
     EXPECT_EQ(Read("webp/gen/plasma-exif-orient6.webp").GetOrientation(), 6);
     // libheif turns the picture itself: nothing is left to apply.

@@ -4,6 +4,7 @@
 // bottom-up rows. Reference: ISO/IEC 23008-12 (HEIF) and the AV1 image file format.
 #include "CxImageHEIF.h"
 
+#include "NclxProfile.h"
 #include "image/core/CxByteOrder.h"
 #include "image/core/CxReadError.h"
 #include "image/core/CxReaderSupport.h"
@@ -63,17 +64,31 @@ void Check(const heif_error& error)
     ThrowReadError(text);
 }
 
-// The profile of the samples as coded when it is an ICC profile, kept for the conversion;
-// a colour description by code points (nclx) is not, and such pictures are taken as sRGB.
-std::vector<uint8_t> RawProfile(heif_image_handle* handle, size_t fileSize)
+struct NclxDeleter {
+    void operator()(heif_color_profile_nclx* nclx) const { heif_nclx_color_profile_free(nclx); }
+};
+
+// The profile of the samples as coded, kept for the conversion: the ICC profile the file
+// embeds, else one made for the colour space its code points name (none for sRGB), in its
+// colour box or else in the coded stream.
+std::vector<uint8_t> ColourProfile(heif_image_handle* handle, heif_image* image, size_t fileSize)
 {
     const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
-    if (size == 0 || size > fileSize)
+    if (size > 0 && size <= fileSize) {
+        std::vector<uint8_t> profile(size);
+        if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
+            return profile;
+    }
+    heif_color_profile_nclx* raw = nullptr;
+    if ((heif_image_handle_get_nclx_color_profile(handle, &raw).code != heif_error_Ok || !raw)
+        && (heif_image_get_nclx_color_profile(image, &raw).code != heif_error_Ok || !raw))
         return {};
-    std::vector<uint8_t> profile(size);
-    if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code != heif_error_Ok)
-        return {};
-    return profile;
+    const std::unique_ptr<heif_color_profile_nclx, NclxDeleter> nclx(raw);
+    const NclxChromaticities primaries = { { nclx->color_primary_red_x, nclx->color_primary_red_y },
+        { nclx->color_primary_green_x, nclx->color_primary_green_y },
+        { nclx->color_primary_blue_x, nclx->color_primary_blue_y },
+        { nclx->color_primary_white_x, nclx->color_primary_white_y } };
+    return ProfileForNclx(primaries, uint16_t(nclx->transfer_characteristics));
 }
 
 } // namespace
@@ -170,12 +185,12 @@ bool CxImageHEIF::Decode(CxStream* stream)
         if (AskEscape())
             ThrowReadError(info.lastError);
 
-        DecodePrimary(handle.get(), hasAlpha, format);
-        SetIccProfile(RawProfile(handle.get(), bytes.size()));
+        DecodePrimary(handle.get(), hasAlpha, format, bytes.size());
     });
 }
 
-void CxImageHEIF::DecodePrimary(heif_image_handle* handle, bool hasAlpha, uint32_t format)
+void CxImageHEIF::DecodePrimary(
+    heif_image_handle* handle, bool hasAlpha, uint32_t format, size_t fileSize)
 {
     const uint64_t declaredArea = uint64_t(heif_image_handle_get_width(handle))
         * uint64_t(heif_image_handle_get_height(handle));
@@ -209,4 +224,5 @@ void CxImageHEIF::DecodePrimary(heif_image_handle* handle, bool hasAlpha, uint32
     for (int y = 0; y < decodedHeight; y++)
         StoreTopDownRow(*this, uint32_t(y), samples + size_t(y) * size_t(stride), channels);
     info.numFrames = 1;
+    SetIccProfile(ColourProfile(handle, image.get(), fileSize));
 }

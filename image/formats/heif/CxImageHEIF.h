@@ -1,7 +1,8 @@
 // CxImageHEIF: reads HEIF (HEVC-coded, the photos of phones) and AVIF (AV1-coded) files
 // through libheif. The primary image becomes 24-bit blue-green-red, with an alpha plane
 // when it has alpha; libheif applies the file's crop, rotation and mirroring itself, and
-// deeper samples are reduced to 8 bits. An embedded ICC profile is recorded, not applied.
+// deeper samples are reduced to 8 bits. The colour profile (embedded, or made for the code
+// points that name the colour space) is recorded, not applied.
 #pragma once
 
 #include "image/core/CxImage.h"
@@ -22,6 +23,6 @@ public:
 
 private:
     // Decodes the primary image to 8-bit interleaved samples, turned as the file says, and
-    // copies them into the picture.
-    void DecodePrimary(heif_image_handle* handle, bool hasAlpha, uint32_t format);
+    // copies them into the picture with their colour profile.
+    void DecodePrimary(heif_image_handle* handle, bool hasAlpha, uint32_t format, size_t fileSize);
 };
