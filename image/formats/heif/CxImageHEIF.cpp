@@ -79,11 +79,18 @@ std::vector<uint8_t> ColourProfile(heif_image_handle* handle, heif_image* image,
         if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
             return profile;
     }
+    // libheif may hand over a description along with an error (code points it doesn't
+    // know): it is freed either way.
     heif_color_profile_nclx* raw = nullptr;
-    if ((heif_image_handle_get_nclx_color_profile(handle, &raw).code != heif_error_Ok || !raw)
-        && (heif_image_get_nclx_color_profile(image, &raw).code != heif_error_Ok || !raw))
+    bool known = heif_image_handle_get_nclx_color_profile(handle, &raw).code == heif_error_Ok;
+    std::unique_ptr<heif_color_profile_nclx, NclxDeleter> nclx(raw);
+    if (!known || !nclx) {
+        raw = nullptr;
+        known = heif_image_get_nclx_color_profile(image, &raw).code == heif_error_Ok;
+        nclx.reset(raw);
+    }
+    if (!known || !nclx)
         return {};
-    const std::unique_ptr<heif_color_profile_nclx, NclxDeleter> nclx(raw);
     const NclxChromaticities primaries = { { nclx->color_primary_red_x, nclx->color_primary_red_y },
         { nclx->color_primary_green_x, nclx->color_primary_green_y },
         { nclx->color_primary_blue_x, nclx->color_primary_blue_y },
