@@ -16,7 +16,7 @@ const char* FormatName(unsigned type)
 {
     static const char* const NAMES[CMAX_IMAGE_FORMATS]
         = { "unknown", "BMP", "GIF", "JPG", "PNG", "ICO", "TIF", "TGA", "PCX", "WBMP", "WMF", "J2K",
-              "JBG", "JP2", "JPC", "PGX", "PNM", "RAS" };
+              "JBG", "JP2", "JPC", "PGX", "PNM", "RAS", "WEBP", "HEIF", "AVIF", "JXL" };
     return type < CMAX_IMAGE_FORMATS ? NAMES[type] : "unknown";
 }
 

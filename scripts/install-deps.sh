@@ -9,6 +9,8 @@ PACKAGES=(
     build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
     libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libopenjp2-7-dev libjbig-dev
     libwmf-dev libcairo2-dev libfontconfig-dev fonts-dejavu-core liblcms2-dev
+    libwebp-dev libheif-dev libjxl-dev webp libheif-examples libavif-bin libjxl-tools
+    icc-profiles-free
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev imagemagick gifsicle libjpeg-turbo-progs xdg-utils

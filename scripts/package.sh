@@ -35,7 +35,8 @@ if [ "$actual" != "$expected" ]; then
 fi
 
 depends=$(dpkg-deb --field "$deb" Depends)
-for library in libqt6widgets6 libpng16-16 libjpeg62-turbo libtiff6 libwmf-0.2-7 libjbig0; do
+for library in libqt6widgets6 libpng16-16 libjpeg62-turbo libtiff6 libwmf-0.2-7 libjbig0 \
+    libwebp7 libheif1 libjxl0.7; do
     if [[ "$depends" != *"$library"* ]]; then
         echo "package: Depends lacks $library: $depends" >&2
         exit 1

@@ -26,7 +26,7 @@ QString PhotoFileFilter()
 {
     return QStringLiteral("Image Files (*.bmp *.gif *.jpg *.jpeg *.png *.ico *.tif *.tiff *.tga "
                           "*.pcx *.wbmp *.wmf *.emf *.j2k *.jp2 *.jbg *.j2c *.jpc *.pgx *.pnm "
-                          "*.pgm *.ppm *.ras)");
+                          "*.pgm *.ppm *.ras *.webp *.heic *.heif *.hif *.avif *.jxl)");
 }
 
 namespace {

@@ -158,9 +158,10 @@ public:
     static uint32_t GetTypeFromExtension(const char* fileName);
     // Every extension that picks a reader, lower case, in the order they are compared.
     static std::vector<const char*> KnownExtensions();
-    // The header of a file whose reader tells it without decoding the pixels (JPEG and
-    // PNG, chosen by the extension), as it would be read with this image's settings (the
-    // JPEG scale and options); false for other formats and unreadable headers.
+    // The header of a file whose reader tells it without decoding the pixels (JPEG, PNG,
+    // WebP, HEIF, AVIF and JPEG XL, chosen by the extension), as it would be read with this
+    // image's settings (the JPEG scale and options); false for other formats and unreadable
+    // headers.
     bool ReadHeader(const char* fileName, CxPictureHeader& header) const;
 
     // Expands 16- or 32-bit source pixels into this 24-bit image (the source may be this

@@ -25,7 +25,11 @@ enum : uint32_t {
     CXIMAGE_FORMAT_PGX = 15,
     CXIMAGE_FORMAT_PNM = 16,
     CXIMAGE_FORMAT_RAS = 17,
-    CMAX_IMAGE_FORMATS = 18,
+    CXIMAGE_FORMAT_WEBP = 18,
+    CXIMAGE_FORMAT_HEIF = 19,
+    CXIMAGE_FORMAT_AVIF = 20, // read by the HEIF reader
+    CXIMAGE_FORMAT_JXL = 21,
+    CMAX_IMAGE_FORMATS = 22,
 };
 
 // The JPEG format option of an image about to be read (SetFormatOption with

@@ -174,6 +174,24 @@ TEST(CliMake, MakesTheGifFromTheReadablePhotosAndListsTheOthers)
     EXPECT_EQ(FrameCount(out), 1);
 }
 
+TEST(CliMake, MakesTheGifFromThePhotoFormatsMixedWithJpegs)
+{
+    const std::string folder = bvtest::MakeTempDir("cli-make-formats");
+    const std::string out = folder + "/mixed.gif";
+    std::vector<std::string> arguments = { "--quiet", "--keep-order", "-o", out, PHOTO };
+    for (const char* file : { "webp/gen/anim-2frames.webp", "heif/gen/shapes-97x61-irot90.heic",
+             "jpeg/gen/shapes-97x61.jpg", "avif/gen/alpha.avif", "jxl/gen/plasma-d1.jxl",
+             "webp/gen/alpha-lossless.webp", "heif/gen/plasma-10bit.heic" })
+        arguments.push_back(bvtest::TestData(file));
+    arguments.push_back(bvtest::TestData("jxl/invalid/trunc50-plasma-d1.jxl"));
+    const Result r = RunMake(arguments);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("trunc50-plasma-d1.jxl: JPEG XL decoding failed: the file is truncated"),
+        std::string::npos)
+        << r.err;
+    EXPECT_EQ(FrameCount(out), 8);
+}
+
 TEST(CliMake, NothingReadableOrNothingWritableLeavesTheOldFile)
 {
     const std::string folder = bvtest::MakeTempDir("cli-make-none");

@@ -116,6 +116,26 @@ TEST(CliTool, InfoTellsTheOrientationAndProfileAndDecodeApplies)
     EXPECT_EQ(stored.GetWidth(), 120);
 }
 
+TEST(CliTool, InfoTellsThePhotoFormatsAndTheirSize)
+{
+    std::string arguments = "info";
+    for (const char* file : { "webp/gen/alpha-lossy.webp", "heif/gen/shapes-97x61-irot90.heic",
+             "avif/gen/plasma-10bit.avif", "jxl/gen/shapes-97x61-lossless.jxl" })
+        arguments += " " + Quote(bvtest::TestData(file));
+    const CliRun run = RunCli(arguments);
+    EXPECT_EQ(run.status, 0) << run.err;
+    size_t at = 0;
+    for (const char* expected :
+        { "\"format\":18,\"formatName\":\"WEBP\",\"width\":64,\"height\":64,\"bpp\":24,",
+            "\"format\":19,\"formatName\":\"HEIF\",\"width\":61,\"height\":97,\"bpp\":24,",
+            "\"format\":20,\"formatName\":\"AVIF\",\"width\":160,\"height\":120,\"bpp\":24,",
+            "\"format\":21,\"formatName\":\"JXL\",\"width\":97,\"height\":61,\"bpp\":24," }) {
+        at = run.out.find(expected, at);
+        EXPECT_NE(at, std::string::npos) << expected << " in " << run.out;
+    }
+    EXPECT_EQ(CountLines(run.out), 4u);
+}
+
 TEST(CliTool, InfoReportsErrorsAndFailsWithStatusOne)
 {
     const std::string bad = bvtest::TestData("tga/image-rs/invalid/flip-zero-height.tga");
@@ -147,7 +167,8 @@ TEST(CliTool, InfoKeepsTheReadersRemarksOffStandardOutput)
 TEST(CliTool, InfoAndDecodeHandleEveryCorpusFile)
 {
     const std::string dir = bvtest::MakeTempDir("cli-all");
-    for (const char* family : { "bmp", "ico", "tga", "pcx", "wbmp" }) {
+    for (const char* family :
+        { "bmp", "ico", "tga", "pcx", "wbmp", "webp", "heif", "avif", "jxl" }) {
         std::string arguments = "info";
         size_t files = 0;
         for (const std::string& path : bvtest::ListFiles(bvtest::TestData(family))) {

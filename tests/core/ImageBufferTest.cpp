@@ -250,7 +250,7 @@ TEST(ImageResolution, HugeDpiFromAFileDoesNotOverflow)
     EXPECT_EQ(image.GetHeader().biYPelsPerMeter, 2147483622);
 }
 
-TEST(ImageFormatOptions, IdZeroMeansTheImagesOwnTypeAndIdsFrom18AreRefused)
+TEST(ImageFormatOptions, IdZeroMeansTheImagesOwnTypeAndIdsPastTheTableAreRefused)
 {
     CxImage image(CXIMAGE_FORMAT_TIF);
     EXPECT_TRUE(image.SetFormatOption(0x55, 0));
@@ -261,9 +261,9 @@ TEST(ImageFormatOptions, IdZeroMeansTheImagesOwnTypeAndIdsFrom18AreRefused)
     EXPECT_EQ(image.GetFormatOption(CXIMAGE_FORMAT_GIF), 7u);
     EXPECT_EQ(image.GetFormatOption(CXIMAGE_FORMAT_TIF), 0x55u);
 
-    EXPECT_FALSE(image.SetFormatOption(9, 18));
+    EXPECT_FALSE(image.SetFormatOption(9, CMAX_IMAGE_FORMATS));
     EXPECT_FALSE(image.SetFormatOption(9, 0xFFFFFFFF));
-    EXPECT_EQ(image.GetFormatOption(18), 0u);
+    EXPECT_EQ(image.GetFormatOption(CMAX_IMAGE_FORMATS), 0u);
     EXPECT_EQ(image.GetFormatOption(0xFFFFFFFF), 0u);
 }
 

@@ -155,7 +155,7 @@ TEST(FormatDecode, IdsPastTheTableFailAtOnce)
 {
     const std::vector<uint8_t> bytes
         = bvtest::ReadFileBytes(bvtest::TestData("bmp/bmpsuite/g/pal8.bmp"));
-    for (const uint32_t type : { 18u, 200u, 0xFFFFFFFFu }) {
+    for (const uint32_t type : { uint32_t(CMAX_IMAGE_FORMATS), 200u, 0xFFFFFFFFu }) {
         CxMemStream stream(bytes.data(), bytes.size());
         CxImage image;
         EXPECT_FALSE(image.Decode(&stream, type));
@@ -190,7 +190,7 @@ TEST(FormatLoad, HighIdsProbeAndRestoreTheErrorText)
 
     CxImage image;
     image.SetLastError("kept");
-    EXPECT_FALSE(image.Load(junk.c_str(), 18));
+    EXPECT_FALSE(image.Load(junk.c_str(), CMAX_IMAGE_FORMATS));
     EXPECT_STREQ(image.GetLastError(), "kept");
     EXPECT_FALSE(image.Load(junk.c_str(), 0));
     EXPECT_STREQ(image.GetLastError(), UNKNOWN);

@@ -5,6 +5,7 @@
 #include "image/core/CxRowSink.h"
 #include "image/core/CxStream.h"
 #include "image/formats/bmp/CxImageBMP.h"
+#include "image/formats/heif/CxImageHEIF.h"
 #include "image/formats/ico/CxImageICO.h"
 #include "image/formats/j2k/CxImageJ2K.h"
 #include "image/formats/j2k/CxOpenJpeg.h"
@@ -12,11 +13,13 @@
 #include "image/formats/jas/CxRasterFormats.h"
 #include "image/formats/jbig/CxImageJBG.h"
 #include "image/formats/jpeg/CxImageJPG.h"
+#include "image/formats/jxl/CxImageJXL.h"
 #include "image/formats/pcx/CxImagePCX.h"
 #include "image/formats/png/CxImagePNG.h"
 #include "image/formats/tga/CxImageTGA.h"
 #include "image/formats/tiff/CxImageTIF.h"
 #include "image/formats/wbmp/CxImageWBMP.h"
+#include "image/formats/webp/CxImageWEBP.h"
 #include "image/formats/wmf/CxImageWMF.h"
 #include "image/gif/CxImageGIF.h"
 
@@ -58,6 +61,12 @@ constexpr ExtensionEntry EXTENSIONS[] = {
     { "pnm", CXIMAGE_FORMAT_PNM },
     { "pgm", CXIMAGE_FORMAT_PNM },
     { "ppm", CXIMAGE_FORMAT_PNM },
+    { "webp", CXIMAGE_FORMAT_WEBP },
+    { "heic", CXIMAGE_FORMAT_HEIF },
+    { "heif", CXIMAGE_FORMAT_HEIF },
+    { "hif", CXIMAGE_FORMAT_HEIF },
+    { "avif", CXIMAGE_FORMAT_AVIF },
+    { "jxl", CXIMAGE_FORMAT_JXL },
 };
 
 // The result of one reader's attempt.
@@ -112,6 +121,13 @@ Attempt DecodeAs([[maybe_unused]] CxImage& target, [[maybe_unused]] CxStream* st
         return Run<CxImageJ2K>(target, stream, failedReader);
     case CXIMAGE_FORMAT_JBG:
         return Run<CxImageJBG>(target, stream, failedReader);
+    case CXIMAGE_FORMAT_WEBP:
+        return Run<CxImageWEBP>(target, stream, failedReader);
+    case CXIMAGE_FORMAT_HEIF:
+    case CXIMAGE_FORMAT_AVIF:
+        return Run<CxImageHEIF>(target, stream, failedReader);
+    case CXIMAGE_FORMAT_JXL:
+        return Run<CxImageJXL>(target, stream, failedReader);
     case CXIMAGE_FORMAT_UNKNOWN:
     case CXIMAGE_FORMAT_JP2:
     case CXIMAGE_FORMAT_JPC:
@@ -133,6 +149,9 @@ constexpr uint32_t PROBE_ORDER[] = {
     CXIMAGE_FORMAT_GIF,
     CXIMAGE_FORMAT_PNG,
     CXIMAGE_FORMAT_TIF,
+    CXIMAGE_FORMAT_WEBP,
+    CXIMAGE_FORMAT_HEIF,
+    CXIMAGE_FORMAT_JXL,
     CXIMAGE_FORMAT_TGA,
     CXIMAGE_FORMAT_PCX,
     CXIMAGE_FORMAT_WBMP,
@@ -180,12 +199,23 @@ uint32_t SignatureFormat(const uint8_t* bytes, size_t size)
         return CXIMAGE_FORMAT_PNM;
     if (IsSunRasterSignature(bytes, size))
         return CXIMAGE_FORMAT_RAS;
+    if (size >= 12 && std::memcmp(bytes, "RIFF", 4) == 0 && std::memcmp(bytes + 8, "WEBP", 4) == 0)
+        return CXIMAGE_FORMAT_WEBP;
+    if (const uint32_t heif = HeifSignatureFormat(bytes, size))
+        return heif;
+    if (IsJxlSignature(bytes, size))
+        return CXIMAGE_FORMAT_JXL;
     return CXIMAGE_FORMAT_UNKNOWN;
 }
 
 bool IsFamilyFormat(uint32_t type)
 {
     return type >= CXIMAGE_FORMAT_JP2 && type <= CXIMAGE_FORMAT_RAS;
+}
+
+bool IsHeifFormat(uint32_t type)
+{
+    return type == CXIMAGE_FORMAT_HEIF || type == CXIMAGE_FORMAT_AVIF;
 }
 
 // Whether a file whose reader of `type` failed starts with the signature of a format that
@@ -198,7 +228,8 @@ bool NamesAnotherReader(FILE* file, uint32_t type)
     const size_t size = std::fread(bytes, 1, sizeof bytes, file);
     std::rewind(file);
     const uint32_t named = SignatureFormat(bytes, size);
-    if (named == CXIMAGE_FORMAT_UNKNOWN || named == type)
+    if (named == CXIMAGE_FORMAT_UNKNOWN || named == type
+        || (IsHeifFormat(named) && IsHeifFormat(type)))
         return false;
     const bool familyNamed = named == CXIMAGE_FORMAT_J2K || IsFamilyFormat(named);
     return !(IsFamilyFormat(type) && familyNamed);
@@ -297,8 +328,17 @@ public:
 bool CxImage::ReadHeader(const char* fileName, CxPictureHeader& header) const
 {
     const uint32_t type = GetTypeFromExtension(fileName);
-    if (type != CXIMAGE_FORMAT_JPG && type != CXIMAGE_FORMAT_PNG)
+    switch (type) {
+    case CXIMAGE_FORMAT_JPG:
+    case CXIMAGE_FORMAT_PNG:
+    case CXIMAGE_FORMAT_WEBP:
+    case CXIMAGE_FORMAT_HEIF:
+    case CXIMAGE_FORMAT_AVIF:
+    case CXIMAGE_FORMAT_JXL:
+        break;
+    default:
         return false;
+    }
     FILE* file = std::fopen(fileName, "rb");
     if (!file)
         return false;
