@@ -1,0 +1,281 @@
+#include "QualityDither.h"
+
+#include "PhotoList.h"
+#include "image/core/CxImage.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+// The entry nearest to each colour, exactly, with the colours asked for lately
+// remembered (and their Oklab values).
+class ColourLookup {
+public:
+    explicit ColourLookup(const std::vector<RGBQUAD>& palette)
+        : search(Labs(palette))
+        , memo(MEMO_SIZE)
+    {
+    }
+    struct Answer {
+        uint32_t colour = EMPTY;
+        int32_t index = -1;
+        OkLab lab {};
+    };
+    const Answer& At(int32_t r, int32_t g, int32_t b)
+    {
+        const uint32_t colour = uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
+        Answer& answer = memo[(colour * 2654435761u) >> (32 - MEMO_BITS)];
+        if (answer.colour != colour) {
+            answer.colour = colour;
+            answer.lab = ToOkLab(uint8_t(r), uint8_t(g), uint8_t(b));
+            answer.index = int32_t(search.Nearest(answer.lab));
+        }
+        return answer;
+    }
+    const OkLab& Entry(uint32_t index) const { return search.Entry(index); }
+
+private:
+    static constexpr uint32_t EMPTY = 0xFFFFFFFF;
+    static constexpr int MEMO_BITS = 16;
+    static constexpr uint32_t MEMO_SIZE = 1u << MEMO_BITS;
+    static std::vector<OkLab> Labs(const std::vector<RGBQUAD>& palette)
+    {
+        std::vector<OkLab> labs;
+        for (const RGBQUAD& c : palette)
+            labs.push_back(ToOkLab(c.rgbRed, c.rgbGreen, c.rgbBlue));
+        return labs;
+    }
+    OkLabSearch search;
+    std::vector<Answer> memo;
+};
+
+// The string table that the GIF writer builds from 8-bit indices, followed pixel by
+// pixel, so that a pixel can take a colour that continues the current string.
+class LzwModel {
+public:
+    LzwModel()
+        : firstChild(MAX_CODES, -1)
+        , sibling(MAX_CODES, -1)
+        , symbol(MAX_CODES, 0)
+    {
+    }
+    // The code of the current string followed by index, or -1.
+    int32_t Child(int32_t index) const
+    {
+        for (int32_t c = firstChild[size_t(current)]; c >= 0; c = sibling[size_t(c)])
+            if (symbol[size_t(c)] == index)
+                return c;
+        return -1;
+    }
+    bool Started() const { return current >= 0; }
+    int32_t Current() const { return current; }
+    // The strings that continue the current one: (index, code) through visit.
+    template <typename Visit> void Continuations(Visit visit) const
+    {
+        for (int32_t c = firstChild[size_t(current)]; c >= 0; c = sibling[size_t(c)])
+            visit(symbol[size_t(c)], c);
+    }
+    void Continue(int32_t code) { current = code; }
+    // The current string ends; the next one begins with index.
+    void Begin(int32_t index)
+    {
+        if (current >= 0) {
+            if (next < MAX_CODES) {
+                symbol[size_t(next)] = uint8_t(index);
+                sibling[size_t(next)] = firstChild[size_t(current)];
+                firstChild[size_t(current)] = next;
+                next++;
+            } else {
+                std::fill(firstChild.begin(), firstChild.end(), -1);
+                next = FIRST_CODE;
+            }
+        }
+        current = index;
+    }
+
+private:
+    static constexpr int32_t MAX_CODES = 4096;
+    static constexpr int32_t FIRST_CODE = 258; // after the clear and end codes
+    std::vector<int32_t> firstChild, sibling;
+    std::vector<uint8_t> symbol;
+    int32_t next = FIRST_CODE;
+    int32_t current = -1;
+};
+
+// How much of the error a pixel passes on: all of it on smooth areas, less where the
+// picture is busy and the diffusion's noise would blur detail.
+float DitherShare(float strength, float activity)
+{
+    const float a = activity * (1.0f / 24.0f);
+    return strength / (1.0f + a * a);
+}
+
+struct Colour {
+    float r, g, b;
+    Colour operator+(const Colour& o) const { return { r + o.r, g + o.g, b + o.b }; }
+    Colour operator-(const Colour& o) const { return { r - o.r, g - o.g, b - o.b }; }
+    Colour operator*(float k) const { return { r * k, g * k, b * k }; }
+};
+
+constexpr float ERROR_LIMIT = 48.0f;
+
+Colour Limit(Colour c)
+{
+    return { std::clamp(c.r, -ERROR_LIMIT, ERROR_LIMIT), std::clamp(c.g, -ERROR_LIMIT, ERROR_LIMIT),
+        std::clamp(c.b, -ERROR_LIMIT, ERROR_LIMIT) };
+}
+
+} // namespace
+
+std::vector<uint8_t> MapToQualityPalette(
+    const QualityPicture& picture, const std::vector<RGBQUAD>& palette, const QualityParams& params)
+{
+    const int32_t w = picture.width, h = picture.height;
+    std::vector<uint8_t> indices(size_t(w) * size_t(h));
+    if (palette.empty() || indices.empty())
+        return indices;
+    ColourLookup lookup(palette);
+    std::vector<Colour> colours;
+    for (const RGBQUAD& c : palette)
+        colours.push_back({ float(c.rgbRed), float(c.rgbGreen), float(c.rgbBlue) });
+    const bool lossy = params.lossy > 0;
+    LzwModel lzw;
+
+    // What each pixel of this row is owed by the row above, and what this row passes to
+    // the next, with a spare column at each end.
+    std::vector<Colour> owedHere(size_t(w) + 2, Colour {}), owedNext(owedHere.size(), Colour {});
+    for (int32_t y = 0; y < h; y++) {
+        const int32_t step = (!lossy && y % 2 == 1) ? -1 : 1;
+        int32_t x = step > 0 ? 0 : w - 1;
+        std::fill(owedNext.begin(), owedNext.end(), Colour {});
+        for (int32_t k = 0; k < w; k++, x += step) {
+            const size_t i = size_t(y) * size_t(w) + size_t(x);
+            const uint8_t* p = &picture.rgb[3 * i];
+            const Colour colour { float(p[0]), float(p[1]), float(p[2]) };
+            // A colour the palette holds exactly is taken as it is and ends the error's
+            // travel: flat areas stay flat, and the same in every frame.
+            const ColourLookup::Answer own = lookup.At(p[0], p[1], p[2]);
+            const RGBQUAD& ownEntry = palette[size_t(own.index)];
+            const bool exact
+                = ownEntry.rgbRed == p[0] && ownEntry.rgbGreen == p[1] && ownEntry.rgbBlue == p[2];
+            Colour want = colour;
+            if (!exact)
+                want = want + owedHere[size_t(x + 1)];
+            want = { std::clamp(want.r, 0.0f, 255.0f), std::clamp(want.g, 0.0f, 255.0f),
+                std::clamp(want.b, 0.0f, 255.0f) };
+            const ColourLookup::Answer cell = exact
+                ? own
+                : lookup.At(int32_t(want.r + 0.5f), int32_t(want.g + 0.5f), int32_t(want.b + 0.5f));
+            int32_t chosen = cell.index;
+            if (lossy) {
+                if (!lzw.Started()) {
+                    lzw.Begin(chosen);
+                } else if (const int32_t code = lzw.Child(chosen); code >= 0) {
+                    lzw.Continue(code);
+                } else {
+                    // The continuation nearest to the colour wanted, if it is close enough.
+                    const float own2 = Distance2(cell.lab, lookup.Entry(uint32_t(chosen)));
+                    const float slack = params.lossy
+                        * std::min(1.0f + picture.activity[i] * (1.0f / 12.0f), 3.0f);
+                    const float reach = std::sqrt(own2) + slack;
+                    float best = reach * reach;
+                    int32_t bestIndex = -1, bestCode = -1;
+                    lzw.Continuations([&](int32_t index, int32_t code) {
+                        const float d = Distance2(cell.lab, lookup.Entry(uint32_t(index)));
+                        if (d <= best) {
+                            best = d;
+                            bestIndex = index;
+                            bestCode = code;
+                        }
+                    });
+                    if (bestIndex >= 0) {
+                        chosen = bestIndex;
+                        lzw.Continue(bestCode);
+                    } else {
+                        lzw.Begin(chosen);
+                    }
+                }
+            }
+            indices[i] = uint8_t(chosen);
+            if (exact && chosen == own.index)
+                continue;
+            const float share = DitherShare(params.dither, picture.activity[i]);
+            if (share <= 0)
+                continue;
+            const Colour error = Limit(want - colours[size_t(chosen)]) * share;
+            owedHere[size_t(x + step + 1)] = owedHere[size_t(x + step + 1)] + error * (7.0f / 16);
+            owedNext[size_t(x - step + 1)] = owedNext[size_t(x - step + 1)] + error * (3.0f / 16);
+            owedNext[size_t(x + 1)] = owedNext[size_t(x + 1)] + error * (5.0f / 16);
+            owedNext[size_t(x + step + 1)] = owedNext[size_t(x + step + 1)] + error * (1.0f / 16);
+        }
+        owedHere.swap(owedNext);
+    }
+    return indices;
+}
+
+std::unique_ptr<CxImage> MakeQualityFrame(
+    const CxImage& canvas, const CxImage& frame, uint32_t quality)
+{
+    if (!canvas.IsValid() || !frame.IsValid() || canvas.GetBpp() != 24 || frame.GetBpp() != 8
+        || canvas.GetWidth() != frame.GetWidth() || canvas.GetHeight() != frame.GetHeight())
+        return nullptr;
+    QualityPicture picture;
+    picture.width = int32_t(canvas.GetWidth());
+    picture.height = int32_t(canvas.GetHeight());
+    picture.rgb.resize(size_t(picture.width) * size_t(picture.height) * 3);
+    for (int32_t y = 0; y < picture.height; y++) {
+        const uint8_t* source = canvas.GetBits(uint32_t(picture.height - 1 - y));
+        uint8_t* target = &picture.rgb[size_t(y) * size_t(picture.width) * 3];
+        for (int32_t x = 0; x < picture.width; x++) {
+            target[3 * x] = source[3 * x + 2];
+            target[3 * x + 1] = source[3 * x + 1];
+            target[3 * x + 2] = source[3 * x];
+        }
+    }
+    MeasureActivity(picture);
+    const QualityParams params = QualityParamsFor(quality);
+    const std::vector<RGBQUAD> palette = ChooseQualityPalette(picture, params.colours);
+    const std::vector<uint8_t> indices = MapToQualityPalette(picture, palette, params);
+
+    auto result = std::make_unique<CxImage>(frame);
+    if (!result->IsValid())
+        return nullptr;
+    std::vector<RGBQUAD> full(256, RGBQUAD {});
+    std::copy(palette.begin(), palette.end(), full.begin());
+    result->SetPalette(full.data(), 256);
+    for (int32_t y = 0; y < picture.height; y++)
+        std::copy_n(&indices[size_t(y) * size_t(picture.width)], picture.width,
+            result->GetBits(uint32_t(picture.height - 1 - y)));
+    return result;
+}
+
+void MakeQualityFrames(const PhotoList& list, uint32_t quality, std::vector<CxImage*>& frames,
+    std::vector<std::unique_ptr<CxImage>>& made)
+{
+    const size_t n = std::min(list.Count(), frames.size());
+    std::vector<std::unique_ptr<CxImage>> remade(n);
+    std::atomic<size_t> next { 0 };
+    const auto work = [&] {
+        for (size_t k; (k = next++) < n;) {
+            const PhotoEntry* entry = list.Entry(k);
+            if (entry && entry->thumbnail && frames[k])
+                remade[k] = MakeQualityFrame(*entry->thumbnail, *frames[k], quality);
+        }
+    };
+    const size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, n ? n : 1);
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < threads; t++)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+    for (size_t k = 0; k < n; k++) {
+        if (remade[k]) {
+            frames[k] = remade[k].get();
+            made.push_back(std::move(remade[k]));
+        }
+    }
+}
