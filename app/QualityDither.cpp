@@ -107,10 +107,10 @@ private:
 
 // How much of the error a pixel passes on: all of it on smooth areas, less where the
 // picture is busy and the diffusion's noise would blur detail.
-float DitherShare(float strength, float activity)
+float DitherShare(const QualityParams& params, float activity)
 {
-    const float a = activity * (1.0f / 24.0f);
-    return strength / (1.0f + a * a);
+    const float a = activity * params.busy;
+    return params.dither / (1.0f + a * a);
 }
 
 struct Colour {
@@ -121,6 +121,7 @@ struct Colour {
 };
 
 constexpr float ERROR_LIMIT = 48.0f;
+constexpr int DITHER_ROUNDS = 4;
 
 Colour Limit(Colour c)
 {
@@ -130,9 +131,12 @@ Colour Limit(Colour c)
 
 } // namespace
 
-std::vector<uint8_t> MapToQualityPalette(
-    const QualityPicture& picture, const std::vector<RGBQUAD>& palette, const QualityParams& params)
+std::vector<uint8_t> MapToQualityPalette(const QualityPicture& picture,
+    const std::vector<RGBQUAD>& palette, const QualityParams& params,
+    std::vector<WantedSum>* wanted)
 {
+    if (wanted)
+        wanted->assign(palette.size(), WantedSum {});
     const int32_t w = picture.width, h = picture.height;
     std::vector<uint8_t> indices(size_t(w) * size_t(h));
     if (palette.empty() || indices.empty())
@@ -200,9 +204,16 @@ std::vector<uint8_t> MapToQualityPalette(
                 }
             }
             indices[i] = uint8_t(chosen);
+            if (wanted) {
+                WantedSum& sum = (*wanted)[size_t(chosen)];
+                sum.r += want.r;
+                sum.g += want.g;
+                sum.b += want.b;
+                sum.count++;
+            }
             if (exact && chosen == own.index)
                 continue;
-            const float share = DitherShare(params.dither, picture.activity[i]);
+            const float share = DitherShare(params, picture.activity[i]);
             if (share <= 0)
                 continue;
             const Colour error = Limit(want - colours[size_t(chosen)]) * share;
@@ -214,6 +225,33 @@ std::vector<uint8_t> MapToQualityPalette(
         owedHere.swap(owedNext);
     }
     return indices;
+}
+
+void RefineForDithering(
+    const QualityPicture& picture, std::vector<RGBQUAD>& palette, const QualityParams& params)
+{
+    if (params.dither <= 0)
+        return;
+    std::vector<WantedSum> wanted;
+    for (int round = 0; round < DITHER_ROUNDS; round++) {
+        MapToQualityPalette(picture, palette, params, &wanted);
+        for (size_t k = 0; k < palette.size(); k++) {
+            const WantedSum& sum = wanted[k];
+            if (sum.count == 0 || palette[k].rgbReserved)
+                continue;
+            // Half way, and a few levels at most, at a time: an entry that stands for
+            // few pixels doesn't run off.
+            const auto toward = [&](uint8_t& entry, double v) {
+                const double move = std::clamp((v / double(sum.count) - entry) * 0.5, -6.0, 6.0);
+                entry = uint8_t(std::clamp<long>(std::lround(entry + move), 0, 255));
+            };
+            toward(palette[k].rgbRed, sum.r);
+            toward(palette[k].rgbGreen, sum.g);
+            toward(palette[k].rgbBlue, sum.b);
+        }
+    }
+    for (RGBQUAD& entry : palette)
+        entry.rgbReserved = 0;
 }
 
 std::unique_ptr<CxImage> MakeQualityFrame(
@@ -237,7 +275,8 @@ std::unique_ptr<CxImage> MakeQualityFrame(
     }
     MeasureActivity(picture);
     const QualityParams params = QualityParamsFor(quality);
-    const std::vector<RGBQUAD> palette = ChooseQualityPalette(picture, params.colours);
+    std::vector<RGBQUAD> palette = ChooseQualityPalette(picture, params.colours);
+    RefineForDithering(picture, palette, params);
     const std::vector<uint8_t> indices = MapToQualityPalette(picture, palette, params);
 
     auto result = std::make_unique<CxImage>(frame);

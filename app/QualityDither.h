@@ -16,8 +16,22 @@ class PhotoList;
 // by params.dither and lessened where the picture is busy, rows in alternating directions
 // unless params.lossy asks for coding strings to be continued, which needs the order of
 // the coder (every row left to right).
+// With wanted, the colours each entry stood for (the pixel's own plus the error it was
+// owed) are summed per entry.
+struct WantedSum {
+    double r = 0, g = 0, b = 0;
+    uint64_t count = 0;
+};
 std::vector<uint8_t> MapToQualityPalette(const QualityPicture& picture,
-    const std::vector<RGBQUAD>& palette, const QualityParams& params);
+    const std::vector<RGBQUAD>& palette, const QualityParams& params,
+    std::vector<WantedSum>* wanted = nullptr);
+
+// Moves every entry toward the mean of the colours it stands for once the errors are
+// spread (four rounds): the palette then reaches as far out as the picture's colours, and the
+// dithered areas keep their average colour. Entries marked in rgbReserved (colours kept
+// exactly) stay; the marks are cleared.
+void RefineForDithering(
+    const QualityPicture& picture, std::vector<RGBQUAD>& palette, const QualityParams& params);
 
 // The frame (an 8-bit copy with the same size, delay and options) remade from its 24-bit
 // canvas at the given quality (1..100). Null when the two don't match.

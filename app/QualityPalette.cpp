@@ -9,13 +9,25 @@ QualityParams QualityParamsFor(uint32_t quality)
 {
     const float q = float(std::clamp<uint32_t>(quality, 1, 100));
     QualityParams params;
+    if (q >= 90) {
+        // From half-strength diffusion that spares busy areas to full diffusion everywhere,
+        // which keeps every area's average colour.
+        const float t = (q - 90) / 10;
+        params.dither = 0.5f + 0.5f * t;
+        params.busy = q >= 100 ? 0.0f : 1.0f / (24.0f / (1.0f - t));
+        params.lossy = 0.0025f;
+    } else if (q >= 70) {
+        params.dither = 0.5f;
+        params.busy = 1.0f / 24.0f;
+        params.lossy = 0.0025f + 0.000125f * (90 - q);
+    } else {
+        params.dither = 0.5f - 0.005f * (70 - q);
+        params.busy = 1.0f / 24.0f;
+        params.lossy = 0.005f + 0.0004f * (70 - q);
+    }
     // Every colour the format allows from 50 up; below, fewer with every step.
     params.colours
         = q >= 50 ? 256u : uint32_t(std::lround(16 + 240 * std::pow((q - 1) / 49, 1.5f)));
-    // Full error diffusion only at the top; lighter below, where its noise costs bytes.
-    params.dither = std::clamp(0.35f + 0.65f * (q - 40) / 60, 0.35f, 1.0f);
-    // Lossy coding below 96, widening as the quality falls.
-    params.lossy = q >= 96 ? 0.0f : 0.0012f * (96 - q);
     return params;
 }
 
@@ -338,7 +350,7 @@ std::vector<RGBQUAD> ChooseQualityPalette(const QualityPicture& picture, uint32_
         if (bin.exactCount <= snapped[i])
             continue;
         snapped[i] = bin.exactCount;
-        palette[i] = RGBQUAD { b, g, r, 0 };
+        palette[i] = RGBQUAD { b, g, r, 1 };
     }
     return palette;
 }

@@ -9,12 +9,14 @@
 #include <vector>
 
 // What a quality (1..100) asks of a frame: how many colours its palette holds, how
-// strongly colour errors are spread to the neighbours (0 = nearest colour), and how far
-// (in Oklab units) a pixel's colour may stray from the nearest entry so that the coder
-// can continue a string it already knows.
+// strongly colour errors are spread to the neighbours (0 = nearest colour), how much less
+// where the picture is busy (the share falls as 1 / (1 + (busy x activity)^2)), and how
+// far (in Oklab units) a pixel's colour may stray from the nearest entry so that the
+// coder can continue a string it already knows.
 struct QualityParams {
     uint32_t colours = 256;
     float dither = 1.0f;
+    float busy = 0.0f;
     float lossy = 0.0f;
 };
 QualityParams QualityParamsFor(uint32_t quality);
