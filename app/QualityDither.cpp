@@ -11,35 +11,29 @@
 namespace {
 
 // The entry nearest to each colour, exactly, with the colours asked for lately
-// remembered (and their Oklab values).
+// remembered: colour and index in one word, so that the table stays in the cache.
 class ColourLookup {
 public:
     explicit ColourLookup(const std::vector<RGBQUAD>& palette)
         : search(Labs(palette))
-        , memo(MEMO_SIZE)
+        , memo(MEMO_SIZE, EMPTY)
     {
     }
-    struct Answer {
-        uint32_t colour = EMPTY;
-        int32_t index = -1;
-        OkLab lab {};
-    };
-    const Answer& At(int32_t r, int32_t g, int32_t b)
+    int32_t Index(int32_t r, int32_t g, int32_t b)
     {
         const uint32_t colour = uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
-        Answer& answer = memo[(colour * 2654435761u) >> (32 - MEMO_BITS)];
-        if (answer.colour != colour) {
-            answer.colour = colour;
-            answer.lab = ToOkLab(uint8_t(r), uint8_t(g), uint8_t(b));
-            answer.index = int32_t(search.Nearest(answer.lab));
-        }
-        return answer;
+        uint32_t& slot = memo[(colour * 2654435761u) >> (32 - MEMO_BITS)];
+        if ((slot & 0xFFFFFF) != colour || slot == EMPTY)
+            slot = colour | search.Nearest(ToOkLab(uint8_t(r), uint8_t(g), uint8_t(b))) << 24;
+        return int32_t(slot >> 24);
     }
     const OkLab& Entry(uint32_t index) const { return search.Entry(index); }
 
 private:
+    // No colour has an index above 255 with bits 24..31 all set and white: white with
+    // entry 255 is looked up again each time.
     static constexpr uint32_t EMPTY = 0xFFFFFFFF;
-    static constexpr int MEMO_BITS = 16;
+    static constexpr int MEMO_BITS = 17;
     static constexpr uint32_t MEMO_SIZE = 1u << MEMO_BITS;
     static std::vector<OkLab> Labs(const std::vector<RGBQUAD>& palette)
     {
@@ -49,7 +43,7 @@ private:
         return labs;
     }
     OkLabSearch search;
-    std::vector<Answer> memo;
+    std::vector<uint32_t> memo;
 };
 
 // The string table that the GIF writer builds from 8-bit indices, followed pixel by
@@ -122,6 +116,7 @@ struct Colour {
 
 constexpr float ERROR_LIMIT = 48.0f;
 constexpr int DITHER_ROUNDS = 4;
+constexpr int32_t MAX_CONTINUATIONS = 48;
 
 Colour Limit(Colour c)
 {
@@ -161,34 +156,46 @@ std::vector<uint8_t> MapToQualityPalette(const QualityPicture& picture,
             const Colour colour { float(p[0]), float(p[1]), float(p[2]) };
             // A colour the palette holds exactly is taken as it is and ends the error's
             // travel: flat areas stay flat, and the same in every frame.
-            const ColourLookup::Answer own = lookup.At(p[0], p[1], p[2]);
-            const RGBQUAD& ownEntry = palette[size_t(own.index)];
-            const bool exact
-                = ownEntry.rgbRed == p[0] && ownEntry.rgbGreen == p[1] && ownEntry.rgbBlue == p[2];
+            // (Only where the picture is flat: elsewhere the error travels on.)
+            bool exact = false;
+            int32_t own = -1;
+            if (picture.activity[i] < 1.0f) {
+                own = lookup.Index(p[0], p[1], p[2]);
+                const RGBQUAD& ownEntry = palette[size_t(own)];
+                exact = ownEntry.rgbRed == p[0] && ownEntry.rgbGreen == p[1]
+                    && ownEntry.rgbBlue == p[2];
+            }
             Colour want = colour;
             if (!exact)
                 want = want + owedHere[size_t(x + 1)];
             want = { std::clamp(want.r, 0.0f, 255.0f), std::clamp(want.g, 0.0f, 255.0f),
                 std::clamp(want.b, 0.0f, 255.0f) };
-            const ColourLookup::Answer cell = exact
-                ? own
-                : lookup.At(int32_t(want.r + 0.5f), int32_t(want.g + 0.5f), int32_t(want.b + 0.5f));
-            int32_t chosen = cell.index;
+            const int32_t wr = int32_t(want.r + 0.5f), wg = int32_t(want.g + 0.5f),
+                          wb = int32_t(want.b + 0.5f);
+            int32_t chosen = exact ? own : lookup.Index(wr, wg, wb);
             if (lossy) {
+                // Colours the palette holds exactly are not nudged either.
                 if (!lzw.Started()) {
                     lzw.Begin(chosen);
                 } else if (const int32_t code = lzw.Child(chosen); code >= 0) {
                     lzw.Continue(code);
+                } else if (exact) {
+                    lzw.Begin(chosen);
                 } else {
                     // The continuation nearest to the colour wanted, if it is close enough.
-                    const float own2 = Distance2(cell.lab, lookup.Entry(uint32_t(chosen)));
+                    const OkLab wantLab = ToOkLab(uint8_t(wr), uint8_t(wg), uint8_t(wb));
+                    const float own2 = Distance2(wantLab, lookup.Entry(uint32_t(chosen)));
                     const float slack = params.lossy
                         * std::min(1.0f + picture.activity[i] * (1.0f / 12.0f), 3.0f);
                     const float reach = std::sqrt(own2) + slack;
                     float best = reach * reach;
                     int32_t bestIndex = -1, bestCode = -1;
+                    int32_t looked = 0;
                     lzw.Continuations([&](int32_t index, int32_t code) {
-                        const float d = Distance2(cell.lab, lookup.Entry(uint32_t(index)));
+                        // The most recent strings are looked at first, and only so many.
+                        if (++looked > MAX_CONTINUATIONS)
+                            return;
+                        const float d = Distance2(wantLab, lookup.Entry(uint32_t(index)));
                         if (d <= best) {
                             best = d;
                             bestIndex = index;
@@ -211,7 +218,7 @@ std::vector<uint8_t> MapToQualityPalette(const QualityPicture& picture,
                 sum.b += want.b;
                 sum.count++;
             }
-            if (exact && chosen == own.index)
+            if (exact && chosen == own)
                 continue;
             const float share = DitherShare(params, picture.activity[i]);
             if (share <= 0)
@@ -227,14 +234,44 @@ std::vector<uint8_t> MapToQualityPalette(const QualityPicture& picture,
     return indices;
 }
 
+namespace {
+
+// Each 2 x 2 block averaged into one pixel (a last odd row or column is dropped).
+QualityPicture HalfSize(const QualityPicture& picture)
+{
+    if (picture.width < 2 || picture.height < 2)
+        return picture;
+    QualityPicture half;
+    half.width = picture.width / 2;
+    half.height = picture.height / 2;
+    half.rgb.resize(size_t(half.width) * size_t(half.height) * 3);
+    const size_t stride = size_t(picture.width) * 3;
+    for (int32_t y = 0; y < half.height; y++)
+        for (int32_t x = 0; x < half.width; x++) {
+            const uint8_t* p = &picture.rgb[size_t(2 * y) * stride + size_t(2 * x) * 3];
+            uint8_t* q = &half.rgb[(size_t(y) * size_t(half.width) + size_t(x)) * 3];
+            for (size_t c = 0; c < 3; c++)
+                q[c] = uint8_t((p[c] + p[c + 3] + p[stride + c] + p[stride + c + 3] + 2) / 4);
+        }
+    MeasureActivity(half);
+    return half;
+}
+
+} // namespace
+
 void RefineForDithering(
     const QualityPicture& picture, std::vector<RGBQUAD>& palette, const QualityParams& params)
 {
     if (params.dither <= 0)
         return;
+    // The rounds leave the coder's strings out (they move the entries little, and cost
+    // most) and work on the picture at half its size, which has the same colours.
+    QualityParams plain = params;
+    plain.lossy = 0;
+    const QualityPicture half = HalfSize(picture);
     std::vector<WantedSum> wanted;
     for (int round = 0; round < DITHER_ROUNDS; round++) {
-        MapToQualityPalette(picture, palette, params, &wanted);
+        MapToQualityPalette(half, palette, plain, &wanted);
         for (size_t k = 0; k < palette.size(); k++) {
             const WantedSum& sum = wanted[k];
             if (sum.count == 0 || palette[k].rgbReserved)
