@@ -1,5 +1,6 @@
 #include "QualityDither.h"
 
+#include "PaletteSearch.h"
 #include "PhotoList.h"
 #include "image/core/CxImage.h"
 
@@ -10,40 +11,26 @@
 
 namespace {
 
-// The entry nearest to each colour, exactly, with the colours asked for lately
-// remembered: colour and index in one word, so that the table stays in the cache.
+// The entry nearest to each colour by RGB distance (the error diffusion works in RGB and
+// evens out what the eye would see differently), and the entries in Oklab for judging
+// how far a pixel may stray.
 class ColourLookup {
 public:
     explicit ColourLookup(const std::vector<RGBQUAD>& palette)
-        : search(Labs(palette))
-        , memo(MEMO_SIZE, EMPTY)
+        : search(palette.data(), uint32_t(palette.size()))
     {
+        for (const RGBQUAD& c : palette)
+            labs.push_back(ToOkLab(c.rgbRed, c.rgbGreen, c.rgbBlue));
     }
     int32_t Index(int32_t r, int32_t g, int32_t b)
     {
-        const uint32_t colour = uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
-        uint32_t& slot = memo[(colour * 2654435761u) >> (32 - MEMO_BITS)];
-        if ((slot & 0xFFFFFF) != colour || slot == EMPTY)
-            slot = colour | search.Nearest(ToOkLab(uint8_t(r), uint8_t(g), uint8_t(b))) << 24;
-        return int32_t(slot >> 24);
+        return int32_t(search.Nearest(uint8_t(r), uint8_t(g), uint8_t(b)));
     }
-    const OkLab& Entry(uint32_t index) const { return search.Entry(index); }
+    const OkLab& Entry(uint32_t index) const { return labs[index]; }
 
 private:
-    // No colour has an index above 255 with bits 24..31 all set and white: white with
-    // entry 255 is looked up again each time.
-    static constexpr uint32_t EMPTY = 0xFFFFFFFF;
-    static constexpr int MEMO_BITS = 17;
-    static constexpr uint32_t MEMO_SIZE = 1u << MEMO_BITS;
-    static std::vector<OkLab> Labs(const std::vector<RGBQUAD>& palette)
-    {
-        std::vector<OkLab> labs;
-        for (const RGBQUAD& c : palette)
-            labs.push_back(ToOkLab(c.rgbRed, c.rgbGreen, c.rgbBlue));
-        return labs;
-    }
-    OkLabSearch search;
-    std::vector<uint32_t> memo;
+    PaletteSearch search;
+    std::vector<OkLab> labs;
 };
 
 // The string table that the GIF writer builds from 8-bit indices, followed pixel by

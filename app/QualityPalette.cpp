@@ -11,18 +11,18 @@ QualityParams QualityParamsFor(uint32_t quality)
     const float q = float(std::clamp<uint32_t>(quality, 1, 100));
     QualityParams params;
     if (q >= 90) {
-        // From half-strength diffusion that spares busy areas to full diffusion everywhere,
+        // From light diffusion that spares busy areas to strong diffusion everywhere,
         // which keeps every area's average colour.
         const float t = (q - 90) / 10;
-        params.dither = 0.5f + 0.5f * t;
-        params.busy = q >= 100 ? 0.0f : 1.0f / (24.0f / (1.0f - t));
-        params.lossy = 0.0025f;
+        params.dither = 0.25f + 0.55f * t;
+        params.busy = (1.0f - t) / 24.0f;
+        params.lossy = 0.0025f - 0.0015f * t;
     } else if (q >= 70) {
-        params.dither = 0.5f;
+        params.dither = 0.25f;
         params.busy = 1.0f / 24.0f;
         params.lossy = 0.0025f + 0.000125f * (90 - q);
     } else {
-        params.dither = 0.5f - 0.005f * (70 - q);
+        params.dither = 0.25f - 0.0025f * (70 - q);
         params.busy = 1.0f / 24.0f;
         params.lossy = 0.005f + 0.0004f * (70 - q);
     }
