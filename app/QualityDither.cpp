@@ -1,36 +1,106 @@
 #include "QualityDither.h"
 
-#include "PaletteSearch.h"
 #include "PhotoList.h"
 #include "image/core/CxImage.h"
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <thread>
 
 namespace {
 
 // The entry nearest to each colour by RGB distance (the error diffusion works in RGB and
-// evens out what the eye would see differently), and the entries in Oklab for judging
-// how far a pixel may stray.
+// evens out what the eye would see differently), exactly, ties to the lowest index; and
+// the entries in Oklab for judging how far a pixel may stray. The colour cube is cut
+// into cells 16 levels wide; the first lookup in a cell lists the entries that can be
+// nearest to any of its colours (no farther from the cell than the nearest farthest
+// corner of any entry), by their distance to it, so that a lookup stops as soon as the
+// next entry can't come closer than the best found.
 class ColourLookup {
 public:
     explicit ColourLookup(const std::vector<RGBQUAD>& palette)
-        : search(palette.data(), uint32_t(palette.size()))
+        : cellStart(CELLS, 0)
+        , cellCount(CELLS, 0)
     {
-        for (const RGBQUAD& c : palette)
+        for (const RGBQUAD& c : palette) {
+            entries.push_back({ c.rgbRed, c.rgbGreen, c.rgbBlue, uint32_t(entries.size()), 0 });
             labs.push_back(ToOkLab(c.rgbRed, c.rgbGreen, c.rgbBlue));
+        }
     }
     int32_t Index(int32_t r, int32_t g, int32_t b)
     {
-        return int32_t(search.Nearest(uint8_t(r), uint8_t(g), uint8_t(b)));
+        const uint32_t cell
+            = uint32_t((r >> SHIFT) << (2 * BITS) | (g >> SHIFT) << BITS | (b >> SHIFT));
+        if (cellStart[cell] == 0)
+            BuildCell(cell);
+        const Candidate* list = &candidates[cellStart[cell] - 1];
+        int32_t best = INT32_MAX;
+        uint32_t bestIndex = 0;
+        for (uint32_t k = 0; k < cellCount[cell]; k++) {
+            const Candidate& e = list[k];
+            if (e.cellDistance > best)
+                break;
+            const int32_t dr = r - e.red, dg = g - e.green, db = b - e.blue;
+            const int32_t d = dr * dr + dg * dg + db * db;
+            if (d < best || (d == best && e.index < bestIndex)) {
+                best = d;
+                bestIndex = e.index;
+            }
+        }
+        return int32_t(bestIndex);
     }
     const OkLab& Entry(uint32_t index) const { return labs[index]; }
 
 private:
-    PaletteSearch search;
+    struct Candidate {
+        int32_t red, green, blue;
+        uint32_t index;
+        int32_t cellDistance;
+    };
+    static constexpr int BITS = 4;
+    static constexpr int SHIFT = 8 - BITS;
+    static constexpr uint32_t CELLS = 1u << (3 * BITS);
+    void BuildCell(uint32_t cell)
+    {
+        const int32_t low[3] = { int32_t(cell >> (2 * BITS)) << SHIFT,
+            int32_t((cell >> BITS) & ((1u << BITS) - 1)) << SHIFT,
+            int32_t(cell & ((1u << BITS) - 1)) << SHIFT };
+        const int32_t high = (1 << SHIFT) - 1;
+        int32_t limit = INT32_MAX;
+        std::vector<Candidate> list = entries;
+        for (Candidate& e : list) {
+            const int32_t v[3] = { e.red, e.green, e.blue };
+            int32_t nearest = 0, farthest = 0;
+            for (int c = 0; c < 3; c++) {
+                const int32_t below = low[c] - v[c], above = v[c] - (low[c] + high);
+                const int32_t inside = std::max({ below, above, 0 });
+                const int32_t across
+                    = std::max(std::abs(v[c] - low[c]), std::abs(v[c] - low[c] - high));
+                nearest += inside * inside;
+                farthest += across * across;
+            }
+            e.cellDistance = nearest;
+            limit = std::min(limit, farthest);
+        }
+        list.erase(std::remove_if(list.begin(), list.end(),
+                       [&](const Candidate& e) { return e.cellDistance > limit; }),
+            list.end());
+        std::sort(list.begin(), list.end(), [](const Candidate& x, const Candidate& y) {
+            return x.cellDistance != y.cellDistance ? x.cellDistance < y.cellDistance
+                                                    : x.index < y.index;
+        });
+        cellStart[cell] = uint32_t(candidates.size()) + 1;
+        cellCount[cell] = uint32_t(list.size());
+        candidates.insert(candidates.end(), list.begin(), list.end());
+    }
+    std::vector<Candidate> entries;
     std::vector<OkLab> labs;
+    std::vector<uint32_t> cellStart; // offset into candidates + 1; 0 = not built yet
+    std::vector<uint32_t> cellCount;
+    std::vector<Candidate> candidates;
 };
 
 // The string table that the GIF writer builds from 8-bit indices, followed pixel by

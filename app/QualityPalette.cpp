@@ -204,12 +204,19 @@ std::vector<Bin> GatherBins(const QualityPicture& picture)
         double weight = 0, red = 0, green = 0, blue = 0;
         uint32_t exactColour = 0, exactCount = 0;
     };
-    std::vector<Sum> sums(size_t(1) << 18);
+    // The cells a picture fills are few: each gets its sums when first met.
+    std::vector<int32_t> cellSum(size_t(1) << 18, -1);
+    std::vector<Sum> sums;
     const size_t n = size_t(picture.width) * size_t(picture.height);
     for (size_t i = 0; i < n; i++) {
         const uint8_t* p = &picture.rgb[3 * i];
         const uint32_t colour = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
-        Sum& s = sums[size_t((p[0] >> 2) << 12 | (p[1] >> 2) << 6 | (p[2] >> 2))];
+        int32_t& cell = cellSum[size_t((p[0] >> 2) << 12 | (p[1] >> 2) << 6 | (p[2] >> 2))];
+        if (cell < 0) {
+            cell = int32_t(sums.size());
+            sums.emplace_back();
+        }
+        Sum& s = sums[size_t(cell)];
         // Errors show least where the picture is busy.
         const double weight = 1.0 / (1.0 + picture.activity[i] * (1.0 / 6.0));
         s.weight += weight;
