@@ -173,7 +173,7 @@ struct Colour {
 
 constexpr float ERROR_LIMIT = 48.0f;
 constexpr int DITHER_ROUNDS = 4;
-constexpr int32_t MAX_CONTINUATIONS = 48;
+constexpr int32_t MAX_CONTINUATIONS = 16;
 
 Colour Limit(Colour c)
 {
@@ -327,7 +327,9 @@ void RefineForDithering(
     plain.lossy = 0;
     const QualityPicture half = HalfSize(picture);
     std::vector<WantedSum> wanted;
-    for (int round = 0; round < DITHER_ROUNDS; round++) {
+    // Light diffusion moves the entries little: half the rounds.
+    const int rounds = params.dither >= 0.5f ? DITHER_ROUNDS : DITHER_ROUNDS / 2;
+    for (int round = 0; round < rounds; round++) {
         MapToQualityPalette(half, palette, plain, &wanted);
         for (size_t k = 0; k < palette.size(); k++) {
             const WantedSum& sum = wanted[k];

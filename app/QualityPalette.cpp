@@ -14,17 +14,17 @@ QualityParams QualityParamsFor(uint32_t quality)
         // From light diffusion that spares busy areas to strong diffusion everywhere,
         // which keeps every area's average colour.
         const float t = (q - 90) / 10;
-        params.dither = 0.25f + 0.55f * t;
+        params.dither = 0.3f + 0.5f * t;
         params.busy = (1.0f - t) / 24.0f;
-        params.lossy = 0.0025f - 0.0015f * t;
+        params.lossy = 0.0015f - 0.0005f * t;
     } else if (q >= 70) {
-        params.dither = 0.25f;
+        params.dither = 0.3f - 0.0025f * (90 - q);
         params.busy = 1.0f / 24.0f;
-        params.lossy = 0.0025f + 0.000125f * (90 - q);
+        params.lossy = 0.0015f + 0.000125f * (90 - q);
     } else {
         params.dither = 0.25f - 0.0025f * (70 - q);
         params.busy = 1.0f / 24.0f;
-        params.lossy = 0.005f + 0.0004f * (70 - q);
+        params.lossy = 0.004f + 0.0004f * (70 - q);
     }
     // Every colour the format allows from 50 up; below, fewer with every step.
     params.colours
@@ -358,7 +358,7 @@ std::vector<RGBQUAD> ChooseQualityPalette(const QualityPicture& picture, uint32_
     if (bins.empty())
         return { RGBQUAD {} };
     std::vector<OkLab> centres = SplitIntoBoxes(bins, colours);
-    RefineByKMeans(centres, bins, 4);
+    RefineByKMeans(centres, bins, 2);
 
     std::vector<RGBQUAD> palette(centres.size());
     for (size_t i = 0; i < centres.size(); i++)
