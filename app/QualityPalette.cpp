@@ -14,17 +14,18 @@ QualityParams QualityParamsFor(uint32_t quality)
         // From light diffusion that spares busy areas to strong diffusion everywhere,
         // which keeps every area's average colour.
         const float t = (q - 90) / 10;
-        params.dither = 0.3f + 0.5f * t;
+        params.dither = 0.25f + 0.55f * t;
         params.busy = (1.0f - t) / 24.0f;
-        params.lossy = 0.0015f - 0.0005f * t;
+        params.lossy = 0.0005f + 0.0005f * t;
     } else if (q >= 70) {
-        params.dither = 0.3f - 0.0025f * (90 - q);
+        // A touch more diffusion as the coding grows lossier, which it evens out.
+        params.dither = 0.3f - 0.0025f * (q - 70);
         params.busy = 1.0f / 24.0f;
-        params.lossy = 0.0015f + 0.000125f * (90 - q);
+        params.lossy = 0.0005f + 0.00025f * (90 - q);
     } else {
-        params.dither = 0.25f - 0.0025f * (70 - q);
+        params.dither = 0.3f - 0.00375f * (70 - q);
         params.busy = 1.0f / 24.0f;
-        params.lossy = 0.004f + 0.0004f * (70 - q);
+        params.lossy = 0.0055f + 0.0004f * (70 - q);
     }
     // Every colour the format allows from 50 up; below, fewer with every step.
     params.colours
@@ -351,9 +352,47 @@ void RefineByKMeans(std::vector<OkLab>& centres, const std::vector<Bin>& bins, i
 
 } // namespace
 
+namespace {
+
+// The picture's own colours when they are no more than `colours`; else empty.
+std::vector<RGBQUAD> FewColours(const QualityPicture& picture, uint32_t colours)
+{
+    // An open table twice the size of the colours it may hold.
+    constexpr uint32_t EMPTY = 0xFFFFFFFF;
+    std::vector<uint32_t> table(1024, EMPTY);
+    std::vector<RGBQUAD> found;
+    const size_t n = size_t(picture.width) * size_t(picture.height);
+    uint32_t last = EMPTY;
+    for (size_t i = 0; i < n; i++) {
+        const uint8_t* p = &picture.rgb[3 * i];
+        const uint32_t colour = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+        if (colour == last)
+            continue;
+        last = colour;
+        uint32_t slot = (colour * 2654435761u) >> 22;
+        while (table[slot] != EMPTY && table[slot] != colour)
+            slot = (slot + 1) & 1023;
+        if (table[slot] == colour)
+            continue;
+        if (found.size() == colours)
+            return {};
+        table[slot] = colour;
+        found.push_back(RGBQUAD { p[2], p[1], p[0], 0 });
+    }
+    return found;
+}
+
+} // namespace
+
 std::vector<RGBQUAD> ChooseQualityPalette(const QualityPicture& picture, uint32_t colours)
 {
     colours = std::clamp(colours, 1u, 256u);
+    // A picture of few colours keeps them all, exactly.
+    if (std::vector<RGBQUAD> own = FewColours(picture, colours); !own.empty()) {
+        for (RGBQUAD& entry : own)
+            entry.rgbReserved = 1;
+        return own;
+    }
     const std::vector<Bin> bins = GatherBins(picture);
     if (bins.empty())
         return { RGBQUAD {} };

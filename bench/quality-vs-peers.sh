@@ -10,7 +10,7 @@
 #
 #   bash bench/quality-vs-peers.sh [RUNS]        (default 3 rounds)
 #
-# Needs `bash scripts/install-deps.sh --bench` (the photos, python3-pil, python3-numpy,
+# Needs `bash scripts/install-deps.sh --bench` (the photos, python3-pil, python3-numpy, bc,
 # ffmpeg, imagemagick) and gifski, which is not a dependency of the program: set GIFSKI to
 # its binary, e.g. from npm: cd /tmp && npm pack gifski && tar xzf gifski-*.tgz, then
 # GIFSKI=/tmp/package/bin/debian/gifski. The machine's load is printed: timings mean
