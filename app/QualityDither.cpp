@@ -181,6 +181,46 @@ Colour Limit(Colour c)
         std::clamp(c.b, -ERROR_LIMIT, ERROR_LIMIT) };
 }
 
+// The index a pixel takes under lossy coding: the one chosen when it continues the
+// current string, else the continuation nearest to the colour wanted when that is no
+// more than slack (Oklab) farther than the chosen entry; the model follows the choice.
+int32_t ContinueString(LzwModel& lzw, ColourLookup& lookup, int32_t chosen, float slack, int32_t r,
+    int32_t g, int32_t b)
+{
+    if (!lzw.Started()) {
+        lzw.Begin(chosen);
+        return chosen;
+    }
+    if (const int32_t code = lzw.Child(chosen); code >= 0) {
+        lzw.Continue(code);
+        return chosen;
+    }
+    int32_t bestIndex = -1, bestCode = -1;
+    if (slack > 0) {
+        const OkLab want = ToOkLab(uint8_t(r), uint8_t(g), uint8_t(b));
+        const float reach = std::sqrt(Distance2(want, lookup.Entry(uint32_t(chosen)))) + slack;
+        float best = reach * reach;
+        int32_t looked = 0;
+        lzw.Continuations([&](int32_t index, int32_t code) {
+            // The most recent strings are looked at first, and only so many.
+            if (++looked > MAX_CONTINUATIONS)
+                return;
+            const float d = Distance2(want, lookup.Entry(uint32_t(index)));
+            if (d <= best) {
+                best = d;
+                bestIndex = index;
+                bestCode = code;
+            }
+        });
+    }
+    if (bestIndex < 0) {
+        lzw.Begin(chosen);
+        return chosen;
+    }
+    lzw.Continue(bestCode);
+    return bestIndex;
+}
+
 } // namespace
 
 std::vector<uint8_t> MapToQualityPalette(const QualityPicture& picture,
@@ -211,9 +251,9 @@ std::vector<uint8_t> MapToQualityPalette(const QualityPicture& picture,
             const size_t i = size_t(y) * size_t(w) + size_t(x);
             const uint8_t* p = &picture.rgb[3 * i];
             const Colour colour { float(p[0]), float(p[1]), float(p[2]) };
-            // A colour the palette holds exactly is taken as it is and ends the error's
-            // travel: flat areas stay flat, and the same in every frame.
-            // (Only where the picture is flat: elsewhere the error travels on.)
+            // Where the picture is flat, a colour the palette holds exactly is taken as it
+            // is (never nudged for the coder either) and ends the error's travel: flat
+            // areas stay flat, and the same in every frame.
             bool exact = false;
             int32_t own = -1;
             if (picture.activity[i] < 1.0f) {
@@ -231,41 +271,9 @@ std::vector<uint8_t> MapToQualityPalette(const QualityPicture& picture,
                           wb = int32_t(want.b + 0.5f);
             int32_t chosen = exact ? own : lookup.Index(wr, wg, wb);
             if (lossy) {
-                // Colours the palette holds exactly are not nudged either.
-                if (!lzw.Started()) {
-                    lzw.Begin(chosen);
-                } else if (const int32_t code = lzw.Child(chosen); code >= 0) {
-                    lzw.Continue(code);
-                } else if (exact) {
-                    lzw.Begin(chosen);
-                } else {
-                    // The continuation nearest to the colour wanted, if it is close enough.
-                    const OkLab wantLab = ToOkLab(uint8_t(wr), uint8_t(wg), uint8_t(wb));
-                    const float own2 = Distance2(wantLab, lookup.Entry(uint32_t(chosen)));
-                    const float slack = params.lossy
-                        * std::min(1.0f + picture.activity[i] * (1.0f / 12.0f), 3.0f);
-                    const float reach = std::sqrt(own2) + slack;
-                    float best = reach * reach;
-                    int32_t bestIndex = -1, bestCode = -1;
-                    int32_t looked = 0;
-                    lzw.Continuations([&](int32_t index, int32_t code) {
-                        // The most recent strings are looked at first, and only so many.
-                        if (++looked > MAX_CONTINUATIONS)
-                            return;
-                        const float d = Distance2(wantLab, lookup.Entry(uint32_t(index)));
-                        if (d <= best) {
-                            best = d;
-                            bestIndex = index;
-                            bestCode = code;
-                        }
-                    });
-                    if (bestIndex >= 0) {
-                        chosen = bestIndex;
-                        lzw.Continue(bestCode);
-                    } else {
-                        lzw.Begin(chosen);
-                    }
-                }
+                const float slack
+                    = params.lossy * std::min(1.0f + picture.activity[i] * (1.0f / 12.0f), 3.0f);
+                chosen = ContinueString(lzw, lookup, chosen, exact ? 0 : slack, wr, wg, wb);
             }
             indices[i] = uint8_t(chosen);
             if (wanted) {
@@ -319,8 +327,6 @@ QualityPicture HalfSize(const QualityPicture& picture)
 void RefineForDithering(
     const QualityPicture& picture, std::vector<RGBQUAD>& palette, const QualityParams& params)
 {
-    if (params.dither <= 0)
-        return;
     // The rounds leave the coder's strings out (they move the entries little, and cost
     // most) and work on the picture at half its size, which has the same colours.
     QualityParams plain = params;
@@ -328,7 +334,8 @@ void RefineForDithering(
     const QualityPicture half = HalfSize(picture);
     std::vector<WantedSum> wanted;
     // Light diffusion moves the entries little: half the rounds.
-    const int rounds = params.dither >= 0.5f ? DITHER_ROUNDS : DITHER_ROUNDS / 2;
+    const int rounds
+        = params.dither <= 0 ? 0 : (params.dither >= 0.5f ? DITHER_ROUNDS : DITHER_ROUNDS / 2);
     for (int round = 0; round < rounds; round++) {
         MapToQualityPalette(half, palette, plain, &wanted);
         for (size_t k = 0; k < palette.size(); k++) {

@@ -12,12 +12,11 @@
 class CxImage;
 class PhotoList;
 
-// The indices (rows top to bottom) of picture mapped to palette: error diffusion scaled
-// by params.dither and lessened where the picture is busy, rows in alternating directions
-// unless params.lossy asks for coding strings to be continued, which needs the order of
-// the coder (every row left to right).
-// With wanted, the colours each entry stood for (the pixel's own plus the error it was
-// owed) are summed per entry.
+// The indices (rows top to bottom) of picture mapped to palette: Floyd-Steinberg error
+// diffusion scaled by params.dither and lessened where the picture is busy, rows in
+// alternating directions unless params.lossy asks for coding strings to be continued,
+// which needs the order of the coder (every row left to right). With wanted, the colours
+// each entry stood for (the pixel's own plus the error it was owed) are summed per entry.
 struct WantedSum {
     double r = 0, g = 0, b = 0;
     uint64_t count = 0;
@@ -26,10 +25,11 @@ std::vector<uint8_t> MapToQualityPalette(const QualityPicture& picture,
     const std::vector<RGBQUAD>& palette, const QualityParams& params,
     std::vector<WantedSum>* wanted = nullptr);
 
-// Moves every entry toward the mean of the colours it stands for once the errors are
-// spread (four rounds): the palette then reaches as far out as the picture's colours, and the
-// dithered areas keep their average colour. Entries marked in rgbReserved (colours kept
-// exactly) stay; the marks are cleared.
+// Moves every entry half way toward the mean of the colours it stands for once the
+// errors are spread (a few levels at most each time; four rounds, two under light
+// diffusion, on the picture at half size): the palette then reaches as far out as the
+// picture's colours, and dithered areas keep their average colour. Entries marked in
+// rgbReserved (colours kept exactly) stay; the marks are cleared.
 void RefineForDithering(
     const QualityPicture& picture, std::vector<RGBQUAD>& palette, const QualityParams& params);
 

@@ -59,7 +59,8 @@ struct QualityPicture {
 // Fills activity from rgb.
 void MeasureActivity(QualityPicture& picture);
 
-// At most `colours` entries for the picture: boxes of colours split where the weighted
-// error falls most, then refined by weighted k-means. A colour that covers a large flat
-// area is kept exactly.
+// At most `colours` entries for the picture: its own colours when it has no more (marked
+// in rgbReserved); else boxes of colours (cells 4 levels wide) split where the weighted
+// error falls most, then refined by weighted k-means, and a colour that covers a large
+// flat area (1% of the picture) kept exactly (also marked).
 std::vector<RGBQUAD> ChooseQualityPalette(const QualityPicture& picture, uint32_t colours);
