@@ -8,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <new>
 #include <thread>
 
 namespace {
@@ -403,8 +404,13 @@ void MakeQualityFrames(const PhotoList& list, uint32_t quality, std::vector<CxIm
     const auto work = [&] {
         for (size_t k; (k = next++) < n;) {
             const PhotoEntry* entry = list.Entry(k);
-            if (entry && entry->thumbnail && frames[k])
-                remade[k] = MakeQualityFrame(*entry->thumbnail, *frames[k], quality);
+            // A frame that finds no memory keeps its designed form.
+            try {
+                if (entry && entry->thumbnail && frames[k])
+                    remade[k] = MakeQualityFrame(*entry->thumbnail, *frames[k], quality);
+            } catch (const std::bad_alloc&) {
+                remade[k].reset();
+            }
         }
     };
     const size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, n ? n : 1);
