@@ -8,7 +8,7 @@
 # RUNS rounds (every maker once per round, interleaved) as a ratio to gifski -Q 90's.
 # Then, for each peer, the N whose file is no larger with SSIM and blurred PSNR no lower.
 #
-#   bash bench/quality-vs-peers.sh [RUNS]        (default 3 rounds)
+#   bash bench/quality-vs-peers.sh [RUNS]        (default 3 rounds; SET=2 for other pictures)
 #
 # Needs `bash scripts/install-deps.sh --bench` (the photos, python3-pil, python3-numpy, bc,
 # ffmpeg, imagemagick) and gifski, which is not a dependency of the program: set GIFSKI to
@@ -35,11 +35,17 @@ done
 "$PYTHON" -c 'import PIL, numpy' 2>/dev/null \
     || { echo "needs python3-pil and python3-numpy (bash scripts/install-deps.sh --bench)"; exit 1; }
 
-# Six photographs of each wallpaper package, whatever else they hold.
+# Six pictures of each wallpaper package; SET=2 takes six others of each (more drawn
+# pictures with smooth gradients), a check that the qualities were not tuned to one set.
 PHOTOS=()
-mapfile -t LOMIRI < <(ls /usr/share/backgrounds/*.jpg 2>/dev/null | sort | awk 'NR % 2 == 1' | head -6)
+if [ "${SET:-1}" = 2 ]; then
+    ODD=0 NAMES_2=(ColdRipple DarkestHour Grey Kite OneStandsOut SafeLanding)
+else
+    ODD=1 NAMES_2=(Autumn BytheWater ColorfulCups EveningGlow FallenLeaf Path)
+fi
+mapfile -t LOMIRI < <(ls /usr/share/backgrounds/*.jpg 2>/dev/null | sort | awk -v odd=$ODD 'NR % 2 == odd' | head -6)
 PHOTOS+=("${LOMIRI[@]}")
-for name in Autumn BytheWater ColorfulCups EveningGlow FallenLeaf Path; do
+for name in "${NAMES_2[@]}"; do
     f=$(ls -S /usr/share/wallpapers/$name/contents/images/*.jpg 2>/dev/null | head -1 || true)
     [ -n "$f" ] && PHOTOS+=("$f")
 done
