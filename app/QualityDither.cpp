@@ -112,15 +112,20 @@ public:
         : firstChild(MAX_CODES, -1)
         , sibling(MAX_CODES, -1)
         , symbol(MAX_CODES, 0)
+        , hashKeys(HASH_SLOTS, -1)
+        , hashCodes(HASH_SLOTS, 0)
     {
     }
     // The code of the current string followed by index, or -1.
     int32_t Child(int32_t index) const
     {
-        for (int32_t c = firstChild[size_t(current)]; c >= 0; c = sibling[size_t(c)])
-            if (symbol[size_t(c)] == index)
-                return c;
-        return -1;
+        const int32_t key = index << 12 | current;
+        for (uint32_t slot = Slot(key);; slot = (slot + 1) & (HASH_SLOTS - 1)) {
+            if (hashKeys[slot] == key)
+                return hashCodes[slot];
+            if (hashKeys[slot] < 0)
+                return -1;
+        }
     }
     bool Started() const { return current >= 0; }
     int32_t Current() const { return current; }
@@ -139,9 +144,16 @@ public:
                 symbol[size_t(next)] = uint8_t(index);
                 sibling[size_t(next)] = firstChild[size_t(current)];
                 firstChild[size_t(current)] = next;
+                const int32_t key = index << 12 | current;
+                uint32_t slot = Slot(key);
+                while (hashKeys[slot] >= 0)
+                    slot = (slot + 1) & (HASH_SLOTS - 1);
+                hashKeys[slot] = key;
+                hashCodes[slot] = int16_t(next);
                 next++;
             } else {
                 std::fill(firstChild.begin(), firstChild.end(), -1);
+                std::fill(hashKeys.begin(), hashKeys.end(), -1);
                 next = FIRST_CODE;
             }
         }
@@ -151,8 +163,13 @@ public:
 private:
     static constexpr int32_t MAX_CODES = 4096;
     static constexpr int32_t FIRST_CODE = 258; // after the clear and end codes
+    // (string, index) -> code, open addressing, at most half full.
+    static constexpr uint32_t HASH_SLOTS = 8192;
+    static uint32_t Slot(int32_t key) { return (uint32_t(key) * 2654435761u) >> 19; }
     std::vector<int32_t> firstChild, sibling;
     std::vector<uint8_t> symbol;
+    std::vector<int32_t> hashKeys;
+    std::vector<int16_t> hashCodes;
     int32_t next = FIRST_CODE;
     int32_t current = -1;
 };
