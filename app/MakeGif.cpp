@@ -1,6 +1,7 @@
 #include "MakeGif.h"
 
 #include "Dither.h"
+#include "QualityDither.h"
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "image/gif/CxImageGIF.h"
@@ -34,8 +35,8 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
         else
             frame->SetFrameDelay(i == n - 1 ? settings.lastFrameDelay : settings.frameDelay);
         // Dithered from the canvas the frame was made from (an entry without it keeps
-        // its frame as it is).
-        if (settings.ditherColours && entry->thumbnail) {
+        // its frame as it is); the quality mode chooses its own dithering.
+        if (settings.ditherColours && settings.quality == 0 && entry->thumbnail) {
             if (auto made = DitherToPalette(*entry->thumbnail, *frame)) {
                 frame = made.get();
                 dithered.push_back(std::move(made));
@@ -43,6 +44,8 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
         }
         frames.push_back(frame);
     }
+    if (settings.quality > 0)
+        MakeQualityFrames(list, settings.quality, frames, dithered);
     CxImageGIF gif;
     gif.SetComment(GIF_COMMENT);
     // The encoder writes its loop count less one, and no block for 1.

@@ -26,8 +26,8 @@ namespace {
         = "Usage: brimvale-cli make [--width N] [--height N] [--photo-size N]\n"
           "           [--background '#RRGGBB' | --background-image FILE]\n"
           "           [--delay N] [--last-delay N] [--delays D1,D2,...] [--loop N]\n"
-          "           [--keep-order] [--optimize] [--dither] [--fast] [--threads N]\n"
-          "           [--ignore-profiles] [--ignore-orientation]\n"
+          "           [--keep-order] [--optimize] [--dither | --quality N] [--fast]\n"
+          "           [--threads N] [--ignore-profiles] [--ignore-orientation]\n"
           "           [--open] [--quiet] [--force-name] -o OUT.gif PHOTO...\n"
           "\n"
           "Makes one looping GIF from the photos, one frame each, in the order of their paths\n"
@@ -55,6 +55,11 @@ namespace {
           "  --dither                spread each frame's colour error over its neighbours\n"
           "                          (Floyd-Steinberg) instead of taking the nearest colour:\n"
           "                          smoother gradients, larger files\n"
+          "  --quality N             frames made for the eye, 1..100: each frame's palette\n"
+          "                          chosen where the eye sees errors, colours spread only\n"
+          "                          where that smooths; lower N gives smaller files (fewer\n"
+          "                          colours, colours nudged to code shorter); excludes\n"
+          "                          --dither\n"
           "  --fast                  decode a JPEG much larger than the photo size at a\n"
           "                          reduced scale (1/8 to 1/2, a progressive one at 1/8 from\n"
           "                          its first scans alone): several times faster, frames\n"
@@ -208,6 +213,8 @@ namespace {
                 arguments.keepOrder = true;
             } else if (arg == "--dither") {
                 s.ditherColours = true;
+            } else if (arg == "--quality") {
+                s.quality = ParseNumber(arg, takeValue(), 1, MAX_QUALITY);
             } else if (arg == "--force-name") {
                 forceName = true;
             } else if (arg == "--threads") {
@@ -241,6 +248,9 @@ namespace {
         }
         if (arguments.help)
             return arguments;
+        if (s.quality > 0 && s.ditherColours)
+            throw UsageError { "--quality and --dither exclude each other (--quality chooses "
+                               "its own dithering)" };
         if (colourGiven && pictureGiven)
             throw UsageError { "--background and --background-image exclude each other" };
         if (s.photoSize > s.overallWidth || s.photoSize > s.overallHeight)

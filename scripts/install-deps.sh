@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, testing, fuzzing and benchmarking need.
 # Idempotent: when everything is present it prints one line and returns.
-# With --bench it also installs the photographs that bench/make-vs-peers.sh times on
+# With --bench it also installs the photographs that the bench scripts work on
 # (large downloads, needed by no build or test).
 set -euo pipefail
 
@@ -20,6 +20,8 @@ PACKAGES=(
 )
 if [ "${1:-}" = "--bench" ]; then
     PACKAGES+=(time lomiri-wallpapers-16.04 plasma-workspace-wallpapers python3-pil python3-numpy)
+    # bench/quality-vs-peers.sh: its peers, and npm to fetch gifski (for the benchmark only)
+    PACKAGES+=(ffmpeg bc npm)
 fi
 
 missing=()

@@ -117,6 +117,9 @@ TEST(CliMake, BadValuesAreRefusedNamingTheOption)
         { { "--delays", "5", "--delay", "5" }, "exclude" },
         { { "--optimize=yes" }, "--optimize" },
         { { "--fast=yes" }, "--fast" },
+        { { "--quality", "0" }, "--quality" },
+        { { "--quality", "101" }, "--quality" },
+        { { "--quality", "90", "--dither" }, "exclude" },
     };
     const std::string tryHelp = "Try 'brimvale-cli make --help'.\n";
     for (const auto& [options, named] : cases) {
@@ -142,6 +145,7 @@ TEST(CliMake, BadValuesAreRefusedNamingTheOption)
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--photo-size"), std::string::npos);
     EXPECT_NE(help.out.find("--fast"), std::string::npos);
+    EXPECT_NE(help.out.find("--quality N"), std::string::npos);
 }
 
 TEST(CliMake, MakesTheGifFromTheReadablePhotosAndListsTheOthers)
