@@ -16,6 +16,10 @@ constexpr const char* GIF_COMMENT = "Created with Orrinwick Brimvale";
 constexpr const char* MESSAGE_FAILED = "Failed";
 constexpr const char* MESSAGE_UNKNOWN_FORMAT
     = "%d images can not be added because of unknown file format";
+// Told beside that message: what the readers take.
+constexpr const char* MESSAGE_READABLE_FORMATS
+    = "Brimvale reads BMP, ICO/CUR, GIF, JPEG, PNG, TIFF, TGA, PCX, WBMP, WMF/EMF, "
+      "JPEG 2000, PGX, PNM, Sun raster, JBIG, WebP, HEIF/HEIC, AVIF and JPEG XL.";
 
 enum class MakeResult { NothingToMake, Made, Failed };
 

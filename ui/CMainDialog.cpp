@@ -350,6 +350,7 @@ void CMainDialog::AddPhotoPaths(const QStringList& paths)
         for (const PhotoFailure& failure : failures)
             lines.append(QFile::decodeName(failure.path.c_str()) + QStringLiteral(": ")
                 + QString::fromLocal8Bit(failure.reason.c_str()));
+        lines.append(QString::fromLatin1(MESSAGE_READABLE_FORMATS));
         Prompts().Information(this, QString::asprintf(MESSAGE_UNKNOWN_FORMAT, int(failures.size())),
             lines.join(QLatin1Char('\n')));
     }

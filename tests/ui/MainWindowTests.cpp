@@ -146,11 +146,14 @@ TEST_F(MainWindowTest, UnreadablePhotosAreCountedInOneMessage)
     EXPECT_EQ(prompts.messages.first(), "3 images can not be added because of unknown file format");
     // Which ones, and each reader's reason.
     const QStringList lines = prompts.details.first().split('\n');
-    ASSERT_EQ(lines.size(), 3);
+    ASSERT_EQ(lines.size(), 4);
     EXPECT_TRUE(lines[0].startsWith(photoFolder + "/broken1.bmp: ")) << lines[0].toStdString();
     EXPECT_FALSE(lines[0].endsWith("unknown file format"));
     EXPECT_TRUE(lines[1].startsWith(photoFolder + "/broken2.jpg: "));
     EXPECT_EQ(lines[2], photoFolder + "/gone.png: not found");
+    // And what the readers take.
+    EXPECT_TRUE(lines[3].contains("WebP") && lines[3].contains("HEIF/HEIC"))
+        << lines[3].toStdString();
 }
 
 TEST_F(MainWindowTest, FailedMakingTellsThePathAndWhy)
