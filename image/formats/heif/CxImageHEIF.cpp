@@ -127,9 +127,6 @@ bool CxImageHEIF::Decode(CxStream* stream)
     if (!stream)
         return false;
     return RunReader(*this, "Can't allocate memory", [&] {
-        // Nothing found in an earlier file stays with this one.
-        SetIccProfile({});
-        SetOrientation(0);
         const std::vector<uint8_t> bytes = ReadRemainingBytes(
             *stream, CXIMAGE_MAX_MEMORY, MEMORY_TEXT, "Invalid input: Unexpected end of file");
         uint32_t format = HeifSignatureFormat(bytes.data(), bytes.size());

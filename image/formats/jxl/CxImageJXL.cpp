@@ -114,9 +114,6 @@ bool CxImageJXL::Decode(CxStream* stream)
     if (!stream)
         return false;
     return RunReader(*this, "Can't allocate memory", [&] {
-        // Nothing found in an earlier file stays with this one.
-        SetIccProfile({});
-        SetOrientation(0);
         const std::vector<uint8_t> bytes
             = ReadRemainingBytes(*stream, CXIMAGE_MAX_MEMORY, MEMORY_TEXT, TRUNCATED_TEXT);
         if (!IsJxlSignature(bytes.data(), bytes.size()))

@@ -64,9 +64,6 @@ bool CxImageWEBP::Decode(CxStream* stream)
     if (!stream)
         return false;
     return RunReader(*this, "Can't allocate memory", [&] {
-        // Nothing found in an earlier file stays with this one.
-        SetIccProfile({});
-        SetOrientation(0);
         const std::vector<uint8_t> bytes = ReadRemainingBytes(
             *stream, CXIMAGE_MAX_MEMORY, MEMORY_TEXT, "WebP decoding failed: NOT_ENOUGH_DATA");
         // libwebp also takes bare VP8 and VP8L streams; a file is a RIFF container.
