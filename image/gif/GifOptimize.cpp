@@ -454,9 +454,13 @@ private:
             if (p.codeSize == pattern.codeSize && p.choices == pattern.choices) {
                 frame.data.resize(p.dataSize);
                 if (best.data.empty() || Cost(frame) < Cost(best)) {
+                    // Every way of clearing, as when the pattern was measured: against the
+                    // shorter best of now the coding would stop after the first, and
+                    // could come out longer than that best.
                     frame.data.clear();
-                    Encode(codeSize, frame.data);
-                    best = std::move(frame);
+                    Encode(codeSize, frame.data, true);
+                    if (best.data.empty() || Cost(frame) < Cost(best))
+                        best = std::move(frame);
                 }
                 return;
             }
@@ -519,12 +523,12 @@ private:
     }
 
     // The shortest of some ways of clearing the string table; only the first when that
-    // comes out far longer than the frame's best so far.
-    void Encode(int32_t codeSize, std::vector<uint8_t>& data)
+    // comes out far longer than the frame's best so far, unless every way is asked for.
+    void Encode(int32_t codeSize, std::vector<uint8_t>& data, bool everyWay = false)
     {
         std::vector<uint8_t> other;
         lzw.Encode(choices, codeSize, 0, data);
-        if (!best.data.empty() && data.size() > Cost(best) + Cost(best) / 16)
+        if (!everyWay && !best.data.empty() && data.size() > Cost(best) + Cost(best) / 16)
             return;
         for (size_t window : { 1024, 4096, 16384 }) {
             other.clear();
