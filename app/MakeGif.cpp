@@ -4,13 +4,14 @@
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "image/gif/CxImageGIF.h"
+#include "platform/Files.h"
+#include "platform/Memory.h"
 #include "platform/Shell.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream* stream,
@@ -35,10 +36,13 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
             frame->SetFrameDelay(i == n - 1 ? settings.lastFrameDelay : settings.frameDelay);
         // Dithered from the canvas the frame was made from (an entry without it keeps
         // its frame as it is).
-        if (settings.ditherColours && entry->thumbnail) {
-            if (auto made = DitherToPalette(*entry->thumbnail, *frame)) {
+        if (settings.ditherColours && entry->canvas) {
+            const platform::AllocationWatch watch;
+            if (auto made = DitherToPalette(*entry->canvas, *frame)) {
                 frame = made.get();
                 dithered.push_back(std::move(made));
+            } else if (watch.RanShort()) {
+                return false; // not the undithered frame in its place
             }
         }
         frames.push_back(frame);
@@ -48,6 +52,7 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
     // The encoder writes its loop count less one, and no block for 1.
     gif.SetLoops(options.loopCount == 0 ? 0 : int32_t(options.loopCount) + 1);
     gif.SetDisposalMethod(2);
+    gif.SetThreads(options.threads);
     const bool encoded = settings.optimizeSize ? gif.EncodeOptimized(stream, frames.data(), int(n))
                                                : gif.Encode(stream, frames.data(), int(n), true);
     if (!encoded)
@@ -91,43 +96,35 @@ bool ReplaceFileSafely(
         return fail(S_ISDIR(targetInfo.st_mode) ? "a folder of that name is in the way"
                                                 : "something other than a file is in the way");
 
-    std::string temporary = folder + "/." + name + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return fail(SystemReason("can't create a file in the folder", errno));
-    // The new file gets the old one's permissions, or those of a newly created file.
-    mode_t mode;
-    if (exists) {
-        mode = targetInfo.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    ::fchmod(fd, mode);
-
-    FILE* file = ::fdopen(fd, "wb");
-    if (!file) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return fail(SystemReason("can't write the file", error));
-    }
+    // The new file gets the old one's permissions, or those of a newly created file. It
+    // is removed again on every way out but the last.
+    platform::TemporaryFile temporary;
+    if (const int error = temporary.Create(folder, name,
+            exists ? unsigned(targetInfo.st_mode & 07777) : platform::NewFilePermissions()))
+        return fail(SystemReason("can't create a file in the folder", error));
     std::string reason;
+    const platform::AllocationWatch watch;
     errno = 0;
-    if (!write(file))
-        reason = std::ferror(file) ? SystemReason("can't write the file", errno ? errno : EIO)
-                                   : "the frames could not be encoded";
-    else if (std::fflush(file) != 0 || std::ferror(file) || ::fsync(fd) != 0)
-        reason = SystemReason("can't write the file", errno ? errno : EIO);
-    if (std::fclose(file) != 0 && reason.empty())
-        reason = SystemReason("can't write the file", errno ? errno : EIO);
-    if (reason.empty() && ::rename(temporary.c_str(), target.c_str()) != 0)
-        reason = SystemReason("can't replace the file", errno);
-    if (reason.empty())
-        return true;
-    ::unlink(temporary.c_str());
-    return fail(reason);
+    try {
+        if (!write(temporary.File())) {
+            if (watch.RanShort())
+                reason = platform::OUT_OF_MEMORY_TEXT;
+            else if (std::ferror(temporary.File()))
+                reason = SystemReason("can't write the file", errno ? errno : EIO);
+            else
+                reason = "the frames could not be encoded";
+        }
+    } catch (const std::bad_alloc&) {
+        platform::NoteAllocationFailure();
+        reason = platform::OUT_OF_MEMORY_TEXT;
+    }
+    if (!reason.empty())
+        return fail(reason);
+    if (const int error = temporary.Close())
+        return fail(SystemReason("can't write the file", error));
+    if (const int error = temporary.CommitAs(target))
+        return fail(SystemReason("can't replace the file", error));
+    return true;
 }
 
 MakeResult MakeGif(PhotoList& list, const ProjectSettings& settings, const MakeGifOptions& options,

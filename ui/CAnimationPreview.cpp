@@ -110,22 +110,23 @@ CAnimationPreview::CAnimationPreview(QWidget* parent)
 void CAnimationPreview::SetFrames(
     const PhotoList& photos, uint32_t frameDelay, uint32_t lastFrameDelay)
 {
-    const CxImage* shown = current >= 0 ? frames[size_t(current)].source : nullptr;
+    const uint64_t shown = current >= 0 ? frames[size_t(current)].entry : 0;
     // Frames already converted are kept; only new ones are made into pictures.
-    std::map<const CxImage*, QImage> known;
+    std::map<uint64_t, QImage> known;
     for (Frame& frame : frames)
-        known.emplace(frame.source, std::move(frame.image));
+        known.emplace(frame.entry, std::move(frame.image));
     frames.clear();
     int next = -1;
     for (size_t i = 0; i < photos.Count(); i++) {
-        const CxImage* source = photos.Entry(i)->gifFrame.get();
+        const PhotoEntry* entry = photos.Entry(i);
+        const CxImage* source = entry->gifFrame.get();
         if (!source)
             continue;
-        const auto found = known.find(source);
+        const auto found = known.find(entry->id);
         QImage image = found != known.end() ? std::move(found->second) : ToQImage(*source);
-        if (source == shown)
+        if (entry->id == shown)
             next = int(frames.size());
-        frames.push_back(Frame { source, std::move(image), frameDelay });
+        frames.push_back(Frame { entry->id, std::move(image), frameDelay });
     }
     if (!frames.empty())
         frames.back().delay = lastFrameDelay;

@@ -11,6 +11,8 @@
 #include "app/MakeGif.h"
 #include "app/PhotoList.h"
 #include "app/ProjectSettings.h"
+#include "platform/Memory.h"
+#include "platform/Threads.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,7 +26,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <atomic>
-#include <thread>
 
 namespace {
 
@@ -38,19 +39,32 @@ std::vector<std::string> ToPaths(const QStringList& paths)
 }
 
 // Runs work on a thread of its own while this thread goes on handling events (painting,
-// the progress dialog), under the wait cursor; returns the work's result. The caller shows
-// a window-modal progress dialog first, so the window takes no other input meanwhile.
-template <typename Work> auto RunInBackground(Work work) -> decltype(work())
+// the progress dialog), under the wait cursor; returns the work's result, or `failed` when
+// the work threw (memory that ran short). When no thread can start, the work runs here.
+// The caller shows a window-modal progress dialog first, so the window takes no other
+// input meanwhile.
+template <typename Work, typename Result> Result RunInBackground(Work work, Result failed)
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    QEventLoop loop;
-    decltype(work()) result {};
-    std::thread worker([&] {
-        result = work();
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
+    Result result {};
+    const auto run = [&] {
+        try {
+            result = work();
+        } catch (...) {
+            result = failed;
+        }
+    };
+    {
+        QEventLoop loop;
+        platform::ThreadGroup worker;
+        if (worker.Start([&] {
+                run();
+                QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+            }))
+            loop.exec();
+        else
+            run();
+    }
     QApplication::restoreOverrideCursor();
     return result;
 }
@@ -299,7 +313,8 @@ void CMainDialog::AddPhotoPaths(const QStringList& paths)
     };
     options.stopRequested = [&] { return cancelled.load(); };
     const std::vector<PhotoFailure> failures = RunInBackground(
-        [&] { return photos->AddPhotos(ToPaths(sorted), TheProjectSettings(), options); });
+        [&] { return photos->AddPhotos(ToPaths(sorted), TheProjectSettings(), options); },
+        std::vector<PhotoFailure> { { "", platform::OUT_OF_MEMORY_TEXT, true } });
     progress.reset();
     list->RebuildImageList();
     ListChanged();
@@ -349,7 +364,16 @@ void CMainDialog::MakeAnimation()
     if (preview)
         preview->SetFrames(*photos, settings.frameDelay, settings.lastFrameDelay);
     std::string why;
-    const bool made = RunInBackground([&] { return MakeGif(*photos, settings, true, &why); });
+    bool threw = true;
+    const bool made = RunInBackground(
+        [&] {
+            const bool written = MakeGif(*photos, settings, true, &why);
+            threw = false;
+            return written;
+        },
+        false);
+    if (threw)
+        why = platform::OUT_OF_MEMORY_TEXT;
     progress.reset();
     if (!made) {
         madeBytes = -1;

@@ -52,6 +52,8 @@ public:
     void SetLoops(int32_t n) { loops = n; }
     int32_t GetLoops() const { return loops; }
     void SetDisposalMethod(int32_t n) { disposalMethod = n; }
+    // Threads that code a large animation's frames at once; 0 = one per processor core.
+    void SetThreads(unsigned n) { threadCount = n; }
     int32_t GetDisposalMethod() const { return disposalMethod; }
     const CxGifControlBlock& GetControlBlock() const { return controlBlock; }
 
@@ -179,4 +181,5 @@ private:
     bool dryRun;
     // Set when a write to the output failed.
     bool writeFailed;
+    unsigned threadCount;
 };

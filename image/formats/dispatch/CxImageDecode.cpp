@@ -19,6 +19,7 @@
 #include "image/formats/wbmp/CxImageWBMP.h"
 #include "image/formats/wmf/CxImageWMF.h"
 #include "image/gif/CxImageGIF.h"
+#include "platform/Memory.h"
 
 #include <cstring>
 #include <memory>
@@ -61,7 +62,7 @@ constexpr ExtensionEntry EXTENSIONS[] = {
 };
 
 // The result of one reader's attempt.
-enum class Attempt { Decoded, Failed, NoReader };
+enum class Attempt { Decoded, Failed, NoReader, OutOfMemory };
 
 // Runs one reader over the stream. On success the reader's picture and info record move
 // into the target; on failure the reader is handed back through failedReader so the
@@ -71,17 +72,36 @@ Attempt Run(CxImage& target, CxStream* stream, std::unique_ptr<CxImage>& failedR
 {
     auto reader = std::make_unique<Reader>();
     reader->CopyInfo(target);
+    const platform::AllocationWatch watch;
     if (reader->Decode(stream, args...)) {
         target.Transfer(*reader);
         return Attempt::Decoded;
     }
     failedReader = std::move(reader);
-    return Attempt::Failed;
+    return watch.RanShort() ? Attempt::OutOfMemory : Attempt::Failed;
 }
 
+Attempt DecodeWith(
+    CxImage& target, CxStream* stream, uint32_t type, std::unique_ptr<CxImage>& failedReader);
+
 // Decodes with the reader of one format id (13..17 all go to the JPEG 2000 family reader).
-Attempt DecodeAs([[maybe_unused]] CxImage& target, [[maybe_unused]] CxStream* stream, uint32_t type,
-    [[maybe_unused]] std::unique_ptr<CxImage>& failedReader)
+// Memory that runs short (a reader that can't even be made included) fails the attempt
+// with the reader's text, or the plain one, and is noted for the caller.
+Attempt DecodeAs(
+    CxImage& target, CxStream* stream, uint32_t type, std::unique_ptr<CxImage>& failedReader)
+{
+    try {
+        return DecodeWith(target, stream, type, failedReader);
+    } catch (const std::bad_alloc&) {
+        platform::NoteAllocationFailure();
+        failedReader.reset();
+        target.SetLastError(platform::OUT_OF_MEMORY_TEXT);
+        return Attempt::OutOfMemory;
+    }
+}
+
+Attempt DecodeWith([[maybe_unused]] CxImage& target, [[maybe_unused]] CxStream* stream,
+    uint32_t type, [[maybe_unused]] std::unique_ptr<CxImage>& failedReader)
 {
     switch (type) {
     case CXIMAGE_FORMAT_BMP:
@@ -231,8 +251,9 @@ bool CxImage::Load(const char* fileName, uint32_t imageType)
         FILE* file = std::fopen(fileName, "rb");
         if (!file)
             return false;
+        const platform::AllocationWatch watch;
         bool decoded = Decode(file, imageType);
-        if (!decoded && NamesAnotherReader(file, imageType)) {
+        if (!decoded && !watch.RanShort() && NamesAnotherReader(file, imageType)) {
             // A picture saved under another format's name (a PNG as photo.jpg) is read for
             // what it is; when nothing reads it, the named reader's failure stands.
             char namedError[256];
@@ -320,6 +341,13 @@ bool CxImage::Decode(CxStream* stream, uint32_t imageType)
             const Attempt attempt = DecodeAs(*this, stream, type, failed);
             if (attempt == Attempt::Decoded)
                 return true;
+            // Memory that ran short ends the probing: the file may well be of this
+            // format, and the readers after it are no judges of that.
+            if (attempt == Attempt::OutOfMemory) {
+                if (failed)
+                    SetLastError(failed->GetLastError());
+                return false;
+            }
             if (attempt == Attempt::Failed)
                 stream->Seek(start, SEEK_SET);
         }
@@ -341,6 +369,8 @@ bool CxImage::Decode(CxStream* stream, uint32_t imageType)
         SetLastError(UNKNOWN_FORMAT);
         return false;
     }
+    if (!failed)
+        return false; // out of memory before the reader began: the text is set
     SetLastError(failed->GetLastError());
     if (imageType == CXIMAGE_FORMAT_GIF || imageType == CXIMAGE_FORMAT_ICO
         || imageType == CXIMAGE_FORMAT_TIF)

@@ -6,6 +6,7 @@
 #include "image/core/CxReadError.h"
 #include "image/core/CxRowSink.h"
 #include "image/core/CxStream.h"
+#include "platform/Memory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -57,6 +58,12 @@ void ReadData(png_structp png, png_bytep data, size_t length)
 
 void ReportError(png_structp png, png_const_charp message)
 {
+    // libpng's allocations that failed say so in these words.
+    if (message
+        && (std::strstr(message, "out of memory") || std::strstr(message, "Out of memory")
+            || std::strstr(message, "Out of Memory")
+            || std::strstr(message, "Insufficient memory")))
+        platform::NoteAllocationFailure();
     Fail(*static_cast<PngSession*>(png_get_error_ptr(png)), message);
 }
 
