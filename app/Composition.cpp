@@ -221,11 +221,11 @@ std::shared_ptr<const platform::Bitmap> BackgroundCache::Get(
     std::lock_guard lock(mutex);
     if (key && *key == wanted)
         return picture;
-    // A picture that memory was short for is not remembered as unreadable: the colour
-    // would fill in for it.
+    // A picture that memory was short for is not remembered, as unreadable (the colour
+    // would fill in for it) nor as made (it may lack what the allocation was for).
     const platform::AllocationWatch watch;
     std::shared_ptr<const platform::Bitmap> made = StretchBackground(path, width, height);
-    if (!made && watch.RanShort())
+    if (watch.RanShort())
         throw std::bad_alloc();
     auto madeKey = std::make_unique<Key>(wanted);
     picture = std::move(made);

@@ -106,7 +106,8 @@ bool ReplaceFileSafely(
     const platform::AllocationWatch watch;
     errno = 0;
     try {
-        if (!write(temporary.File())) {
+        // Written while an allocation failed, the file may lack what that was for.
+        if (!write(temporary.File()) || watch.RanShort()) {
             if (watch.RanShort())
                 reason = platform::OUT_OF_MEMORY_TEXT;
             else if (std::ferror(temporary.File()))

@@ -93,11 +93,14 @@ std::vector<PhotoFailure> PhotoList::AddPhotos(std::vector<std::string> paths,
                 = ComposeFrame(paths[i], settings, options.backgroundCache, &errors[i], &plans[i]);
         } catch (const std::bad_alloc&) {
             platform::NoteAllocationFailure();
-            made[i].reset();
         }
-        shortOfMemory[i] = !made[i] && watch.RanShort();
-        if (shortOfMemory[i])
+        // A frame made while some allocation failed may lack what that was for (an alpha
+        // plane, a colour profile): it is not kept.
+        shortOfMemory[i] = watch.RanShort();
+        if (shortOfMemory[i]) {
+            made[i].reset();
             errors[i] = platform::OUT_OF_MEMORY_TEXT;
+        }
     };
     const std::vector<bool> begun = RunBatch(jobs, compose, batch);
     // Again, one at a time, once the others have let go of their memory.

@@ -51,7 +51,7 @@ template <typename Work, typename Result> Result RunInBackground(Work work, Resu
         try {
             result = work();
         } catch (...) {
-            result = failed;
+            result = std::move(failed); // moved: nothing to allocate
         }
     };
     {

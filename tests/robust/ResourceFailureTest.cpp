@@ -197,7 +197,7 @@ protected:
             }
             failed++;
             EXPECT_EQ(made.status, 1) << made.err;
-            EXPECT_EQ(made.output, OLD);
+            EXPECT_EQ(made.output, OLD) << made.err;
             EXPECT_NE(made.err.find("memory"), std::string::npos) << made.err;
         }
         failAt = -1;

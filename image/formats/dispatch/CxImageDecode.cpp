@@ -21,6 +21,7 @@
 #include "image/gif/CxImageGIF.h"
 #include "platform/Memory.h"
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <strings.h>
@@ -243,12 +244,28 @@ CxImage::CxImage(const char* fileName, uint32_t imageType)
     Load(fileName, imageType);
 }
 
+namespace {
+
+// Opens a file to read; a file that can't be opened for lack of memory (its buffer) is told
+// as such.
+FILE* OpenToRead(CxImage& image, const char* fileName)
+{
+    FILE* file = std::fopen(fileName, "rb");
+    if (!file && errno == ENOMEM) {
+        platform::NoteAllocationFailure();
+        image.SetLastError(platform::OUT_OF_MEMORY_TEXT);
+    }
+    return file;
+}
+
+} // namespace
+
 bool CxImage::Load(const char* fileName, uint32_t imageType)
 {
     if (!fileName)
         return false;
     if (imageType >= 1 && imageType < CMAX_IMAGE_FORMATS) {
-        FILE* file = std::fopen(fileName, "rb");
+        FILE* file = OpenToRead(*this, fileName);
         if (!file)
             return false;
         const platform::AllocationWatch watch;
@@ -271,7 +288,7 @@ bool CxImage::Load(const char* fileName, uint32_t imageType)
 
     char savedError[256];
     CopyLastError(savedError, info.lastError);
-    FILE* file = std::fopen(fileName, "rb");
+    FILE* file = OpenToRead(*this, fileName);
     if (!file)
         return false;
     const bool decoded = Decode(file, CXIMAGE_FORMAT_UNKNOWN);
