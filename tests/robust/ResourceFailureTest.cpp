@@ -234,15 +234,19 @@ TEST_F(ResourceFailure, AllocationsThatFailFromThenOnEndTheMakingWithoutHarm)
 
 TEST_F(ResourceFailure, RefusedThreadsLeaveTheSameFile)
 {
-    const Making sound = Make({ "--optimize" });
-    ASSERT_EQ(sound.status, 0) << sound.err;
-    for (long allowed = 0; allowed <= 4; allowed++) {
-        SCOPED_TRACE(allowed);
-        platform::RefuseThreadsAfter(allowed);
-        const Making made = Make({ "--optimize" });
-        platform::RefuseThreadsAfter(-1);
-        EXPECT_EQ(made.status, 0) << made.err;
-        EXPECT_EQ(made.output, sound.output);
+    for (const auto& mode :
+        std::vector<std::vector<std::string>> { {}, { "--optimize" }, { "--dither" } }) {
+        SCOPED_TRACE(mode.empty() ? "plain" : mode[0]);
+        const Making sound = Make(mode);
+        ASSERT_EQ(sound.status, 0) << sound.err;
+        for (long allowed = 0; allowed <= 3; allowed++) {
+            SCOPED_TRACE(allowed);
+            platform::RefuseThreadsAfter(allowed);
+            const Making made = Make(mode);
+            platform::RefuseThreadsAfter(-1);
+            EXPECT_EQ(made.status, 0) << made.err;
+            EXPECT_EQ(made.output, sound.output);
+        }
     }
 }
 
