@@ -4,6 +4,7 @@
 // leaves an existing output as it was, and names memory as the reason; whatever
 // succeeds is the very file of a making with nothing short.
 #include "cli/CliCommands.h"
+#include "image/core/CxImage.h"
 #include "platform/Threads.h"
 #include "tests/support/TestSupport.h"
 
@@ -247,6 +248,39 @@ TEST_F(ResourceFailure, RefusedThreadsLeaveTheSameFile)
             EXPECT_EQ(made.status, 0) << made.err;
             EXPECT_EQ(made.output, sound.output);
         }
+    }
+}
+
+TEST_F(ResourceFailure, AReaderShortOfMemorySaysSoInsteadOfAnUnknownFormat)
+{
+    if (!ALLOCATION_HOOKS)
+        GTEST_SKIP() << "allocations are the sanitizer's";
+    // Without a known extension every reader is tried in turn; memory that runs short
+    // in the one that reads the file ends the probing with what happened.
+    for (const char* photo : { "sunset.jpg", "shapes.png" }) {
+        SCOPED_TRACE(photo);
+        const std::string path = folder + "/" + photo + ".picture";
+        bvtest::WriteFileBytes(
+            path, bvtest::ReadFileBytes(bvtest::SourceDir() + "/examples/" + photo));
+        counted = 0;
+        armed = true;
+        ASSERT_TRUE(CxImage(path.c_str(), CXIMAGE_FORMAT_UNKNOWN).IsValid());
+        armed = false;
+        const long total = counted.load();
+        persistent = true;
+        for (long n = 1; n <= total; n += std::max(1L, total / 20)) {
+            failAt = n;
+            counted = 0;
+            armed = true;
+            CxImage image(CXIMAGE_FORMAT_UNKNOWN);
+            const bool read = image.Load(path.c_str(), CXIMAGE_FORMAT_UNKNOWN);
+            armed = false;
+            const std::string error = image.GetLastError();
+            EXPECT_TRUE(read || error.find("memory") != std::string::npos)
+                << "allocation " << n << " of " << total << ": " << error;
+        }
+        failAt = -1;
+        persistent = false;
     }
 }
 
