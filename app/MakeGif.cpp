@@ -5,13 +5,14 @@
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "image/gif/CxImageGIF.h"
+#include "platform/Files.h"
+#include "platform/Memory.h"
 #include "platform/Shell.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream* stream,
@@ -36,16 +37,22 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
             frame->SetFrameDelay(i == n - 1 ? settings.lastFrameDelay : settings.frameDelay);
         // Dithered from the canvas the frame was made from (an entry without it keeps
         // its frame as it is); the quality mode chooses its own dithering.
-        if (settings.ditherColours && settings.quality == 0 && entry->thumbnail) {
-            if (auto made = DitherToPalette(*entry->thumbnail, *frame)) {
+        if (settings.ditherColours && settings.quality == 0 && entry->canvas) {
+            const platform::AllocationWatch watch;
+            if (auto made = DitherToPalette(*entry->canvas, *frame)) {
                 frame = made.get();
                 dithered.push_back(std::move(made));
+            } else if (watch.RanShort()) {
+                return false; // not the undithered frame in its place
             }
         }
         frames.push_back(frame);
     }
-    if (settings.quality > 0)
-        MakeQualityFrames(list, settings.quality, frames, dithered);
+    if (settings.quality > 0
+        && !MakeQualityFrames(list, settings.quality, options.threads, frames, dithered)) {
+        platform::NoteAllocationFailure();
+        return false; // not the designed frames in their place
+    }
     CxImageGIF gif;
     gif.SetComment(GIF_COMMENT);
     // The encoder writes its loop count less one, and no block for 1.
@@ -55,6 +62,7 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
         gif.SetFrameProgress([&options](int done, int total) {
             return options.progress(size_t(done), size_t(total));
         });
+    gif.SetThreads(options.threads);
     const bool encoded = settings.optimizeSize ? gif.EncodeOptimized(stream, frames.data(), int(n))
                                                : gif.Encode(stream, frames.data(), int(n), true);
     if (!encoded)
@@ -98,43 +106,36 @@ bool ReplaceFileSafely(
         return fail(S_ISDIR(targetInfo.st_mode) ? "a folder of that name is in the way"
                                                 : "something other than a file is in the way");
 
-    std::string temporary = folder + "/." + name + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return fail(SystemReason("can't create a file in the folder", errno));
-    // The new file gets the old one's permissions, or those of a newly created file.
-    mode_t mode;
-    if (exists) {
-        mode = targetInfo.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    ::fchmod(fd, mode);
-
-    FILE* file = ::fdopen(fd, "wb");
-    if (!file) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return fail(SystemReason("can't write the file", error));
-    }
+    // The new file gets the old one's permissions, or those of a newly created file. It
+    // is removed again on every way out but the last.
+    platform::TemporaryFile temporary;
+    if (const int error = temporary.Create(folder, name,
+            exists ? unsigned(targetInfo.st_mode & 07777) : platform::NewFilePermissions()))
+        return fail(SystemReason("can't create a file in the folder", error));
     std::string reason;
+    const platform::AllocationWatch watch;
     errno = 0;
-    if (!write(file))
-        reason = std::ferror(file) ? SystemReason("can't write the file", errno ? errno : EIO)
-                                   : "the frames could not be encoded";
-    else if (std::fflush(file) != 0 || std::ferror(file) || ::fsync(fd) != 0)
-        reason = SystemReason("can't write the file", errno ? errno : EIO);
-    if (std::fclose(file) != 0 && reason.empty())
-        reason = SystemReason("can't write the file", errno ? errno : EIO);
-    if (reason.empty() && ::rename(temporary.c_str(), target.c_str()) != 0)
-        reason = SystemReason("can't replace the file", errno);
-    if (reason.empty())
-        return true;
-    ::unlink(temporary.c_str());
-    return fail(reason);
+    try {
+        // Written while an allocation failed, the file may lack what that was for.
+        if (!write(temporary.File()) || watch.RanShort()) {
+            if (watch.RanShort())
+                reason = platform::OUT_OF_MEMORY_TEXT;
+            else if (std::ferror(temporary.File()))
+                reason = SystemReason("can't write the file", errno ? errno : EIO);
+            else
+                reason = "the frames could not be encoded";
+        }
+    } catch (const std::bad_alloc&) {
+        platform::NoteAllocationFailure();
+        reason = platform::OUT_OF_MEMORY_TEXT;
+    }
+    if (!reason.empty())
+        return fail(reason);
+    if (const int error = temporary.Close())
+        return fail(SystemReason("can't write the file", error));
+    if (const int error = temporary.CommitAs(target))
+        return fail(SystemReason("can't replace the file", error));
+    return true;
 }
 
 MakeResult MakeGif(PhotoList& list, const ProjectSettings& settings, const MakeGifOptions& options,

@@ -56,7 +56,7 @@ protected:
 
 private:
     struct Frame {
-        const CxImage* source; // identifies the frame across changes of the list
+        uint64_t entry; // the photo entry's id: the frame across changes of the list
         QImage image;
         uint32_t delay; // 1/100 s
     };

@@ -8,6 +8,7 @@
 #include "GifOptimize.h"
 
 #include "CxImageGIF.h"
+#include "GifBlocks.h"
 
 #include <algorithm>
 #include <array>
@@ -454,9 +455,13 @@ private:
             if (p.codeSize == pattern.codeSize && p.choices == pattern.choices) {
                 frame.data.resize(p.dataSize);
                 if (best.data.empty() || Cost(frame) < Cost(best)) {
+                    // Every way of clearing, as when the pattern was measured: against the
+                    // shorter best of now the coding would stop after the first, and
+                    // could come out longer than that best.
                     frame.data.clear();
-                    Encode(codeSize, frame.data);
-                    best = std::move(frame);
+                    Encode(codeSize, frame.data, true);
+                    if (best.data.empty() || Cost(frame) < Cost(best))
+                        best = std::move(frame);
                 }
                 return;
             }
@@ -519,12 +524,12 @@ private:
     }
 
     // The shortest of some ways of clearing the string table; only the first when that
-    // comes out far longer than the frame's best so far.
-    void Encode(int32_t codeSize, std::vector<uint8_t>& data)
+    // comes out far longer than the frame's best so far, unless every way is asked for.
+    void Encode(int32_t codeSize, std::vector<uint8_t>& data, bool everyWay = false)
     {
         std::vector<uint8_t> other;
         lzw.Encode(choices, codeSize, 0, data);
-        if (!best.data.empty() && data.size() > Cost(best) + Cost(best) / 16)
+        if (!everyWay && !best.data.empty() && data.size() > Cost(best) + Cost(best) / 16)
             return;
         for (size_t window : { 1024, 4096, 16384 }) {
             other.clear();
@@ -581,8 +586,13 @@ bool PlanAnimation(CxImage** frames, int count, int32_t disposalMethod,
     bool& stopped)
 {
     const int32_t width = frames[0]->GetWidth(), height = frames[0]->GetHeight();
-    // Five screens are held at a time.
-    if (uint64_t(width) * uint64_t(height) * sizeof(Shown) * 5 > CXIMAGE_MAX_MEMORY)
+    // Held at a time: five screens, and the planner's needs, colours and choices of a
+    // frame with the relabelled choices of each table it tries (five at most). The coded
+    // frames come on top; memory that runs short for them fails the writing.
+    const uint64_t pixels = uint64_t(width) * uint64_t(height);
+    const uint64_t perPixel
+        = sizeof(Shown) * 5 + sizeof(PixelNeed) + sizeof(Shown) + sizeof(Choice) * 6;
+    if (pixels * perPixel > CXIMAGE_MAX_MEMORY)
         return false;
     const int32_t disposal = disposalMethod & 7;
     gifopt::Screen source(width, height);
@@ -633,12 +643,6 @@ bool PlanAnimation(CxImage** frames, int count, int32_t disposalMethod,
     return true;
 }
 
-void PutWord(CxStream* stream, int32_t value)
-{
-    stream->PutC(value & 0xFF);
-    stream->PutC((value >> 8) & 0xFF);
-}
-
 void WriteTable(CxStream* stream, const std::vector<Shown>& colours, int32_t bits)
 {
     std::vector<uint8_t> table(size_t(3) << bits, 0);
@@ -671,31 +675,22 @@ bool CxImageGIF::EncodeOptimized(CxStream* stream, CxImage** frames, int count)
     }
 
     const PlannedFrame& first = planned[0];
-    stream->Write("GIF89a", 1, 6);
-    PutWord(stream, first.rect.Width());
-    PutWord(stream, first.rect.Height());
-    stream->PutC(0x80 | 0x70 | (first.bits - 1)); // global table, 8-bit colour resolution
-    stream->PutC(0); // background colour index
-    stream->PutC(0); // pixel aspect ratio
+    // A global table, 8-bit colour resolution.
+    gifblocks::Header(
+        stream, first.rect.Width(), first.rect.Height(), uint8_t(0x80 | 0x70 | (first.bits - 1)));
     WriteTable(stream, first.table, first.bits);
     if (loops != 1)
         EncodeLoopBlock(stream, loops);
     for (size_t k = 0; k < planned.size(); k++) {
         const PlannedFrame& frame = planned[k];
-        const uint8_t control[8]
-            = { 0x21, 0xF9, 0x04, uint8_t((frame.disposal << 2) | (frame.transIndex >= 0 ? 1 : 0)),
-                  uint8_t(frame.delay & 0xFF), uint8_t((frame.delay >> 8) & 0xFF),
-                  uint8_t(frame.transIndex >= 0 ? frame.transIndex : 0), 0x00 };
-        stream->Write(control, 1, sizeof(control));
+        gifblocks::GraphicControl(stream,
+            uint8_t((frame.disposal << 2) | (frame.transIndex >= 0 ? 1 : 0)),
+            uint16_t(frame.delay & 0xFFFF), uint8_t(frame.transIndex >= 0 ? frame.transIndex : 0));
         if (k == 0 && comment[0])
             EncodeComment(stream, comment);
-        stream->PutC(0x2C);
-        PutWord(stream, frame.rect.left);
-        PutWord(stream, frame.rect.top);
-        PutWord(stream, frame.rect.Width());
-        PutWord(stream, frame.rect.Height());
         const bool local = k > 0 && frame.local;
-        stream->PutC(local ? 0x80 | (frame.bits - 1) : 0x00);
+        gifblocks::ImageDescriptor(stream, frame.rect.left, frame.rect.top, frame.rect.Width(),
+            frame.rect.Height(), uint8_t(local ? 0x80 | (frame.bits - 1) : 0x00));
         if (local)
             WriteTable(stream, frame.table, frame.bits);
         stream->Write(frame.data.data(), 1, uint32_t(frame.data.size()));
