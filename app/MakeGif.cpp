@@ -13,6 +13,19 @@
 #include <unistd.h>
 #include <vector>
 
+CxImage* FrameToCode(
+    const PhotoEntry& entry, const ProjectSettings& settings, std::unique_ptr<CxImage>& made)
+{
+    CxImage* frame = entry.gifFrame.get();
+    // Dithered from the canvas the frame was made from (an entry without it keeps its
+    // frame as it is).
+    if (frame && settings.ditherColours && entry.thumbnail) {
+        if ((made = DitherToPalette(*entry.thumbnail, *frame)))
+            return made.get();
+    }
+    return frame;
+}
+
 bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream* stream,
     const AnimationOptions& options)
 {
@@ -33,14 +46,10 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
             frame->SetFrameDelay(options.frameDelays[i]);
         else
             frame->SetFrameDelay(i == n - 1 ? settings.lastFrameDelay : settings.frameDelay);
-        // Dithered from the canvas the frame was made from (an entry without it keeps
-        // its frame as it is).
-        if (settings.ditherColours && entry->thumbnail) {
-            if (auto made = DitherToPalette(*entry->thumbnail, *frame)) {
-                frame = made.get();
-                dithered.push_back(std::move(made));
-            }
-        }
+        std::unique_ptr<CxImage> made;
+        frame = FrameToCode(*entry, settings, made);
+        if (made)
+            dithered.push_back(std::move(made));
         frames.push_back(frame);
     }
     CxImageGIF gif;

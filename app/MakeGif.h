@@ -40,6 +40,11 @@ struct MakeGifOptions {
     std::function<void()> encoding;
 };
 
+// The frame of an entry as it is coded: dithered from the entry's canvas when
+// settings.ditherColours is set (then made holds the new frame), else the entry's own.
+CxImage* FrameToCode(
+    const PhotoEntry& entry, const ProjectSettings& settings, std::unique_ptr<CxImage>& made);
+
 // Gives every frame its delay (the last one lastFrameDelay, the others frameDelay, unless
 // the options give one per frame) and encodes them into stream: dithered from each
 // entry's canvas when settings.ditherColours is set, in the smallest form that shows the

@@ -1,0 +1,256 @@
+#include "FrameStream.h"
+
+#include "BatchRunner.h"
+#include "Composition.h"
+#include "PhotoPlan.h"
+#include "image/core/CxImage.h"
+#include "image/core/CxStream.h"
+#include "image/gif/CxImageGIF.h"
+#include "image/gif/GifAnimationWriter.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <thread>
+
+namespace {
+
+// A photo's outcome, kept until its turn: the coded frame, or (for the optimising writer,
+// which looks at the pixels) the indexed frame, or why it could not be read.
+struct Outcome {
+    bool done = false;
+    bool fatal = false; // its frame was made but could not be coded: the making fails
+    std::unique_ptr<GifCodedFrame> coded;
+    std::unique_ptr<CxImage> frame;
+    std::string error;
+};
+
+Outcome ComposeOutcome(const std::string& path, const ProjectSettings& settings,
+    BackgroundCache* cache, const PhotoPlan& plan)
+{
+    Outcome made;
+    try {
+        std::unique_ptr<PhotoEntry> entry = ComposeFrame(path, settings, cache, &made.error, &plan);
+        if (entry) {
+            std::unique_ptr<CxImage> dithered;
+            CxImage* frame = FrameToCode(*entry, settings, dithered);
+            if (settings.optimizeSize) {
+                made.frame = dithered ? std::move(dithered) : std::move(entry->gifFrame);
+            } else {
+                made.coded = std::make_unique<GifCodedFrame>();
+                if (!CodeGifFrame(*frame, *made.coded, &made.error)) {
+                    made.coded.reset();
+                    made.fatal = true;
+                }
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        made = Outcome();
+        made.error = "out of memory";
+    }
+    made.done = true;
+    return made;
+}
+
+// Takes the outcomes in photo order and writes their frames. A frame is written once the
+// next one is known, since the last frame carries the last delay.
+class FrameWriter {
+public:
+    FrameWriter(const ProjectSettings& settings, const StreamOptions& options, CxStream* stream,
+        size_t photos)
+        : settings(settings)
+        , options(options)
+        , stream(stream)
+        , photos(photos)
+        , writer(stream, GIF_COMMENT, LoopsOf(options), 2)
+    {
+    }
+
+    // Takes the outcome of photo `index`; false once the making can't go on.
+    bool Take(size_t index, Outcome outcome, StreamResult& result, const std::string& path)
+    {
+        if (failed)
+            return false;
+        if (outcome.fatal)
+            return Fail();
+        if (!outcome.coded && !outcome.frame) {
+            result.failures.push_back(PhotoFailure { path, outcome.error });
+            return true;
+        }
+        if (held && !Write(false, result))
+            return false;
+        held = std::move(outcome);
+        heldIndex = index;
+        return true;
+    }
+
+    bool Finish(StreamResult& result)
+    {
+        if (failed || !held)
+            return false;
+        if (!Write(true, result))
+            return false;
+        if (settings.optimizeSize) {
+            CxImageGIF gif;
+            gif.SetComment(GIF_COMMENT);
+            gif.SetLoops(LoopsOf(options));
+            gif.SetDisposalMethod(2);
+            std::vector<CxImage*> pointers;
+            for (auto& frame : kept)
+                pointers.push_back(frame.get());
+            if (!gif.EncodeOptimized(stream, pointers.data(), int(pointers.size()))
+                || gif.GetLastError()[0] != '\0' || stream->Error() != 0)
+                return Fail();
+            return true;
+        }
+        return writer.End() || Fail();
+    }
+
+    bool Failed() const { return failed; }
+
+private:
+    static int32_t LoopsOf(const StreamOptions& options)
+    {
+        // The encoder writes its loop count less one, and no block for 1.
+        const uint16_t count = options.animation.loopCount;
+        return count == 0 ? 0 : int32_t(count) + 1;
+    }
+
+    bool Fail()
+    {
+        failed = true;
+        return false;
+    }
+
+    bool Write(bool last, StreamResult& result)
+    {
+        const std::vector<uint32_t>& delays = options.animation.frameDelays;
+        const uint32_t delay = !delays.empty() ? delays[heldIndex]
+            : last                             ? settings.lastFrameDelay
+                                               : settings.frameDelay;
+        Outcome outcome = std::move(*held);
+        held.reset();
+        if (outcome.frame) {
+            outcome.frame->SetFrameDelay(delay);
+            kept.push_back(std::move(outcome.frame));
+        } else {
+            outcome.coded->delay = delay;
+            if (!writer.Add(*outcome.coded))
+                return Fail();
+        }
+        result.frames++;
+        if (options.animation.progress && !options.animation.progress(result.frames, photos))
+            return Fail();
+        return true;
+    }
+
+    const ProjectSettings& settings;
+    const StreamOptions& options;
+    CxStream* stream;
+    size_t photos;
+    GifAnimationWriter writer;
+    std::optional<Outcome> held;
+    size_t heldIndex = 0;
+    std::vector<std::unique_ptr<CxImage>> kept;
+    bool failed = false;
+};
+
+} // namespace
+
+bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSettings& settings,
+    CxStream* stream, const StreamOptions& options, StreamResult& result)
+{
+    result = StreamResult();
+    const size_t total = paths.size();
+    const std::vector<uint32_t>& delays = options.animation.frameDelays;
+    if (!stream || total == 0 || (!delays.empty() && delays.size() != total))
+        return false;
+
+    std::vector<PhotoPlan> plans(total);
+    std::vector<BatchJob> jobs(total);
+    for (size_t i = 0; i < total; i++) {
+        plans[i] = PlanPhoto(paths[i], settings);
+        jobs[i] = BatchJob { plans[i].cost, plans[i].memoryBytes };
+    }
+
+    std::mutex mutex;
+    std::vector<Outcome> outcomes(total);
+    FrameWriter writer(settings, options, stream, total);
+    std::atomic<bool> stop { false };
+    size_t next = 0;
+    bool checked = !options.beforeFirstFrame;
+    // Writes the frames whose turn has come; on the calling thread.
+    const auto drain = [&] {
+        while (!stop && next < total) {
+            Outcome outcome;
+            {
+                std::lock_guard lock(mutex);
+                if (!outcomes[next].done)
+                    return;
+                outcome = std::move(outcomes[next]);
+            }
+            if (!checked && (outcome.coded || outcome.frame)) {
+                checked = true;
+                if (!options.beforeFirstFrame()) {
+                    result.abandoned = true;
+                    stop = true;
+                    return;
+                }
+            }
+            if (!writer.Take(next, std::move(outcome), result, paths[next]))
+                stop = true;
+            next++;
+        }
+    };
+
+    const unsigned threads = options.photos.threads
+        ? options.photos.threads
+        : std::max(std::thread::hardware_concurrency(), 1u);
+    BatchOptions batch;
+    batch.threads = options.photos.threads;
+    batch.memoryBudget = options.photos.memoryBudget;
+    batch.window = options.window ? options.window : std::max<size_t>(size_t(threads) * 4, 8);
+    batch.stopRequested
+        = [&] { return stop || (options.photos.stopRequested && options.photos.stopRequested()); };
+    batch.progress = [&](size_t done, size_t all) {
+        if (options.photos.progress)
+            options.photos.progress(done, all);
+        drain();
+    };
+    RunBatch(
+        jobs,
+        [&](size_t i) {
+            Outcome made
+                = ComposeOutcome(paths[i], settings, options.photos.backgroundCache, plans[i]);
+            std::lock_guard lock(mutex);
+            outcomes[i] = std::move(made);
+        },
+        batch);
+    drain();
+    if (stop || next < total)
+        return false;
+    return writer.Finish(result);
+}
+
+MakeResult MakeGifFromPhotos(const std::vector<std::string>& paths, const ProjectSettings& settings,
+    const StreamOptions& options, StreamResult& result, std::string* why)
+{
+    result = StreamResult();
+    if (paths.empty())
+        return MakeResult::NothingToMake;
+    const bool made = ReplaceFileSafely(
+        settings.outputPath,
+        [&](FILE* file) {
+            CxFileStream stream(file);
+            return StreamAnimation(paths, settings, &stream, options, result);
+        },
+        why);
+    if (made)
+        return MakeResult::Made;
+    if (result.abandoned || (result.frames == 0 && result.failures.size() == paths.size()))
+        return MakeResult::NothingToMake;
+    return MakeResult::Failed;
+}
