@@ -7,6 +7,7 @@
 #include "image/core/CxStream.h"
 #include "image/gif/CxImageGIF.h"
 #include "image/gif/GifAnimationWriter.h"
+#include "image/gif/GifOptimize.h"
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <new>
 #include <optional>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -66,6 +68,7 @@ public:
         , stream(stream)
         , photos(photos)
         , writer(stream, GIF_COMMENT, LoopsOf(options), 2)
+        , optimiser(stream, GIF_COMMENT, LoopsOf(options), 2)
     {
     }
 
@@ -93,23 +96,14 @@ public:
             return false;
         if (!Write(true, result))
             return false;
-        if (settings.optimizeSize) {
-            CxImageGIF gif;
-            gif.SetComment(GIF_COMMENT);
-            gif.SetLoops(LoopsOf(options));
-            gif.SetDisposalMethod(2);
-            std::vector<CxImage*> pointers;
-            for (auto& frame : kept)
-                pointers.push_back(frame.get());
-            if (!gif.EncodeOptimized(stream, pointers.data(), int(pointers.size()))
-                || gif.GetLastError()[0] != '\0' || stream->Error() != 0)
-                return Fail();
-            return true;
-        }
+        if (settings.optimizeSize)
+            return optimiser.End() || Fail();
         return writer.End() || Fail();
     }
 
-    bool Failed() const { return failed; }
+    // The optimising writer met a frame whose colours don't fit one table: the plain
+    // file is to be written instead.
+    bool Unplannable() const { return optimiser.Unplannable(); }
 
 private:
     static int32_t LoopsOf(const StreamOptions& options)
@@ -135,7 +129,8 @@ private:
         held.reset();
         if (outcome.frame) {
             outcome.frame->SetFrameDelay(delay);
-            kept.push_back(std::move(outcome.frame));
+            if (!optimiser.Add(*outcome.frame))
+                return Fail();
         } else {
             outcome.coded->delay = delay;
             if (!writer.Add(*outcome.coded))
@@ -152,9 +147,9 @@ private:
     CxStream* stream;
     size_t photos;
     GifAnimationWriter writer;
+    GifOptimizedWriter optimiser;
     std::optional<Outcome> held;
     size_t heldIndex = 0;
-    std::vector<std::unique_ptr<CxImage>> kept;
     bool failed = false;
 };
 
@@ -230,9 +225,9 @@ bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSetting
         },
         batch);
     drain();
-    if (stop || next < total)
-        return false;
-    return writer.Finish(result);
+    const bool made = !stop && next == total && writer.Finish(result);
+    result.unplannable = writer.Unplannable();
+    return made;
 }
 
 MakeResult MakeGifFromPhotos(const std::vector<std::string>& paths, const ProjectSettings& settings,
@@ -245,7 +240,17 @@ MakeResult MakeGifFromPhotos(const std::vector<std::string>& paths, const Projec
         settings.outputPath,
         [&](FILE* file) {
             CxFileStream stream(file);
-            return StreamAnimation(paths, settings, &stream, options, result);
+            if (StreamAnimation(paths, settings, &stream, options, result))
+                return true;
+            if (!result.unplannable)
+                return false;
+            // Some frame's colours don't fit one table: the plain file instead, as the
+            // optimising encoder writes then.
+            ProjectSettings plain = settings;
+            plain.optimizeSize = false;
+            return std::fflush(file) == 0 && ::ftruncate(::fileno(file), 0) == 0
+                && std::fseek(file, 0, SEEK_SET) == 0
+                && StreamAnimation(paths, plain, &stream, options, result);
         },
         why);
     if (made)

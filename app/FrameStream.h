@@ -35,6 +35,9 @@ struct StreamResult {
     std::vector<PhotoFailure> failures; // the photos that could not be read, in order
     size_t frames = 0; // written
     bool abandoned = false; // beforeFirstFrame said no
+    // With optimizeSize: some frame's colours don't fit one table, so the file is to be
+    // the plain one (StreamAnimation leaves that to its caller).
+    bool unplannable = false;
 };
 
 // Composes the photos and writes the animation of those that can be read into stream.

@@ -17,6 +17,23 @@ size_t TableBytes(uint8_t bpp) { return size_t(3) << bpp; }
 
 } // namespace
 
+void PutGifLoopBlock(CxStream* stream, int32_t loops)
+{
+    const uint16_t repeat = uint16_t(std::max(loops - 1, 0));
+    const uint8_t block[19] = { 0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.',
+        '0', 0x03, 0x01, uint8_t(repeat & 0xFF), uint8_t(repeat >> 8), 0x00 };
+    stream->Write(block, 1, sizeof(block));
+}
+
+void PutGifComment(CxStream* stream, const char* text)
+{
+    const size_t length = strnlen(text, 255);
+    const uint8_t start[3] = { 0x21, 0xFE, uint8_t(length) };
+    stream->Write(start, 1, sizeof(start));
+    stream->Write(text, 1, uint32_t(length));
+    stream->PutC(0x00);
+}
+
 bool CodeGifFrame(CxImage& frame, GifCodedFrame& coded, std::string* why)
 {
     const auto fail = [why](const char* reason) {
@@ -82,12 +99,8 @@ bool GifAnimationWriter::Add(const GifCodedFrame& frame)
             uint8_t(0x80 | (bits << 5) | bits), 0, 0 };
         Put(header, sizeof(header));
         Put(colours, table);
-        if (loops != 1) {
-            const uint16_t repeat = uint16_t(std::max(loops - 1, 0));
-            const uint8_t loop[19] = { 0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E',
-                '2', '.', '0', 0x03, 0x01, uint8_t(repeat & 0xFF), uint8_t(repeat >> 8), 0x00 };
-            Put(loop, sizeof(loop));
-        }
+        if (loops != 1)
+            PutGifLoopBlock(stream, loops);
     }
     const uint16_t delay = uint16_t(frame.delay & 0xFFFF);
     const uint8_t control[8]
@@ -95,13 +108,8 @@ bool GifAnimationWriter::Add(const GifCodedFrame& frame)
               uint8_t(delay & 0xFF), uint8_t(delay >> 8), uint8_t(frame.transIndex & 0xFF), 0x00 };
     Put(control, sizeof(control));
     if (frames == 0) {
-        if (!comment.empty()) {
-            const uint8_t start[3] = { 0x21, 0xFE, uint8_t(comment.size()) };
-            Put(start, sizeof(start));
-            Put(comment.data(), comment.size());
-            const uint8_t end = 0;
-            Put(&end, 1);
-        }
+        if (!comment.empty())
+            PutGifComment(stream, comment.c_str());
         // The first frame uses the global table: its descriptor says so and its own goes.
         uint8_t descriptor[DESCRIPTOR_BYTES];
         std::memcpy(descriptor, block, DESCRIPTOR_BYTES - 1);
@@ -112,6 +120,8 @@ bool GifAnimationWriter::Add(const GifCodedFrame& frame)
         Put(block, frame.block.size());
     }
     frames++;
+    if (stream->Error() != 0)
+        failed = true;
     return !failed;
 }
 

@@ -24,6 +24,11 @@ struct GifCodedFrame {
     size_t Bytes() const { return sizeof(*this) + block.capacity(); }
 };
 
+// The loop block (loops as CxImageGIF::SetLoops takes it) and a comment block (text cut
+// to 255 bytes).
+void PutGifLoopBlock(CxStream* stream, int32_t loops);
+void PutGifComment(CxStream* stream, const char* text);
+
 // Codes one indexed frame (its delay as the frame holds it); false, with the reason in
 // why, when it can't be written (no palette, a side above 65535) or memory runs short.
 bool CodeGifFrame(CxImage& frame, GifCodedFrame& coded, std::string* why = nullptr);
