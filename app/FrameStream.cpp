@@ -132,8 +132,7 @@ private:
             if (!optimiser.Add(*outcome.frame))
                 return Fail();
         } else {
-            outcome.coded->delay = delay;
-            if (!writer.Add(*outcome.coded))
+            if (!writer.Add(*outcome.coded, delay))
                 return Fail();
         }
         result.frames++;
@@ -258,4 +257,88 @@ MakeResult MakeGifFromPhotos(const std::vector<std::string>& paths, const Projec
     if (result.abandoned || (result.frames == 0 && result.failures.size() == paths.size()))
         return MakeResult::NothingToMake;
     return MakeResult::Failed;
+}
+
+bool NeedsCanvas(const ProjectSettings& settings) { return settings.ditherColours; }
+
+namespace {
+
+enum class Encoded { Made, Failed, Unplannable };
+
+Encoded EncodeCompact(const PhotoList& list, const ProjectSettings& settings, CxStream* stream,
+    const AnimationOptions& options, const std::vector<uint32_t>& delays)
+{
+    const size_t n = list.Count();
+    const int32_t loops = options.loopCount == 0 ? 0 : int32_t(options.loopCount) + 1;
+    const auto goOn = [&](size_t done) { return !options.progress || options.progress(done, n); };
+    if (NeedsCanvas(settings)) {
+        StreamOptions again;
+        again.animation = options;
+        again.animation.frameDelays = delays;
+        std::vector<std::string> paths;
+        for (size_t i = 0; i < n; i++)
+            paths.push_back(list.Entry(i)->sourcePath);
+        StreamResult result;
+        if (StreamAnimation(paths, settings, stream, again, result) && result.failures.empty())
+            return Encoded::Made;
+        return result.unplannable ? Encoded::Unplannable : Encoded::Failed;
+    }
+    if (settings.optimizeSize) {
+        GifOptimizedWriter writer(stream, GIF_COMMENT, loops, 2);
+        for (size_t i = 0; i < n; i++) {
+            const PhotoEntry* entry = list.Entry(i);
+            std::unique_ptr<CxImage> frame
+                = entry->codedFrame ? DecodeGifFrame(*entry->codedFrame) : nullptr;
+            if (!frame)
+                return Encoded::Failed;
+            frame->SetFrameDelay(delays[i]);
+            if (!writer.Add(*frame) || !goOn(i + 1))
+                return writer.Unplannable() ? Encoded::Unplannable : Encoded::Failed;
+        }
+        if (writer.End())
+            return Encoded::Made;
+        return writer.Unplannable() ? Encoded::Unplannable : Encoded::Failed;
+    }
+    GifAnimationWriter writer(stream, GIF_COMMENT, loops, 2);
+    for (size_t i = 0; i < n; i++) {
+        const PhotoEntry* entry = list.Entry(i);
+        if (!entry->codedFrame || !writer.Add(*entry->codedFrame, delays[i]) || !goOn(i + 1))
+            return Encoded::Failed;
+    }
+    return writer.End() ? Encoded::Made : Encoded::Failed;
+}
+
+} // namespace
+
+bool EncodeCompactList(const PhotoList& list, const ProjectSettings& settings, CxStream* stream,
+    const AnimationOptions& options)
+{
+    const size_t n = list.Count();
+    if (n == 0 || !stream || (!options.frameDelays.empty() && options.frameDelays.size() != n))
+        return false;
+    std::vector<uint32_t> delays = options.frameDelays;
+    for (size_t i = delays.size(); i < n; i++)
+        delays.push_back(i + 1 == n ? settings.lastFrameDelay : settings.frameDelay);
+    if (!settings.optimizeSize)
+        return EncodeCompact(list, settings, stream, options, delays) == Encoded::Made;
+    // The optimised file is held until it is whole: a frame it can't plan means the plain
+    // file instead.
+    try {
+        CxMemStream file;
+        switch (EncodeCompact(list, settings, &file, options, delays)) {
+        case Encoded::Made:
+            stream->Write(file.Data(), 1, uint32_t(file.Length()));
+            stream->Flush();
+            return stream->Error() == 0;
+        case Encoded::Unplannable: {
+            ProjectSettings plain = settings;
+            plain.optimizeSize = false;
+            return EncodeCompact(list, plain, stream, options, delays) == Encoded::Made;
+        }
+        case Encoded::Failed:
+            break;
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    return false;
 }

@@ -45,6 +45,16 @@ struct StreamResult {
 bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSettings& settings,
     CxStream* stream, const StreamOptions& options, StreamResult& result);
 
+// Whether the frames are made from the canvas as they are written (dithering), which an
+// entry of a compact list no longer holds.
+bool NeedsCanvas(const ProjectSettings& settings);
+
+// EncodeAnimation of a compact list: the coded frames written as they are; for the
+// optimising writer each decoded in turn; when the frames need the canvas, the photos
+// composed again from their files (a photo that can no longer be read fails the making).
+bool EncodeCompactList(const PhotoList& list, const ProjectSettings& settings, CxStream* stream,
+    const AnimationOptions& options);
+
 // Writes settings.outputPath from the photos as MakeGif does from a list (replaced only
 // by a complete new file; nothing is shown or opened). NothingToMake when no photo could
 // be read or the making was abandoned (the output untouched); Failed, with the reason in

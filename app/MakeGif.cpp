@@ -1,6 +1,7 @@
 #include "MakeGif.h"
 
 #include "Dither.h"
+#include "FrameStream.h"
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "image/gif/CxImageGIF.h"
@@ -29,6 +30,8 @@ CxImage* FrameToCode(
 bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream* stream,
     const AnimationOptions& options)
 {
+    if (list.Compact())
+        return EncodeCompactList(list, settings, stream, options);
     const size_t n = list.Count();
     if (n == 0 || !stream)
         return false;

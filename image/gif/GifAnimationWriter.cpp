@@ -56,13 +56,38 @@ bool CodeGifFrame(CxImage& frame, GifCodedFrame& coded, std::string* why)
         coded.height = uint16_t(frame.GetHeight());
         coded.bpp = uint8_t(frame.GetBpp());
         coded.transIndex = frame.GetTransparentIndex();
-        coded.delay = frame.GetFrameDelay();
         coded.block = block.TakeBuffer();
         coded.block.shrink_to_fit();
     } catch (const std::bad_alloc&) {
         return fail("out of memory");
     }
     return true;
+}
+
+std::unique_ptr<CxImage> DecodeGifFrame(const GifCodedFrame& coded)
+{
+    try {
+        // A file of this frame alone: a screen of its size without a table of its own.
+        std::vector<uint8_t> file = { 'G', 'I', 'F', '8', '9', 'a', uint8_t(coded.width & 0xFF),
+            uint8_t(coded.width >> 8), uint8_t(coded.height & 0xFF), uint8_t(coded.height >> 8), 0,
+            0, 0 };
+        if (coded.transIndex != -1) {
+            const uint8_t control[8]
+                = { 0x21, 0xF9, 0x04, 0x01, 0, 0, uint8_t(coded.transIndex & 0xFF), 0x00 };
+            file.insert(file.end(), control, control + sizeof(control));
+        }
+        file.insert(file.end(), coded.block.begin(), coded.block.end());
+        file.push_back(';');
+        CxMemStream stream(file.data(), file.size());
+        auto gif = std::make_unique<CxImageGIF>();
+        if (!gif->Decode(&stream) || !gif->IsValid())
+            return nullptr;
+        auto frame = std::make_unique<CxImage>();
+        frame->Transfer(*gif);
+        return frame;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 GifAnimationWriter::GifAnimationWriter(
@@ -80,7 +105,7 @@ void GifAnimationWriter::Put(const void* bytes, size_t size)
         failed = true;
 }
 
-bool GifAnimationWriter::Add(const GifCodedFrame& frame)
+bool GifAnimationWriter::Add(const GifCodedFrame& frame, uint32_t frameDelay)
 {
     if (!stream || failed)
         return false;
@@ -102,7 +127,7 @@ bool GifAnimationWriter::Add(const GifCodedFrame& frame)
         if (loops != 1)
             PutGifLoopBlock(stream, loops);
     }
-    const uint16_t delay = uint16_t(frame.delay & 0xFFFF);
+    const uint16_t delay = uint16_t(frameDelay & 0xFFFF);
     const uint8_t control[8]
         = { 0x21, 0xF9, 0x04, uint8_t(((disposal << 2) & 0x1F) | (frame.transIndex != -1 ? 1 : 0)),
               uint8_t(delay & 0xFF), uint8_t(delay >> 8), uint8_t(frame.transIndex & 0xFF), 0x00 };

@@ -8,6 +8,7 @@
 #include "image/core/CxStream.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,6 @@ struct GifCodedFrame {
     uint16_t height = 0;
     uint8_t bpp = 0; // of its colour table: 1, 4 or 8
     int32_t transIndex = -1;
-    uint32_t delay = 0; // 1/100 s
     std::vector<uint8_t> block; // image descriptor, colour table, LZW data, terminator
 
     size_t Bytes() const { return sizeof(*this) + block.capacity(); }
@@ -29,9 +29,13 @@ struct GifCodedFrame {
 void PutGifLoopBlock(CxStream* stream, int32_t loops);
 void PutGifComment(CxStream* stream, const char* text);
 
-// Codes one indexed frame (its delay as the frame holds it); false, with the reason in
+// Codes one indexed frame; false, with the reason in
 // why, when it can't be written (no palette, a side above 65535) or memory runs short.
 bool CodeGifFrame(CxImage& frame, GifCodedFrame& coded, std::string* why = nullptr);
+
+// The indexed frame back from its coded block (its colour table, its pixels and its
+// transparent index as they were coded); null when the block doesn't decode.
+std::unique_ptr<CxImage> DecodeGifFrame(const GifCodedFrame& coded);
 
 class GifAnimationWriter {
 public:
@@ -39,9 +43,10 @@ public:
     // frame's disposal method; comment: after the first control block (empty: none).
     GifAnimationWriter(CxStream* stream, const char* comment, int32_t loops, int32_t disposal);
 
-    // The next frame: the first one also writes the header, its colour table becoming the
-    // global one (the frame then keeps none of its own). False once a write failed.
-    bool Add(const GifCodedFrame& frame);
+    // The next frame, shown for delay (1/100 s): the first one also writes the header, its
+    // colour table becoming the global one (the frame then keeps none of its own). False
+    // once a write failed.
+    bool Add(const GifCodedFrame& frame, uint32_t delay);
     // Writes the trailer; false when no frame was added or some write failed.
     bool End();
     size_t Frames() const { return frames; }

@@ -6,6 +6,7 @@
 
 #include "app/MakeGif.h"
 #include "app/PhotoList.h"
+#include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "tests/support/TestSupport.h"
 
@@ -146,6 +147,41 @@ TEST(FrameStream, WritesTheBytesOfTheMakingFromAList)
             ASSERT_EQ(result.failures.size(), 1u);
             EXPECT_EQ(result.failures[0].path, paths[2]);
         }
+    }
+}
+
+TEST(FrameStream, ACompactListWritesTheFileOfTheFullOne)
+{
+    const std::vector<std::string> paths { bvtest::TestData("png/pngsuite/basn2c08.png"),
+        bvtest::TestData("jpeg/gen/plasma-progressive.jpg"),
+        bvtest::TestData("gif/gen/shapes-transparent.gif"),
+        bvtest::TestData("jpeg/gen/shapes-97x61.jpg") };
+    ProjectSettings settings = Settings();
+    settings.overallWidth = 400;
+    settings.overallHeight = 200;
+    PhotoList compact(false, true);
+    AddPhotosOptions options;
+    options.sortByPath = false;
+    ASSERT_TRUE(compact.AddPhotos(paths, settings, options).empty());
+    for (size_t i = 0; i < compact.Count(); i++) {
+        const PhotoEntry& entry = *compact.Entry(i);
+        EXPECT_FALSE(entry.gifFrame);
+        ASSERT_TRUE(entry.codedFrame && entry.thumbnail);
+        EXPECT_EQ(entry.thumbnail->GetWidth(), 160u);
+        EXPECT_EQ(entry.thumbnail->GetHeight(), 80u);
+    }
+    const std::vector<uint32_t> delays { 5, 6, 7, 8 };
+    for (int mode = 0; mode < 4; mode++) {
+        settings.ditherColours = mode & 1;
+        settings.optimizeSize = mode & 2;
+        AnimationOptions animation;
+        animation.loopCount = 4;
+        animation.frameDelays = delays;
+        CxMemStream gif;
+        ASSERT_TRUE(EncodeAnimation(compact, settings, &gif, animation)) << "mode " << mode;
+        EXPECT_EQ(std::vector<uint8_t>(gif.Data(), gif.Data() + gif.Length()),
+            FromList(paths, settings, delays))
+            << "mode " << mode;
     }
 }
 
