@@ -68,7 +68,7 @@ public:
         , stream(stream)
         , photos(photos)
         , writer(stream, GIF_COMMENT, LoopsOf(options), 2)
-        , optimiser(stream, GIF_COMMENT, LoopsOf(options), 2)
+        , optimiser(stream, GIF_COMMENT, LoopsOf(options), 2, options.photos.threads)
     {
     }
 

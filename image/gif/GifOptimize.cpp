@@ -12,8 +12,13 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace gifopt {
 
@@ -637,24 +642,91 @@ void WritePlanned(CxStream* stream, const PlannedFrame& frame, bool firstFrame, 
 // after the frame before the one being planned, after that one and after the newest; the
 // first frame's screen (a viewer that doesn't clear shows it next after the last); and
 // what stays of the written frame before the one being planned.
+// One frame to plan: the screen before it and the one it has to show, within rect.
+struct PlanJob {
+    Rect rect;
+    std::vector<Shown> before, target;
+    int32_t disposal = 1;
+    uint32_t delay = 0;
+    bool done = false;
+    bool planned = false;
+    PlannedFrame frame;
+};
+
 struct GifOptimizedWriter::State {
     State(int32_t width, int32_t height)
         : source(width, height)
         , planner(width)
     {
     }
+    ~State()
+    {
+        {
+            std::lock_guard lock(mutex);
+            closing = true;
+        }
+        changed.notify_all();
+        for (std::thread& worker : workers)
+            worker.join();
+    }
+
+    // Plans the jobs other threads leave, with a planner of its own that knows the
+    // global table.
+    void Work()
+    {
+        std::unique_ptr<FramePlanner> own;
+        try {
+            own = std::make_unique<FramePlanner>(source.Width());
+            own->SetGlobal(global);
+        } catch (const std::bad_alloc&) {
+            own.reset();
+        }
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return closing || !waiting.empty(); });
+            if (closing)
+                return;
+            PlanJob* job = waiting.front();
+            waiting.pop_front();
+            lock.unlock();
+            bool planned = false;
+            try {
+                planned
+                    = own && own->Plan(job->rect, job->before, job->target, &global, job->frame);
+            } catch (const std::bad_alloc&) {
+                planned = false;
+            }
+            std::vector<Shown>().swap(job->before);
+            std::vector<Shown>().swap(job->target);
+            lock.lock();
+            job->planned = planned;
+            job->done = true;
+            changed.notify_all();
+        }
+    }
+
     gifopt::Screen source;
     std::vector<Shown> current, first, before;
     FramePlanner planner;
     uint32_t delay = 0; // of the frame still to be planned
+    PlannedFrame global; // the first frame's plan, whose table is the global one
+
+    // Frames after the first are planned on several threads and written in order.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::unique_ptr<PlanJob>> unwritten; // in frame order
+    std::deque<PlanJob*> waiting; // not begun
+    std::vector<std::thread> workers;
+    bool closing = false;
 };
 
 GifOptimizedWriter::GifOptimizedWriter(
-    CxStream* stream, const char* comment, int32_t loops, int32_t disposalMethod)
+    CxStream* stream, const char* comment, int32_t loops, int32_t disposalMethod, unsigned threads)
     : stream(stream)
     , comment(comment ? std::string(comment, strnlen(comment, 255)) : std::string())
     , loops(loops)
     , disposal(disposalMethod & 7)
+    , threads(threads ? threads : std::max(std::thread::hardware_concurrency(), 1u))
 {
 }
 
@@ -681,8 +753,7 @@ bool GifOptimizedWriter::Add(const CxImage& frame)
         added = 1;
         return true;
     }
-    if (GifFrameProblem(&frame) || frame.GetWidth() != state->source.Width()
-        || frame.GetHeight() != state->source.Height()) {
+    if (GifFrameProblem(&frame)) {
         unplannable = true;
         return false;
     }
@@ -700,7 +771,7 @@ bool GifOptimizedWriter::End()
     if (failed || unplannable || !state)
         return false;
     // A viewer that doesn't clear before the next loop shows the first frame next.
-    if (!PlanAndWrite(added > 1 ? state->first : std::vector<Shown>()))
+    if (!PlanAndWrite(added > 1 ? state->first : std::vector<Shown>()) || !WriteDone(true))
         return false;
     stream->PutC(';');
     stream->Flush();
@@ -712,7 +783,7 @@ bool GifOptimizedWriter::PlanAndWrite(std::vector<Shown> next)
 {
     State& s = *state;
     const int32_t width = s.source.Width(), height = s.source.Height();
-    const bool firstFrame = written == 0;
+    const bool firstFrame = prepared == 0;
     // Where the next frame shows transparency over what this one shows, this one has to
     // cover those pixels and be cleared away.
     const Rect clearing = next.empty() ? Rect() : Differences(s.current, next, width, height, true);
@@ -721,28 +792,98 @@ bool GifOptimizedWriter::PlanAndWrite(std::vector<Shown> next)
     rect.Add(clearing);
     if (rect.Empty())
         rect = Rect { 0, 0, 1, 1 }; // nothing changes, but a frame has a pixel
-    PlannedFrame frame;
-    const PlannedFrame global;
-    if (!s.planner.Plan(rect, s.before, s.current, firstFrame ? nullptr : &global, frame)) {
-        unplannable = true;
-        return false;
-    }
-    if (firstFrame)
-        s.planner.SetGlobal(frame);
-    frame.disposal = clearing.Empty() ? 1 : 2;
-    frame.delay = s.delay;
-    WritePlanned(stream, frame, firstFrame, loops, comment);
-
-    s.before = std::move(s.current);
-    if (frame.disposal == 2)
+    auto job = std::make_unique<PlanJob>();
+    job->rect = rect;
+    job->disposal = clearing.Empty() ? 1 : 2;
+    job->delay = s.delay;
+    // What this frame leaves on the screen is what the next one is drawn over.
+    std::vector<Shown> after = s.current;
+    if (job->disposal == 2)
         for (int32_t y = rect.top; y < rect.bottom; y++)
             std::fill_n(
-                s.before.begin() + std::ptrdiff_t(size_t(y) * size_t(width) + size_t(rect.left)),
+                after.begin() + std::ptrdiff_t(size_t(y) * size_t(width) + size_t(rect.left)),
                 rect.Width(), Shown(0));
+    job->before = std::move(s.before);
+    job->target = std::move(s.current);
+    s.before = std::move(after);
     s.current = std::move(next);
-    written++;
-    failed = stream->Error() != 0;
-    return !failed;
+    prepared++;
+
+    if (firstFrame || threads <= 1) {
+        // The first frame's table serves the others, so it is planned before them.
+        job->planned = s.planner.Plan(
+            job->rect, job->before, job->target, firstFrame ? nullptr : &s.global, job->frame);
+        if (firstFrame && job->planned) {
+            s.planner.SetGlobal(job->frame);
+            s.global.table = job->frame.table;
+            s.global.bits = job->frame.bits;
+        }
+        job->done = true;
+        {
+            std::lock_guard lock(s.mutex);
+            s.unwritten.push_back(std::move(job));
+        }
+        return WriteDone(false);
+    }
+    if (s.workers.empty()) {
+        // A thread the system refuses leaves the work to those it gave.
+        for (unsigned t = 0; t < threads; t++) {
+            try {
+                s.workers.emplace_back([&s] { s.Work(); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+        if (s.workers.empty())
+            threads = 1;
+    }
+    {
+        std::lock_guard lock(s.mutex);
+        if (threads > 1)
+            s.waiting.push_back(job.get());
+        s.unwritten.push_back(std::move(job));
+    }
+    if (threads <= 1) {
+        PlanJob& last = *s.unwritten.back();
+        last.planned = s.planner.Plan(last.rect, last.before, last.target, &s.global, last.frame);
+        last.done = true;
+        return WriteDone(false);
+    }
+    s.changed.notify_all();
+    return WriteDone(false);
+}
+
+bool GifOptimizedWriter::WriteDone(bool all)
+{
+    State& s = *state;
+    // A few frames are planned ahead of the one written next.
+    const size_t window = size_t(threads) * 2;
+    std::unique_lock lock(s.mutex);
+    while (!s.unwritten.empty()) {
+        PlanJob& job = *s.unwritten.front();
+        if (!job.done) {
+            if (!all && s.unwritten.size() <= window)
+                return true;
+            s.changed.wait(lock, [&] { return job.done; });
+        }
+        std::unique_ptr<PlanJob> ready = std::move(s.unwritten.front());
+        s.unwritten.pop_front();
+        lock.unlock();
+        if (!ready->planned) {
+            unplannable = true;
+            return false;
+        }
+        ready->frame.disposal = ready->disposal;
+        ready->frame.delay = ready->delay;
+        WritePlanned(stream, ready->frame, written == 0, loops, comment);
+        written++;
+        if (stream->Error() != 0) {
+            failed = true;
+            return false;
+        }
+        lock.lock();
+    }
+    return true;
 }
 
 bool CxImageGIF::EncodeOptimized(CxStream* stream, CxImage** frames, int count)
