@@ -244,7 +244,8 @@ MakeResult MakeGifFromPhotos(const std::vector<std::string>& paths, const Projec
             if (!result.unplannable)
                 return false;
             // Some frame's colours don't fit one table: the plain file instead, as the
-            // optimising encoder writes then.
+            // optimising encoder writes then. (Composed frames are opaque and always fit;
+            // this keeps the two makings' files the same should that change.)
             ProjectSettings plain = settings;
             plain.optimizeSize = false;
             return std::fflush(file) == 0 && ::ftruncate(::fileno(file), 0) == 0

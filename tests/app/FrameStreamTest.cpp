@@ -4,19 +4,24 @@
 // in use.
 #include "app/FrameStream.h"
 
+#include "app/BatchRunner.h"
 #include "app/MakeGif.h"
 #include "app/PhotoList.h"
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "tests/support/TestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -123,6 +128,37 @@ std::vector<uint8_t> Streamed(const std::vector<std::string>& paths,
     CxMemStream gif;
     EXPECT_TRUE(StreamAnimation(paths, settings, &gif, options, result));
     return std::vector<uint8_t>(gif.Data(), gif.Data() + gif.Length());
+}
+
+TEST(FrameStream, TheBatchBeginsNoPhotoBeyondItsWindow)
+{
+    // The costliest last: begun costliest first, they would all wait for the first.
+    std::vector<BatchJob> jobs;
+    for (uint64_t i = 0; i < 12; i++)
+        jobs.push_back(BatchJob { i, 1 });
+    BatchOptions options;
+    options.threads = 2;
+    options.window = 3;
+    std::mutex mutex;
+    std::vector<bool> ended(jobs.size(), false);
+    size_t furthest = 0, runs = 0;
+    RunBatch(
+        jobs,
+        [&](size_t i) {
+            {
+                std::lock_guard lock(mutex);
+                const size_t unfinished
+                    = size_t(std::find(ended.begin(), ended.end(), false) - ended.begin());
+                furthest = std::max(furthest, i - unfinished);
+                runs++;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::lock_guard lock(mutex);
+            ended[i] = true;
+        },
+        options);
+    EXPECT_EQ(runs, jobs.size());
+    EXPECT_LT(furthest, 3u);
 }
 
 TEST(FrameStream, WritesTheBytesOfTheMakingFromAList)
