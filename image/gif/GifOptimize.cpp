@@ -696,17 +696,47 @@ struct GifOptimizedWriter::State {
             } catch (const std::bad_alloc&) {
                 planned = false;
             }
-            std::vector<Shown>().swap(job->before);
-            std::vector<Shown>().swap(job->target);
             lock.lock();
+            Give(job->before);
+            Give(job->target);
             job->planned = planned;
             job->done = true;
             changed.notify_all();
         }
     }
 
+    // A screen's buffer, one given back before or a new one; under the lock.
+    std::vector<Shown> Take()
+    {
+        if (spare.empty())
+            return std::vector<Shown>();
+        std::vector<Shown> buffer = std::move(spare.back());
+        spare.pop_back();
+        return buffer;
+    }
+    // Keeps a screen's buffer for the next frame (fresh pages cost the kernel a clearing
+    // each); under the lock.
+    void Give(std::vector<Shown>& buffer)
+    {
+        if (buffer.capacity() > 0 && spare.size() < 4)
+            spare.push_back(std::move(buffer));
+        std::vector<Shown>().swap(buffer);
+    }
+    // current, with the lock.
+    std::vector<Shown> CopyOf(const std::vector<Shown>& screen)
+    {
+        std::vector<Shown> copy;
+        {
+            std::lock_guard lock(mutex);
+            copy = Take();
+        }
+        copy.assign(screen.begin(), screen.end());
+        return copy;
+    }
+
     gifopt::Screen source;
     std::vector<Shown> current, first, before;
+    std::vector<std::vector<Shown>> spare;
     FramePlanner planner;
     uint32_t delay = 0; // of the frame still to be planned
     PlannedFrame global; // the first frame's plan, whose table is the global one
@@ -758,7 +788,7 @@ bool GifOptimizedWriter::Add(const CxImage& frame)
         return false;
     }
     state->source.Show(frame, disposal);
-    std::vector<Shown> next = state->source.Pixels();
+    std::vector<Shown> next = state->CopyOf(state->source.Pixels());
     if (!PlanAndWrite(std::move(next)))
         return false;
     state->delay = frame.GetFrameDelay();
@@ -797,7 +827,7 @@ bool GifOptimizedWriter::PlanAndWrite(std::vector<Shown> next)
     job->disposal = clearing.Empty() ? 1 : 2;
     job->delay = s.delay;
     // What this frame leaves on the screen is what the next one is drawn over.
-    std::vector<Shown> after = s.current;
+    std::vector<Shown> after = s.CopyOf(s.current);
     if (job->disposal == 2)
         for (int32_t y = rect.top; y < rect.bottom; y++)
             std::fill_n(
@@ -868,6 +898,8 @@ bool GifOptimizedWriter::WriteDone(bool all)
         }
         std::unique_ptr<PlanJob> ready = std::move(s.unwritten.front());
         s.unwritten.pop_front();
+        s.Give(ready->before);
+        s.Give(ready->target);
         lock.unlock();
         if (!ready->planned) {
             unplannable = true;
