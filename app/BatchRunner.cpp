@@ -19,6 +19,9 @@ struct Schedule {
     uint64_t budget = 0;
     uint64_t inFlight = 0;
     size_t done = 0;
+    // The jobs that have ended, and the first one (in the order given) that has not.
+    std::vector<bool> ended;
+    size_t unfinished = 0;
     unsigned workersLeft = 0;
     bool stopped = false;
 };
@@ -27,8 +30,9 @@ struct Schedule {
 // and given back when it ends, however it ends.
 class Lease {
 public:
-    Lease(Schedule& schedule, uint64_t bytes)
+    Lease(Schedule& schedule, size_t job, uint64_t bytes)
         : schedule(schedule)
+        , job(job)
         , bytes(bytes)
     {
         schedule.inFlight += bytes;
@@ -40,11 +44,15 @@ public:
         std::lock_guard lock(schedule.mutex);
         schedule.inFlight -= bytes;
         schedule.done++;
+        schedule.ended[job] = true;
+        while (schedule.unfinished < schedule.ended.size() && schedule.ended[schedule.unfinished])
+            schedule.unfinished++;
         schedule.changed.notify_all();
     }
 
 private:
     Schedule& schedule;
+    size_t job;
     uint64_t bytes;
 };
 
@@ -63,6 +71,8 @@ void Work(Schedule& schedule, const std::vector<BatchJob>& jobs,
             break;
         // The costliest job that fits beside those in flight; one alone always fits.
         const auto fits = [&](size_t job) {
+            if (options.window && job >= schedule.unfinished + options.window)
+                return false;
             return schedule.inFlight == 0
                 || schedule.inFlight + jobs[job].memoryBytes <= schedule.budget;
         };
@@ -75,7 +85,7 @@ void Work(Schedule& schedule, const std::vector<BatchJob>& jobs,
         schedule.waiting.erase(next);
         begun[job] = true;
         {
-            const Lease lease(schedule, jobs[job].memoryBytes);
+            const Lease lease(schedule, job, jobs[job].memoryBytes);
             lock.unlock();
             run(job);
         }
@@ -118,6 +128,7 @@ std::vector<bool> RunBatch(const std::vector<BatchJob>& jobs,
     for (const BatchJob& job : jobs)
         largest = std::max(largest, job.memoryBytes);
     schedule.budget = std::max(budget, largest + budget / 8 * (threads - 1));
+    schedule.ended.assign(total, false);
     schedule.waiting.resize(total);
     std::iota(schedule.waiting.begin(), schedule.waiting.end(), size_t(0));
     std::stable_sort(schedule.waiting.begin(), schedule.waiting.end(),

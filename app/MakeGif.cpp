@@ -1,6 +1,7 @@
 #include "MakeGif.h"
 
 #include "Dither.h"
+#include "FrameStream.h"
 #include "QualityDither.h"
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
@@ -10,13 +11,38 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+CxImage* FrameToCode(
+    const PhotoEntry& entry, const ProjectSettings& settings, std::unique_ptr<CxImage>& made)
+{
+    CxImage* frame = entry.gifFrame.get();
+    // Remade from the canvas the frame was made from (an entry without it keeps its frame
+    // as it is): at the quality asked for, else dithered; the quality mode chooses its
+    // own dithering.
+    if (!frame || !entry.thumbnail)
+        return frame;
+    if (settings.quality > 0) {
+        // A frame that finds no memory keeps its designed form.
+        try {
+            made = MakeQualityFrame(*entry.thumbnail, *frame, settings.quality);
+        } catch (const std::bad_alloc&) {
+            made.reset();
+        }
+    } else if (settings.ditherColours) {
+        made = DitherToPalette(*entry.thumbnail, *frame);
+    }
+    return made ? made.get() : frame;
+}
+
 bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream* stream,
     const AnimationOptions& options)
 {
+    if (list.Compact())
+        return EncodeCompactList(list, settings, stream, options);
     const size_t n = list.Count();
     if (n == 0 || !stream)
         return false;
@@ -34,14 +60,12 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
             frame->SetFrameDelay(options.frameDelays[i]);
         else
             frame->SetFrameDelay(i == n - 1 ? settings.lastFrameDelay : settings.frameDelay);
-        // Dithered from the canvas the frame was made from (an entry without it keeps
-        // its frame as it is); the quality mode chooses its own dithering.
-        if (settings.ditherColours && settings.quality == 0 && entry->thumbnail) {
-            if (auto made = DitherToPalette(*entry->thumbnail, *frame)) {
-                frame = made.get();
-                dithered.push_back(std::move(made));
-            }
-        }
+        // The quality mode remakes every frame below, several at once.
+        std::unique_ptr<CxImage> made;
+        if (settings.quality == 0)
+            frame = FrameToCode(*entry, settings, made);
+        if (made)
+            dithered.push_back(std::move(made));
         frames.push_back(frame);
     }
     if (settings.quality > 0)

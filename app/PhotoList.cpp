@@ -4,6 +4,7 @@
 #include "Composition.h"
 #include "PhotoPlan.h"
 #include "image/core/CxImage.h"
+#include "image/gif/GifAnimationWriter.h"
 #include "platform/DeviceBitmap.h"
 
 #include <algorithm>
@@ -27,9 +28,34 @@ bool PhotoPathLess(const std::string& a, const std::string& b)
     return a < b;
 }
 
-PhotoList::PhotoList(bool keepPictures)
+PhotoList::PhotoList(bool keepPictures, bool compact)
     : keepPictures(keepPictures)
+    , compact(compact)
 {
+}
+
+bool CompactEntry(PhotoEntry& entry, std::string* why)
+{
+    if (!entry.gifFrame || !entry.thumbnail)
+        return false;
+    auto coded = std::make_shared<GifCodedFrame>();
+    if (!CodeGifFrame(*entry.gifFrame, *coded, why))
+        return false;
+    const uint32_t width = entry.thumbnail->GetWidth(), height = entry.thumbnail->GetHeight();
+    if (width > THUMBNAIL_PICTURE_SIDE || height > THUMBNAIL_PICTURE_SIDE) {
+        int32_t w = 0, h = 0;
+        ReducedSize(width, height, THUMBNAIL_PICTURE_SIDE, w, h);
+        auto picture = std::make_unique<CxImage>();
+        if (!entry.thumbnail->Resample(w, h, RM_AREA_AVERAGE, picture.get())) {
+            if (why)
+                *why = "out of memory";
+            return false;
+        }
+        entry.thumbnail = std::move(picture);
+    }
+    entry.codedFrame = std::move(coded);
+    entry.gifFrame.reset();
+    return true;
 }
 
 PhotoList::~PhotoList() = default;
@@ -80,6 +106,8 @@ std::vector<PhotoFailure> PhotoList::AddPhotos(std::vector<std::string> paths,
             try {
                 made[i] = ComposeFrame(
                     paths[i], settings, options.backgroundCache, &errors[i], &plans[i]);
+                if (made[i] && compact && !CompactEntry(*made[i], &errors[i]))
+                    made[i].reset();
             } catch (const std::bad_alloc&) {
                 made[i].reset();
                 errors[i] = "out of memory";

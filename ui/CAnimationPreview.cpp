@@ -3,6 +3,7 @@
 #include "ImageConversion.h"
 #include "app/PhotoList.h"
 #include "image/core/CxImage.h"
+#include "image/gif/GifAnimationWriter.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -110,31 +111,45 @@ CAnimationPreview::CAnimationPreview(QWidget* parent)
 void CAnimationPreview::SetFrames(
     const PhotoList& photos, uint32_t frameDelay, uint32_t lastFrameDelay)
 {
-    const CxImage* shown = current >= 0 ? frames[size_t(current)].source : nullptr;
-    // Frames already converted are kept; only new ones are made into pictures.
-    std::map<const CxImage*, QImage> known;
+    const void* shown = current >= 0 ? frames[size_t(current)].source : nullptr;
+    // Frames already converted are kept; only new ones are made into pictures (a coded
+    // one when it is shown).
+    std::map<const void*, QImage> known;
     for (Frame& frame : frames)
         known.emplace(frame.source, std::move(frame.image));
     frames.clear();
     int next = -1;
     for (size_t i = 0; i < photos.Count(); i++) {
-        const CxImage* source = photos.Entry(i)->gifFrame.get();
+        const PhotoEntry* entry = photos.Entry(i);
+        const void* source = entry->gifFrame ? static_cast<const void*>(entry->gifFrame.get())
+                                             : static_cast<const void*>(entry->codedFrame.get());
         if (!source)
             continue;
         const auto found = known.find(source);
-        QImage image = found != known.end() ? std::move(found->second) : ToQImage(*source);
+        QImage image = found != known.end() ? std::move(found->second)
+            : entry->gifFrame               ? ToQImage(*entry->gifFrame)
+                                            : QImage();
         if (source == shown)
             next = int(frames.size());
         // A photo's own delay, else the last frame's or every other frame's.
-        const int32_t own = photos.Entry(i)->delay;
+        const int32_t own = entry->delay;
         const uint32_t delay = own >= 0 ? uint32_t(own)
             : i + 1 == photos.Count()   ? lastFrameDelay
                                         : frameDelay;
-        frames.push_back(Frame { source, std::move(image), delay });
+        frames.push_back(Frame { source, entry->codedFrame, std::move(image), delay });
     }
     if (next < 0)
         next = frames.empty() ? -1 : std::min(std::max(current, 0), FrameCount() - 1);
     Show(next);
+}
+
+QImage CAnimationPreview::FrameImage(int index) const
+{
+    const Frame& frame = frames.at(size_t(index));
+    if (!frame.image.isNull() || !frame.coded)
+        return frame.image;
+    const std::unique_ptr<CxImage> decoded = DecodeGifFrame(*frame.coded);
+    return decoded ? ToQImage(*decoded) : QImage();
 }
 
 int CAnimationPreview::FrameDurationMs(int index) const
@@ -151,8 +166,13 @@ QString CAnimationPreview::PositionText() const
 
 void CAnimationPreview::Show(int index)
 {
+    // Only the frame shown is kept decoded.
+    if (current >= 0 && current < FrameCount() && current != index && frames[size_t(current)].coded)
+        frames[size_t(current)].image = QImage();
     current = index;
     timer.stop();
+    if (current >= 0 && frames[size_t(current)].image.isNull())
+        frames[size_t(current)].image = FrameImage(current);
     static_cast<CFrameView*>(picture)->SetImage(
         current >= 0 ? frames[size_t(current)].image : QImage());
     // A single frame has nothing to alternate with.
