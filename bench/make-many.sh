@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Times `brimvale-cli make` of a long animation: the 24 bench photos repeated to 240 and
 # 480 photos (in the order given, as a time-lapse would be), 800 x 600 with photo size
-# 600 on white, plain and --optimize. Every command runs once per round, round after
-# round; prints the median wall time and peak memory of each as ratios to the 24-photo
-# making of the same kind, and whether the targets hold: memory that does not grow with
-# the number of photos (480 photos within 1.25x the peak of 24) and time that grows no
-# faster than they do (within 1.05x the ratio of the counts: 480 photos in 21x the time of
-# 24).
+# 600 on white, plain and --optimize (MODES="plain optimize quality" adds --quality 90).
+# Every command runs once per round, round after round; prints the median wall time and
+# peak memory of each as ratios to the 24-photo making of the same kind, and whether the
+# targets hold: memory that does not grow with the number of photos (480 photos within
+# 1.25x the peak of 24) and time that grows no faster than they do (within 1.05x the
+# ratio of the counts: 480 photos in 21x the time of 24).
 #
 #   bash bench/make-many.sh [RUNS] [COUNTS]      (default 3 rounds; counts "24 240 480")
 #
@@ -37,10 +37,11 @@ photos_of() { # COUNT -> the 24 photos repeated, COUNT in all
     done
 }
 
-MODES=(plain optimize)
+read -r -a MODES <<<"${MODES:-plain optimize}"
 run_one() { # MODE COUNT -> "wall_seconds peak_kb" appended to its results
     local mode=$1 count=$2 extra=()
     [ "$mode" = optimize ] && extra=(--optimize)
+    [ "$mode" = quality ] && extra=(--quality 90)
     mapfile -t list < <(photos_of "$count")
     /usr/bin/time -f '%e %M' -o "$WORK/time" "$CLI" make --quiet --keep-order --width 800 \
         --height 600 --photo-size 600 "${extra[@]}" -o "$WORK/out.gif" "${list[@]}"
