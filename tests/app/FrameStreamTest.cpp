@@ -164,12 +164,14 @@ TEST(FrameStream, TheBatchBeginsNoPhotoBeyondItsWindow)
 TEST(FrameStream, WritesTheBytesOfTheMakingFromAList)
 {
     // Large and small photos, so that the costliest-first order differs from frame order,
-    // and one that can't be read in the middle.
+    // one that can't be read in the middle, and photos turned upright and converted to sRGB.
     const std::vector<std::string> paths { bvtest::TestData("png/pngsuite/basn2c08.png"),
         bvtest::TestData("jpeg/gen/plasma-progressive.jpg"), bvtest::TestData("missing.png"),
         bvtest::TestData("bmp/bmpsuite/g/pal8.bmp"), bvtest::TestData("jpeg/gen/shapes-97x61.jpg"),
         bvtest::TestData("jpeg/image-rs/progressive/cat.jpg"),
-        bvtest::TestData("gif/gen/shapes-transparent.gif") };
+        bvtest::TestData("gif/gen/shapes-transparent.gif"),
+        bvtest::TestData("jpeg/gen/plasma-orient6.jpg"),
+        bvtest::TestData("jpeg/gen/plasma-prophoto.jpg") };
     // Plain, dithered, at a quality (with lossy coding), each also optimised.
     for (int mode = 0; mode < 6; mode++) {
         ProjectSettings settings = Settings();
@@ -177,11 +179,11 @@ TEST(FrameStream, WritesTheBytesOfTheMakingFromAList)
         settings.quality = mode % 3 == 2 ? 70 : 0;
         settings.optimizeSize = mode >= 3;
         for (const std::vector<uint32_t>& delays :
-            { std::vector<uint32_t> {}, std::vector<uint32_t> { 5, 6, 7, 8, 9, 10, 11 } }) {
+            { std::vector<uint32_t> {}, std::vector<uint32_t> { 5, 6, 7, 8, 9, 10, 11, 12, 13 } }) {
             StreamResult result;
             const std::vector<uint8_t> streamed = Streamed(paths, settings, delays, result);
             EXPECT_EQ(streamed, FromList(paths, settings, delays)) << "mode " << mode;
-            EXPECT_EQ(result.frames, 6u);
+            EXPECT_EQ(result.frames, 8u);
             ASSERT_EQ(result.failures.size(), 1u);
             EXPECT_EQ(result.failures[0].path, paths[2]);
         }
