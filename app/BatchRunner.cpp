@@ -1,6 +1,7 @@
 #include "BatchRunner.h"
 
 #include "platform/Memory.h"
+#include "platform/Threads.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -17,7 +18,12 @@ struct Schedule {
     std::condition_variable changed;
     std::vector<size_t> waiting;
     uint64_t budget = 0;
+    // Room for the small jobs (an eighth of the budget at most) beside the largest one
+    // in flight: one such job per other worker.
+    uint64_t smallJob = 0;
+    uint64_t smallRoom = 0;
     uint64_t inFlight = 0;
+    std::vector<uint64_t> running; // the memory of each job in flight
     size_t done = 0;
     // The jobs that have ended, and the first one (in the order given) that has not.
     std::vector<bool> ended;
@@ -36,6 +42,7 @@ public:
         , bytes(bytes)
     {
         schedule.inFlight += bytes;
+        schedule.running.push_back(bytes);
     }
     Lease(const Lease&) = delete;
     Lease& operator=(const Lease&) = delete;
@@ -43,6 +50,7 @@ public:
     {
         std::lock_guard lock(schedule.mutex);
         schedule.inFlight -= bytes;
+        schedule.running.erase(std::find(schedule.running.begin(), schedule.running.end(), bytes));
         schedule.done++;
         schedule.ended[job] = true;
         while (schedule.unfinished < schedule.ended.size() && schedule.ended[schedule.unfinished])
@@ -73,8 +81,14 @@ void Work(Schedule& schedule, const std::vector<BatchJob>& jobs,
         const auto fits = [&](size_t job) {
             if (options.window && job >= schedule.unfinished + options.window)
                 return false;
-            return schedule.inFlight == 0
-                || schedule.inFlight + jobs[job].memoryBytes <= schedule.budget;
+            const uint64_t bytes = jobs[job].memoryBytes;
+            if (schedule.inFlight == 0 || schedule.inFlight + bytes <= schedule.budget)
+                return true;
+            if (bytes > schedule.smallJob)
+                return false;
+            const uint64_t largest
+                = *std::max_element(schedule.running.begin(), schedule.running.end());
+            return schedule.inFlight + bytes <= largest + schedule.smallRoom;
         };
         const auto next = std::find_if(schedule.waiting.begin(), schedule.waiting.end(), fits);
         if (next == schedule.waiting.end()) {
@@ -106,9 +120,34 @@ std::vector<bool> RunBatch(const std::vector<BatchJob>& jobs,
     // The decoders' working chunks a photo releases serve the next one, within the
     // budget: fresh pages would cost the kernel a fault and a clearing each.
     const platform::ChunkReuse reuse { size_t(budget) };
-    unsigned threads = options.threads ? options.threads : std::thread::hardware_concurrency();
+    unsigned threads = platform::ThreadsFor(options.threads);
     threads = unsigned(std::clamp<size_t>(threads, 1, std::max<size_t>(total, 1)));
-    if (threads <= 1) {
+
+    Schedule schedule;
+    // A job larger than the budget runs alone, but small ones (an eighth of the budget at
+    // most, streamed photos) may still run beside it, one per other worker: the other
+    // cores are not left idle through the largest photo of the batch. Larger jobs stay
+    // within the budget together however many workers there are.
+    schedule.budget = budget;
+    schedule.smallJob = budget / 8;
+    schedule.smallRoom = budget / 8 * (threads - 1);
+    schedule.ended.assign(total, false);
+    schedule.waiting.resize(total);
+    std::iota(schedule.waiting.begin(), schedule.waiting.end(), size_t(0));
+    std::stable_sort(schedule.waiting.begin(), schedule.waiting.end(),
+        [&](size_t a, size_t b) { return jobs[a].cost > jobs[b].cost; });
+    schedule.workersLeft = threads;
+    schedule.running.reserve(threads);
+
+    // As many workers as the system lets start; none: the jobs run here, in order.
+    platform::ThreadGroup workers;
+    if (threads > 1) {
+        const auto work = [&] { Work(schedule, jobs, run, options, begun); };
+        const size_t started = workers.StartUpTo(threads, work);
+        std::lock_guard lock(schedule.mutex);
+        schedule.workersLeft -= threads - unsigned(started);
+    }
+    if (workers.Size() == 0) {
         for (size_t i = 0; i < total; i++) {
             if (options.stopRequested && options.stopRequested())
                 break;
@@ -119,25 +158,6 @@ std::vector<bool> RunBatch(const std::vector<BatchJob>& jobs,
         }
         return begun;
     }
-
-    Schedule schedule;
-    // A job larger than the budget runs alone, but a small one (an eighth of the budget
-    // at most, a streamed photo) may still run beside it: the other cores are not left
-    // idle through the largest photo of the batch.
-    uint64_t largest = 0;
-    for (const BatchJob& job : jobs)
-        largest = std::max(largest, job.memoryBytes);
-    schedule.budget = std::max(budget, largest + budget / 8 * (threads - 1));
-    schedule.ended.assign(total, false);
-    schedule.waiting.resize(total);
-    std::iota(schedule.waiting.begin(), schedule.waiting.end(), size_t(0));
-    std::stable_sort(schedule.waiting.begin(), schedule.waiting.end(),
-        [&](size_t a, size_t b) { return jobs[a].cost > jobs[b].cost; });
-    schedule.workersLeft = threads;
-
-    std::vector<std::thread> workers;
-    for (unsigned t = 0; t < threads; t++)
-        workers.emplace_back([&] { Work(schedule, jobs, run, options, begun); });
     {
         // Progress is told here, on the calling thread, as jobs end.
         std::unique_lock lock(schedule.mutex);
@@ -159,7 +179,6 @@ std::vector<bool> RunBatch(const std::vector<BatchJob>& jobs,
             break; // every worker has left and every end was told
         }
     }
-    for (std::thread& worker : workers)
-        worker.join();
+    workers.JoinAll();
     return begun;
 }

@@ -1,8 +1,9 @@
 // Runs the jobs of a batch (composing the photos of one selection) on worker threads.
 // Jobs begin costliest first, so no large one is left to run alone at the end, and each
 // begins only when the memory it holds fits beside that of the jobs in flight (a job
-// alone always runs, and beside the largest job of the batch fit jobs of up to an eighth
-// of the budget each); a worker that can't begin the costliest job begins the costliest
+// alone always runs, and beside the largest job in flight fit jobs of up to an eighth of
+// the budget each, one per other worker; larger ones stay within the budget together,
+// however many workers there are); a worker that can't begin the costliest job begins the costliest
 // one that fits, so both cores stay busy to the last job.
 #pragma once
 
@@ -17,7 +18,8 @@ struct BatchJob {
 
 struct BatchOptions {
     // Worker threads; 0 = one per processor core. One runs every job on the calling
-    // thread, in the order given.
+    // thread, in the order given, as do several when the system lets none start (and
+    // fewer run when it refuses some).
     unsigned threads = 0;
     // The memory the jobs in flight may hold together; 0 = DEFAULT_DECODE_BUDGET.
     uint64_t memoryBudget = 0;

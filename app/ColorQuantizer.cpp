@@ -1,6 +1,7 @@
 #include "ColorQuantizer.h"
 
 #include "image/core/CxByteOrder.h"
+#include "image/core/CxImage.h"
 #include "image/core/CxImageTypes.h"
 #include "image/core/CxStream.h"
 #include "image/formats/bmp/CxBmpLayout.h"
@@ -328,21 +329,55 @@ std::vector<RGBQUAD> ColorQuantizer::MakePalette() const
     return palette;
 }
 
+std::unique_ptr<CxImage> ColorQuantizer::Quantize(
+    const LoadedDib& source, std::vector<RGBQUAD>* paletteOut)
+{
+    Reset();
+    if (!FeedImage(source))
+        return nullptr;
+    const std::vector<RGBQUAD> palette = MakePalette();
+    if (palette.empty() || palette.size() > 256)
+        return nullptr;
+    const uint32_t w = uint32_t(source.Width());
+    const uint32_t h = uint32_t(source.Height());
+    const uint32_t n = uint32_t(palette.size());
+    auto frame = std::make_unique<CxImage>(w, h, 8, CXIMAGE_FORMAT_BMP);
+    if (!frame->IsValid())
+        return nullptr;
+    // The entries past the palette stay black.
+    RGBQUAD* entries = frame->GetPalette();
+    for (uint32_t i = 0; i < n; i++)
+        entries[i] = RGBQUAD { palette[i].rgbBlue, palette[i].rgbGreen, palette[i].rgbRed, 0 };
+
+    NearestIndexCache cache(palette.data(), n, int32_t(w));
+    RowReader reader(source);
+    const uint32_t stride = frame->GetRowStride();
+    for (uint32_t k = 0; k < h; k++) {
+        uint8_t* row = frame->GetBits(k);
+        const std::vector<Rgb>& colors = reader.Read(int32_t(k));
+        for (uint32_t x = 0; x < w; x++) {
+            const Rgb& c = colors[x];
+            row[x] = uint8_t(cache.Lookup(c.red, c.green, c.blue, int32_t(x)));
+        }
+        std::fill(row + w, row + stride, uint8_t(0));
+    }
+    if (paletteOut)
+        *paletteOut = palette;
+    return frame;
+}
+
 bool ColorQuantizer::Run(const LoadedDib& source, CxStream* destination)
 {
     if (!destination)
         return false;
-    Reset();
-    if (!FeedImage(source))
+    std::vector<RGBQUAD> palette;
+    const std::unique_ptr<CxImage> frame = Quantize(source, &palette);
+    if (!frame)
         return false;
-    const std::vector<RGBQUAD> palette = MakePalette();
-    if (palette.empty() || palette.size() > 256)
-        return false;
-
-    const uint32_t w = uint32_t(source.Width());
-    const uint32_t h = uint32_t(source.Height());
+    const uint32_t w = uint32_t(frame->GetWidth());
+    const uint32_t h = uint32_t(frame->GetHeight());
     const uint32_t n = uint32_t(palette.size());
-    const uint32_t stride = (w + 3) & ~3u;
+    const uint32_t stride = frame->GetRowStride();
 
     BITMAPINFOHEADER info {};
     info.biSize = BMP_INFO_HEADER_SIZE;
@@ -369,22 +404,9 @@ bool ColorQuantizer::Run(const LoadedDib& source, CxStream* destination)
     if (!destination->Seek(0, SEEK_SET))
         return false;
     if (!WriteAll(destination, headers, sizeof headers)
-        || !WriteAll(destination, table.data(), table.size()))
+        || !WriteAll(destination, table.data(), table.size())
+        || !WriteAll(destination, frame->GetBits(0), size_t(stride) * h))
         return false;
-
-    NearestIndexCache cache(palette.data(), n, int32_t(w));
-    RowReader reader(source);
-    std::vector<uint8_t> row(stride);
-    for (uint32_t k = 0; k < h; k++) {
-        std::fill(row.begin(), row.end(), uint8_t(0));
-        const std::vector<Rgb>& colors = reader.Read(int32_t(k));
-        for (uint32_t x = 0; x < w; x++) {
-            const Rgb& c = colors[x];
-            row[x] = uint8_t(cache.Lookup(c.red, c.green, c.blue, int32_t(x)));
-        }
-        if (!WriteAll(destination, row.data(), row.size()))
-            return false;
-    }
     return destination->Flush();
 }
 

@@ -1,8 +1,8 @@
 // The program's own colour quantiser: an octree over the top colorBits bits of each
 // channel, reduced after every pixel so that it never holds more than maxColors leaves,
-// whose leaves in tree order are the palette. It reads a composed canvas as a BMP file
-// and writes the 8-bit BMP file of the frame: that palette and, for every pixel, the
-// index of the nearest palette entry.
+// whose leaves in tree order are the palette. It reads a composed canvas (as a BMP file
+// would load) and makes the 8-bit frame: that palette and, for every pixel, the index of
+// the nearest palette entry.
 #pragma once
 
 #include "PaletteSearch.h"
@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+class CxImage;
 class CxStream;
 
 struct OctreeNode {
@@ -55,7 +56,12 @@ public:
     ColorQuantizer(const ColorQuantizer&) = delete;
     ColorQuantizer& operator=(const ColorQuantizer&) = delete;
 
-    // Quantises a loaded bitmap into an 8-bit BMP written to destination from its start.
+    // The frame of a loaded bitmap: 8 bits per pixel, the palette in its first entries (the
+    // others black), bottom-up rows as the bitmap's; null when it can't be made. palette,
+    // when given, receives the palette alone.
+    std::unique_ptr<CxImage> Quantize(
+        const LoadedDib& source, std::vector<RGBQUAD>* palette = nullptr);
+    // The same frame as an 8-bit BMP written to destination from its start.
     bool Run(const LoadedDib& source, CxStream* destination);
 
     void Reset();

@@ -9,31 +9,20 @@
 #include "image/process/CxAreaReduction.h"
 #include "image/process/CxOrientation.h"
 #include "platform/DeviceBitmap.h"
+#include "platform/Files.h"
+#include "platform/Memory.h"
 
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
 #include <utility>
 #include <vector>
-
-int RoundToInt(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    // "%d" can't hold more than an int; such values never come from a photo size.
-    value = std::fmax(double(INT_MIN), std::fmin(double(INT_MAX), value));
-    char text[64];
-    std::snprintf(text, sizeof text, "%.0lf", value);
-    int result = 0;
-    if (std::sscanf(text, "%d", &result) != 1)
-        return 0;
-    return result;
-}
 
 void NormalizePath(std::string& path)
 {
@@ -51,25 +40,6 @@ void NormalizePath(std::string& path)
     while (cleaned.size() > 3 && cleaned.back() == '\\')
         cleaned.pop_back();
     path = cleaned;
-}
-
-void ReducedSize(uint32_t w, uint32_t h, uint32_t s, int32_t& newWidth, int32_t& newHeight)
-{
-    newWidth = int32_t(w);
-    newHeight = int32_t(h);
-    if (!(w > s || h > s) || h == 0)
-        return;
-    const double r = double(w) / double(h);
-    if (r > 1.0) {
-        newWidth = int32_t(s);
-        newHeight = RoundToInt(double(s) / r);
-    } else {
-        newHeight = int32_t(s);
-        newWidth = RoundToInt(double(s) * r);
-    }
-    // A very elongated photo keeps a side of one pixel rather than none.
-    newWidth = std::max(newWidth, 1);
-    newHeight = std::max(newHeight, 1);
 }
 
 // ----------------------------------------------------------------------------------------
@@ -187,9 +157,7 @@ bool SaveBitmapAsBmp(const platform::Bitmap& bitmap, const char* path)
 
 struct BackgroundCache::Key {
     std::string path;
-    off_t size;
-    int64_t modifiedSeconds;
-    int64_t modifiedNanoseconds;
+    platform::FileStamp stamp;
     uint32_t width, height;
     PictureCorrections corrections;
     bool operator==(const Key&) const = default;
@@ -313,17 +281,24 @@ std::shared_ptr<const platform::Bitmap> StretchBackground(const std::string& pat
 std::shared_ptr<const platform::Bitmap> BackgroundCache::Get(
     const std::string& path, uint32_t width, uint32_t height, PictureCorrections corrections)
 {
-    struct stat info { };
-    if (::stat(path.c_str(), &info) != 0)
+    platform::FileStamp stamp;
+    if (!platform::GetFileStamp(path, stamp))
         return nullptr;
-    const Key wanted { path, info.st_size, int64_t(info.st_mtim.tv_sec),
-        int64_t(info.st_mtim.tv_nsec), width, height, corrections };
+    const Key wanted { path, stamp, width, height, corrections };
     // Held while the picture is made: the other photos of the batch need it too.
     std::lock_guard lock(mutex);
     if (key && *key == wanted)
         return picture;
-    picture = StretchBackground(path, width, height, PhotoReading::Streamed, corrections);
-    key = std::make_unique<Key>(wanted);
+    // A picture that memory was short for is not remembered, as unreadable (the colour
+    // would fill in for it) nor as made (it may lack what the allocation was for).
+    const platform::AllocationWatch watch;
+    std::shared_ptr<const platform::Bitmap> made
+        = StretchBackground(path, width, height, PhotoReading::Streamed, corrections);
+    if (watch.RanShort())
+        throw std::bad_alloc();
+    auto madeKey = std::make_unique<Key>(wanted);
+    picture = std::move(made);
+    key = std::move(madeKey);
     return picture;
 }
 
@@ -402,22 +377,12 @@ std::unique_ptr<CxImage> QuantizeCanvas(const platform::Bitmap& canvas, std::str
     LoadedDib dib;
     if (!LoadCanvasDib(canvas, dib)) {
         if (error)
-            *error = "can't write the canvas";
+            *error = "can't take the canvas's pixels";
         return nullptr;
     }
-    CxMemStream frameBmp;
-    if (!ColorQuantizer(256, 6).Run(dib, &frameBmp)) {
-        if (error)
-            *error = "can't reduce the canvas to 256 colours";
-        return nullptr;
-    }
-    frameBmp.Seek(0, SEEK_SET);
-    auto frame = std::make_unique<CxImage>();
-    if (!frame->Decode(&frameBmp, CXIMAGE_FORMAT_BMP) || frame->GetBpp() != 8) {
-        if (error)
-            *error = std::string("can't read the frame back: ") + frame->GetLastError();
-        return nullptr;
-    }
+    std::unique_ptr<CxImage> frame = ColorQuantizer(256, 6).Quantize(dib);
+    if (!frame && error)
+        *error = "can't reduce the canvas to 256 colours";
     return frame;
 }
 
@@ -482,13 +447,12 @@ public:
         int32_t newWidth = fixedWidth, newHeight = fixedHeight;
         if (OrientationTransposes(orientation))
             std::swap(newWidth, newHeight);
-        bool reduces = newWidth > 0 && newWidth <= width && newHeight <= height;
-        if (!fixedWidth) {
+        if (!fixedWidth)
             StoredReducedSize(
                 header.width, header.height, photoSize, orientation, newWidth, newHeight);
-            reduces = newWidth < width && newHeight < height;
-        }
-        if (!header.rowsOffered || !reduces)
+        if (newWidth <= 0
+            || !RowsStreamed(
+                header.rowsOffered, width, height, newWidth, newHeight, fixedWidth != 0))
             return Take::Picture;
         if (corrections.profile && !header.iccProfile.empty()) {
             // Rows of 8 bits are grey ones widened.
@@ -698,9 +662,9 @@ std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
         return nullptr;
 
     auto entry = std::make_unique<PhotoEntry>();
-    entry->thumbnail = std::make_unique<CxImage>();
-    if (!entry->thumbnail->CreateFromDeviceBitmap(canvas.get()))
-        return fail(entry->thumbnail->GetLastError());
+    entry->canvas = std::make_unique<CxImage>();
+    if (!entry->canvas->CreateFromDeviceBitmap(canvas.get()))
+        return fail(entry->canvas->GetLastError());
     std::string why;
     entry->gifFrame = QuantizeCanvas(*canvas, &why);
     if (!entry->gifFrame)

@@ -18,17 +18,10 @@ namespace platform {
 class Bitmap;
 }
 
-// Rounds by formatting with "%.0lf" and reading the text back with "%d".
-int RoundToInt(double value);
-
 // Cleans a temporary-file path in place: '/' becomes '\', from the third character on
 // runs of backslashes become one, trailing backslashes go (never at or before the third
 // character). Kept for the names the desktop build gives its temporary files.
 void NormalizePath(std::string& path);
-
-// The size a photo of w x h is reduced to for a photo size s: the longer side becomes s,
-// the other keeps the proportion (at least 1 pixel); a photo within s x s keeps its size.
-void ReducedSize(uint32_t w, uint32_t h, uint32_t s, int32_t& newWidth, int32_t& newHeight);
 
 // Writes a bitmap as a BMP file (14-byte file header, 40-byte info header, colour table
 // for indexed depths, bottom-up rows) of 1, 4, 8 or 24 bits per pixel.
@@ -65,6 +58,7 @@ public:
     BackgroundCache();
     ~BackgroundCache();
     // The stretched picture, or null when it can't be read (the colour fills instead).
+    // Throws std::bad_alloc when memory ran short for it: that is not remembered.
     std::shared_ptr<const platform::Bitmap> Get(const std::string& path, uint32_t width,
         uint32_t height, PictureCorrections corrections = {});
     void Clear();
@@ -116,6 +110,6 @@ std::unique_ptr<PhotoEntry> ComposeFrame(const std::string& photoPath,
 std::unique_ptr<platform::Bitmap> ComposeCanvas(
     CxImage& photo, const ProjectSettings& settings, BackgroundCache* cache);
 
-// Reduces a canvas to the 8-bit frame through an in-memory BMP round trip: the canvas
-// written as a 24-bit BMP, quantised into an 8-bit BMP, read back by the BMP reader.
+// Reduces a canvas to the 8-bit frame: its pixels as a 24-bit BMP file of it would load,
+// quantised into an 8-bit image with the palette in its first entries.
 std::unique_ptr<CxImage> QuantizeCanvas(const platform::Bitmap& canvas, std::string* error);

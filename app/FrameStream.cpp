@@ -8,6 +8,8 @@
 #include "image/gif/CxImageGIF.h"
 #include "image/gif/GifAnimationWriter.h"
 #include "image/gif/GifOptimize.h"
+#include "platform/Memory.h"
+#include "platform/Threads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -15,7 +17,6 @@
 #include <mutex>
 #include <new>
 #include <optional>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -25,6 +26,9 @@ namespace {
 struct Outcome {
     bool done = false;
     bool fatal = false; // its frame was made but could not be coded: the making fails
+    // Memory ran short for it (perhaps only while others were read beside it): it is
+    // composed again at its turn.
+    bool shortOfMemory = false;
     std::unique_ptr<GifCodedFrame> coded;
     std::unique_ptr<CxImage> frame;
     std::string error;
@@ -34,12 +38,15 @@ Outcome ComposeOutcome(const std::string& path, const ProjectSettings& settings,
     BackgroundCache* cache, const PhotoPlan& plan)
 {
     Outcome made;
+    const platform::AllocationWatch watch;
     try {
         std::unique_ptr<PhotoEntry> entry = ComposeFrame(path, settings, cache, &made.error, &plan);
         if (entry) {
             std::unique_ptr<CxImage> dithered;
             CxImage* frame = FrameToCode(*entry, settings, dithered);
-            if (settings.optimizeSize) {
+            if (!frame) {
+                platform::NoteAllocationFailure();
+            } else if (settings.optimizeSize) {
                 made.frame = dithered ? std::move(dithered) : std::move(entry->gifFrame);
             } else {
                 made.coded = std::make_unique<GifCodedFrame>();
@@ -50,8 +57,14 @@ Outcome ComposeOutcome(const std::string& path, const ProjectSettings& settings,
             }
         }
     } catch (const std::bad_alloc&) {
+        platform::NoteAllocationFailure();
+    }
+    // A frame made while some allocation failed may lack what that was for (an alpha
+    // plane, a colour profile): it is not kept.
+    if (watch.RanShort()) {
         made = Outcome();
-        made.error = "out of memory";
+        made.shortOfMemory = true;
+        made.error = platform::OUT_OF_MEMORY_TEXT;
     }
     made.done = true;
     return made;
@@ -186,6 +199,17 @@ bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSetting
                     return;
                 outcome = std::move(outcomes[next]);
             }
+            if (outcome.shortOfMemory) {
+                // Again, here, with fewer photos in flight beside it; short even then,
+                // nothing is written.
+                outcome = ComposeOutcome(
+                    paths[next], settings, options.photos.backgroundCache, plans[next]);
+                if (outcome.shortOfMemory) {
+                    result.failures.push_back(PhotoFailure { paths[next], outcome.error, true });
+                    stop = true;
+                    return;
+                }
+            }
             if (!checked && (outcome.coded || outcome.frame)) {
                 checked = true;
                 if (!options.beforeFirstFrame()) {
@@ -194,15 +218,18 @@ bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSetting
                     return;
                 }
             }
-            if (!writer.Take(next, std::move(outcome), result, paths[next]))
+            try {
+                if (!writer.Take(next, std::move(outcome), result, paths[next]))
+                    stop = true;
+            } catch (const std::bad_alloc&) {
+                platform::NoteAllocationFailure();
                 stop = true;
+            }
             next++;
         }
     };
 
-    const unsigned threads = options.photos.threads
-        ? options.photos.threads
-        : std::max(std::thread::hardware_concurrency(), 1u);
+    const unsigned threads = platform::ThreadsFor(options.photos.threads);
     BatchOptions batch;
     batch.threads = options.photos.threads;
     batch.memoryBudget = options.photos.memoryBudget;
@@ -343,6 +370,7 @@ bool EncodeCompactList(const PhotoList& list, const ProjectSettings& settings, C
             break;
         }
     } catch (const std::bad_alloc&) {
+        platform::NoteAllocationFailure();
     }
     return false;
 }

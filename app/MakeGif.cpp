@@ -6,14 +6,14 @@
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "image/gif/CxImageGIF.h"
+#include "platform/Files.h"
+#include "platform/Memory.h"
 #include "platform/Shell.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 CxImage* FrameToCode(
@@ -23,17 +23,19 @@ CxImage* FrameToCode(
     // Remade from the canvas the frame was made from (an entry without it keeps its frame
     // as it is): at the quality asked for, else dithered; the quality mode chooses its
     // own dithering.
-    if (!frame || !entry.thumbnail)
+    if (!frame || !entry.canvas || (settings.quality == 0 && !settings.ditherColours))
         return frame;
-    if (settings.quality > 0) {
-        // A frame that finds no memory keeps its designed form.
-        try {
-            made = MakeQualityFrame(*entry.thumbnail, *frame, settings.quality);
-        } catch (const std::bad_alloc&) {
-            made.reset();
-        }
-    } else if (settings.ditherColours) {
-        made = DitherToPalette(*entry.thumbnail, *frame);
+    const platform::AllocationWatch watch;
+    try {
+        made = settings.quality > 0 ? MakeQualityFrame(*entry.canvas, *frame, settings.quality)
+                                    : DitherToPalette(*entry.canvas, *frame);
+    } catch (const std::bad_alloc&) {
+        platform::NoteAllocationFailure();
+    }
+    // Not the designed frame in the place of one that found no memory.
+    if (watch.RanShort()) {
+        made.reset();
+        return nullptr;
     }
     return made ? made.get() : frame;
 }
@@ -62,14 +64,17 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
             frame->SetFrameDelay(i == n - 1 ? settings.lastFrameDelay : settings.frameDelay);
         // The quality mode remakes every frame below, several at once.
         std::unique_ptr<CxImage> made;
-        if (settings.quality == 0)
-            frame = FrameToCode(*entry, settings, made);
+        if (settings.quality == 0 && !(frame = FrameToCode(*entry, settings, made)))
+            return false;
         if (made)
             dithered.push_back(std::move(made));
         frames.push_back(frame);
     }
-    if (settings.quality > 0)
-        MakeQualityFrames(list, settings.quality, frames, dithered);
+    if (settings.quality > 0
+        && !MakeQualityFrames(list, settings.quality, options.threads, frames, dithered)) {
+        platform::NoteAllocationFailure();
+        return false; // not the designed frames in their place
+    }
     CxImageGIF gif;
     gif.SetComment(GIF_COMMENT);
     // The encoder writes its loop count less one, and no block for 1.
@@ -79,6 +84,7 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
         gif.SetFrameProgress([&options](int done, int total) {
             return options.progress(size_t(done), size_t(total));
         });
+    gif.SetThreads(options.threads);
     const bool encoded = settings.optimizeSize ? gif.EncodeOptimized(stream, frames.data(), int(n))
                                                : gif.Encode(stream, frames.data(), int(n), true);
     if (!encoded)
@@ -122,43 +128,36 @@ bool ReplaceFileSafely(
         return fail(S_ISDIR(targetInfo.st_mode) ? "a folder of that name is in the way"
                                                 : "something other than a file is in the way");
 
-    std::string temporary = folder + "/." + name + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return fail(SystemReason("can't create a file in the folder", errno));
-    // The new file gets the old one's permissions, or those of a newly created file.
-    mode_t mode;
-    if (exists) {
-        mode = targetInfo.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    ::fchmod(fd, mode);
-
-    FILE* file = ::fdopen(fd, "wb");
-    if (!file) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return fail(SystemReason("can't write the file", error));
-    }
+    // The new file gets the old one's permissions, or those of a newly created file. It
+    // is removed again on every way out but the last.
+    platform::TemporaryFile temporary;
+    if (const int error = temporary.Create(folder, name,
+            exists ? unsigned(targetInfo.st_mode & 07777) : platform::NewFilePermissions()))
+        return fail(SystemReason("can't create a file in the folder", error));
     std::string reason;
+    const platform::AllocationWatch watch;
     errno = 0;
-    if (!write(file))
-        reason = std::ferror(file) ? SystemReason("can't write the file", errno ? errno : EIO)
-                                   : "the frames could not be encoded";
-    else if (std::fflush(file) != 0 || std::ferror(file) || ::fsync(fd) != 0)
-        reason = SystemReason("can't write the file", errno ? errno : EIO);
-    if (std::fclose(file) != 0 && reason.empty())
-        reason = SystemReason("can't write the file", errno ? errno : EIO);
-    if (reason.empty() && ::rename(temporary.c_str(), target.c_str()) != 0)
-        reason = SystemReason("can't replace the file", errno);
-    if (reason.empty())
-        return true;
-    ::unlink(temporary.c_str());
-    return fail(reason);
+    try {
+        // Written while an allocation failed, the file may lack what that was for.
+        if (!write(temporary.File()) || watch.RanShort()) {
+            if (watch.RanShort())
+                reason = platform::OUT_OF_MEMORY_TEXT;
+            else if (std::ferror(temporary.File()))
+                reason = SystemReason("can't write the file", errno ? errno : EIO);
+            else
+                reason = "the frames could not be encoded";
+        }
+    } catch (const std::bad_alloc&) {
+        platform::NoteAllocationFailure();
+        reason = platform::OUT_OF_MEMORY_TEXT;
+    }
+    if (!reason.empty())
+        return fail(reason);
+    if (const int error = temporary.Close())
+        return fail(SystemReason("can't write the file", error));
+    if (const int error = temporary.CommitAs(target))
+        return fail(SystemReason("can't replace the file", error));
+    return true;
 }
 
 MakeResult MakeGif(PhotoList& list, const ProjectSettings& settings, const MakeGifOptions& options,

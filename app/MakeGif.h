@@ -32,6 +32,8 @@ struct AnimationOptions {
     // Told after each frame is coded (frames done, frames in all), from the writing
     // thread; answering false stops the writing, which then fails.
     std::function<bool(size_t done, size_t total)> progress;
+    // Threads that code the frames; 0 = one per processor core.
+    unsigned threads = 0;
 };
 
 struct MakeGifOptions {
@@ -47,6 +49,7 @@ struct MakeGifOptions {
 // The frame of an entry as it is coded: remade from the entry's canvas at
 // settings.quality when it is set, else dithered from it when settings.ditherColours is
 // (then made holds the new frame); else, or when the canvas is gone, the entry's own.
+// Null when memory ran short for the new frame.
 CxImage* FrameToCode(
     const PhotoEntry& entry, const ProjectSettings& settings, std::unique_ptr<CxImage>& made);
 
@@ -60,7 +63,7 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
 // Writes settings.outputPath. The new file is written beside the target and renamed over
 // it only when encoding succeeded, so a failure leaves an old file as it was and nothing
 // new behind; then "Failed" is shown, and why (when given) says what went wrong in words
-// for the user ("the folder does not exist").
+// for the user ("the folder does not exist", "out of memory").
 MakeResult MakeGif(PhotoList& list, const ProjectSettings& settings,
     const MakeGifOptions& options = {}, std::string* why = nullptr);
 // The same for a caller that shows "Failed" itself: true when the file was made.
@@ -68,7 +71,8 @@ bool MakeGif(
     PhotoList& list, const ProjectSettings& settings, bool openResult, std::string* why = nullptr);
 
 // Replaces the file at target with what write puts into a new file beside it; false (and
-// the target untouched, with the reason in why) when the new file can't be made, write
-// fails, or the rename does.
+// the target untouched, the new file removed, with the reason in why) when the new file
+// can't be made, write fails or runs out of memory (a std::bad_alloc included), or the
+// rename fails.
 bool ReplaceFileSafely(
     const std::string& target, const std::function<bool(FILE*)>& write, std::string* why = nullptr);

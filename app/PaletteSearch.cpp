@@ -90,8 +90,7 @@ uint32_t PaletteSearch::Nearest(uint8_t red, uint8_t green, uint8_t blue)
 // ----------------------------------------------------------------------------------------
 
 NearestIndexCache::NearestIndexCache(const RGBQUAD* palette, uint32_t count, int32_t columns)
-    : palette(palette, palette + count)
-    , search(palette, count)
+    : search(palette, count)
     , columns(size_t(std::max(columns, 0)), Slot { 0, 0, 0, -1 })
 {
 }

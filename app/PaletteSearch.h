@@ -52,7 +52,6 @@ private:
         uint8_t red, green, blue;
         int32_t index;
     };
-    std::vector<RGBQUAD> palette;
     PaletteSearch search;
     std::vector<Slot> columns;
     Slot last { 0, 0, 0, -1 };

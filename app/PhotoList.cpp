@@ -6,11 +6,20 @@
 #include "image/core/CxImage.h"
 #include "image/gif/GifAnimationWriter.h"
 #include "platform/DeviceBitmap.h"
+#include "platform/Memory.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
-PhotoEntry::PhotoEntry() = default;
+namespace {
+std::atomic<uint64_t> lastEntryId { 0 };
+} // namespace
+
+PhotoEntry::PhotoEntry()
+    : id(++lastEntryId)
+{
+}
 PhotoEntry::~PhotoEntry() = default;
 
 bool PhotoPathLess(const std::string& a, const std::string& b)
@@ -36,22 +45,23 @@ PhotoList::PhotoList(bool keepPictures, bool compact)
 
 bool CompactEntry(PhotoEntry& entry, std::string* why)
 {
-    if (!entry.gifFrame || !entry.thumbnail)
+    if (!entry.gifFrame || !entry.canvas)
         return false;
     auto coded = std::make_shared<GifCodedFrame>();
     if (!CodeGifFrame(*entry.gifFrame, *coded, why))
         return false;
-    const uint32_t width = entry.thumbnail->GetWidth(), height = entry.thumbnail->GetHeight();
+    const uint32_t width = entry.canvas->GetWidth(), height = entry.canvas->GetHeight();
     if (width > THUMBNAIL_PICTURE_SIDE || height > THUMBNAIL_PICTURE_SIDE) {
         int32_t w = 0, h = 0;
         ReducedSize(width, height, THUMBNAIL_PICTURE_SIDE, w, h);
         auto picture = std::make_unique<CxImage>();
-        if (!entry.thumbnail->Resample(w, h, RM_AREA_AVERAGE, picture.get())) {
+        if (!entry.canvas->Resample(w, h, RM_AREA_AVERAGE, picture.get())) {
+            platform::NoteAllocationFailure();
             if (why)
-                *why = "out of memory";
+                *why = platform::OUT_OF_MEMORY_TEXT;
             return false;
         }
-        entry.thumbnail = std::move(picture);
+        entry.canvas = std::move(picture);
     }
     entry.codedFrame = std::move(coded);
     entry.gifFrame.reset();
@@ -100,27 +110,40 @@ std::vector<PhotoFailure> PhotoList::AddPhotos(std::vector<std::string> paths,
     batch.memoryBudget = options.memoryBudget;
     batch.progress = options.progress;
     batch.stopRequested = options.stopRequested;
-    const std::vector<bool> begun = RunBatch(
-        jobs,
-        [&](size_t i) {
-            try {
-                made[i] = ComposeFrame(
-                    paths[i], settings, options.backgroundCache, &errors[i], &plans[i]);
-                if (made[i] && compact && !CompactEntry(*made[i], &errors[i]))
-                    made[i].reset();
-            } catch (const std::bad_alloc&) {
+    // Whether memory ran short for a photo: not a property of the photo when others were
+    // read beside it.
+    std::vector<char> shortOfMemory(total, 0);
+    const auto compose = [&](size_t i) {
+        const platform::AllocationWatch watch;
+        try {
+            made[i]
+                = ComposeFrame(paths[i], settings, options.backgroundCache, &errors[i], &plans[i]);
+            if (made[i] && compact && !CompactEntry(*made[i], &errors[i]))
                 made[i].reset();
-                errors[i] = "out of memory";
-            }
-        },
-        batch);
+        } catch (const std::bad_alloc&) {
+            platform::NoteAllocationFailure();
+        }
+        // A frame made while some allocation failed may lack what that was for (an alpha
+        // plane, a colour profile): it is not kept.
+        shortOfMemory[i] = watch.RanShort();
+        if (shortOfMemory[i]) {
+            made[i].reset();
+            errors[i] = platform::OUT_OF_MEMORY_TEXT;
+        }
+    };
+    const std::vector<bool> begun = RunBatch(jobs, compose, batch);
+    // Again, one at a time, once the others have let go of their memory.
+    for (size_t i = 0; i < total; i++) {
+        if (shortOfMemory[i])
+            compose(i);
+    }
 
     std::vector<PhotoFailure> failures;
     for (size_t i = 0; i < total; i++) {
         if (made[i])
             Append(std::move(made[i]));
         else if (begun[i])
-            failures.push_back(PhotoFailure { paths[i], errors[i] });
+            failures.push_back(PhotoFailure { paths[i], errors[i], shortOfMemory[i] != 0 });
     }
     // Once after the last photo of the batch, whether or not it could be read.
     if (total > 0)
@@ -171,8 +194,7 @@ void PhotoList::RebuildImageList()
         PhotoEntry& entry = *entries[i];
         entry.imageIndex = int32_t(i);
         if (keepPictures) {
-            pictures.emplace_back(
-                entry.thumbnail ? entry.thumbnail->MakeDeviceBitmap(nullptr) : nullptr);
+            pictures.emplace_back(entry.canvas ? entry.canvas->MakeDeviceBitmap(nullptr) : nullptr);
         }
         pictureCount++;
     }

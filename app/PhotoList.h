@@ -26,8 +26,9 @@ constexpr uint32_t THUMBNAIL_PICTURE_SIDE = 160;
 // only its frame coded and a small picture of the canvas.
 struct PhotoEntry {
     std::unique_ptr<CxImage> gifFrame; // the canvas reduced to at most 256 colours
-    // The canvas at 24 bits per pixel; compact, scaled to fit THUMBNAIL_PICTURE_SIDE.
-    std::unique_ptr<CxImage> thumbnail;
+    // The composed canvas at 24 bits per pixel; compact, scaled to fit
+    // THUMBNAIL_PICTURE_SIDE.
+    std::unique_ptr<CxImage> canvas;
     // Compact: the frame as it is written (gifFrame is then null); shared with whoever
     // shows it.
     std::shared_ptr<const GifCodedFrame> codedFrame;
@@ -35,6 +36,9 @@ struct PhotoEntry {
     std::string displayName; // the file name without its folder
     std::string sourcePath; // the photo's file as it was added
     int32_t delay = -1; // its own display time (1/100 s); -1: the making's delays
+    // Tells this entry from every other one the process ever made (a new entry may get
+    // the address of one freed before it).
+    const uint64_t id;
 
     PhotoEntry();
     ~PhotoEntry();
@@ -46,6 +50,9 @@ struct PhotoEntry {
 struct PhotoFailure {
     std::string path;
     std::string reason; // the reader's text, or what else went wrong
+    // Memory ran short even with the photo read alone: nothing is wrong with the file,
+    // but a making without it would be a wrong result.
+    bool outOfMemory = false;
 };
 
 // How a batch of photos is composed.
@@ -96,9 +103,10 @@ public:
     PhotoEntry* Entry(size_t index) const;
 
     // Adds the photos of one selection in the order PhotoPathLess gives (unless the options
-    // keep theirs), each composed
-    // with the settings as they are now, then rebuilds the image list once. Returns the
-    // photos that could not be added (their count is what the user is told).
+    // keep theirs), each composed with the settings as they are now, then rebuilds the
+    // image list once. A photo for which memory ran short while others were read beside
+    // it is read again alone. Returns the photos that could not be added (their count is
+    // what the user is told).
     std::vector<PhotoFailure> AddPhotos(std::vector<std::string> paths,
         const ProjectSettings& settings, const AddPhotosOptions& options = {});
     // Appends a composed entry as the new last item (the image list is not rebuilt).

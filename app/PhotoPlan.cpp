@@ -1,11 +1,14 @@
 #include "PhotoPlan.h"
 
-#include "Composition.h"
 #include "image/core/CxImage.h"
 #include "image/core/CxRowSink.h"
 #include "image/process/CxAreaReduction.h"
 #include "image/process/CxOrientation.h"
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
 #include <sys/stat.h>
 
 namespace {
@@ -15,13 +18,56 @@ uint64_t PictureBytes(uint64_t width, uint64_t height, uint64_t bpp)
     return (width * bpp + 31) / 32 * 4 * height;
 }
 
-// The canvas, its thumbnail copy and the BMP streams of the quantising.
+// The canvas, its 24-bit copy in the photo's entry, the pixels the quantiser takes from
+// the canvas, the frame, and the working room of the composing.
 uint64_t CompositionBytes(const ProjectSettings& settings)
 {
     return 5 * PictureBytes(settings.overallWidth, settings.overallHeight, 24);
 }
 
 } // namespace
+
+int RoundToInt(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    // "%d" can't hold more than an int; such values never come from a photo size.
+    value = std::fmax(double(INT_MIN), std::fmin(double(INT_MAX), value));
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0lf", value);
+    int result = 0;
+    if (std::sscanf(text, "%d", &result) != 1)
+        return 0;
+    return result;
+}
+
+void ReducedSize(uint32_t w, uint32_t h, uint32_t s, int32_t& newWidth, int32_t& newHeight)
+{
+    newWidth = int32_t(w);
+    newHeight = int32_t(h);
+    if (!(w > s || h > s) || h == 0)
+        return;
+    const double r = double(w) / double(h);
+    if (r > 1.0) {
+        newWidth = int32_t(s);
+        newHeight = RoundToInt(double(s) / r);
+    } else {
+        newHeight = int32_t(s);
+        newWidth = RoundToInt(double(s) * r);
+    }
+    // A very elongated photo keeps a side of one pixel rather than none.
+    newWidth = std::max(newWidth, 1);
+    newHeight = std::max(newHeight, 1);
+}
+
+bool RowsStreamed(bool rowsOffered, int32_t width, int32_t height, int32_t reducedWidth,
+    int32_t reducedHeight, bool scaled)
+{
+    if (!rowsOffered)
+        return false;
+    return scaled ? reducedWidth <= width && reducedHeight <= height
+                  : reducedWidth < width && reducedHeight < height;
+}
 
 // How many times the reduced size a scaled picture covers at least. At once, the 8 x 8
 // blocks a scaled pixel stands for would be cut by the result pixels' edges into shares
@@ -79,9 +125,8 @@ PhotoPlan PlanPhoto(const std::string& photoPath, const ProjectSettings& setting
     }
     const int32_t width = int32_t(header.width);
     const int32_t height = int32_t(header.height);
-    plan.streamed = header.rowsOffered
-        && (plan.jpegReduction ? storedWidth <= width && storedHeight <= height
-                               : storedWidth < width && storedHeight < height);
+    plan.streamed = RowsStreamed(
+        header.rowsOffered, width, height, storedWidth, storedHeight, plan.jpegReduction != 0);
 
     const uint64_t reduced
         = PictureBytes(uint64_t(plan.reducedWidth), uint64_t(plan.reducedHeight), 24);

@@ -26,6 +26,20 @@ struct PhotoPlan {
     uint64_t cost = 0;
 };
 
+// Rounds by formatting with "%.0lf" and reading the text back with "%d".
+int RoundToInt(double value);
+
+// The size a photo of w x h is reduced to for a photo size s: the longer side becomes s,
+// the other keeps the proportion (at least 1 pixel); a photo within s x s keeps its size.
+void ReducedSize(uint32_t w, uint32_t h, uint32_t s, int32_t& newWidth, int32_t& newHeight);
+
+// Whether a picture of width x height whose reader offers its rows has them go straight
+// into the reduction to reducedWidth x reducedHeight: where that gives the very bytes of
+// reducing the whole picture, a picture reduced on both sides; one decoded at a reduced
+// JPEG scale (scaled) only needs to cover the size fixed beforehand.
+bool RowsStreamed(bool rowsOffered, int32_t width, int32_t height, int32_t reducedWidth,
+    int32_t reducedHeight, bool scaled);
+
 // The plan of one photo with the given settings. A photo whose header can't be read ahead
 // (a format whose reader doesn't tell it, or a broken file) is judged by its file size.
 PhotoPlan PlanPhoto(const std::string& photoPath, const ProjectSettings& settings);

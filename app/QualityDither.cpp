@@ -2,6 +2,7 @@
 
 #include "PhotoList.h"
 #include "image/core/CxImage.h"
+#include "platform/Threads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -412,35 +413,36 @@ std::unique_ptr<CxImage> MakeQualityFrame(
     return result;
 }
 
-void MakeQualityFrames(const PhotoList& list, uint32_t quality, std::vector<CxImage*>& frames,
-    std::vector<std::unique_ptr<CxImage>>& made)
+bool MakeQualityFrames(const PhotoList& list, uint32_t quality, unsigned threads,
+    std::vector<CxImage*>& frames, std::vector<std::unique_ptr<CxImage>>& made)
 {
     const size_t n = std::min(list.Count(), frames.size());
     std::vector<std::unique_ptr<CxImage>> remade(n);
     std::atomic<size_t> next { 0 };
+    std::atomic<bool> shortOfMemory { false };
     const auto work = [&] {
-        for (size_t k; (k = next++) < n;) {
+        for (size_t k; !shortOfMemory && (k = next++) < n;) {
             const PhotoEntry* entry = list.Entry(k);
-            // A frame that finds no memory keeps its designed form.
             try {
-                if (entry && entry->thumbnail && frames[k])
-                    remade[k] = MakeQualityFrame(*entry->thumbnail, *frames[k], quality);
+                if (entry && entry->canvas && frames[k])
+                    remade[k] = MakeQualityFrame(*entry->canvas, *frames[k], quality);
             } catch (const std::bad_alloc&) {
-                remade[k].reset();
+                shortOfMemory = true;
             }
         }
     };
-    const size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, n ? n : 1);
-    std::vector<std::thread> helpers;
-    for (size_t t = 1; t < threads; t++)
-        helpers.emplace_back(work);
+    // Helpers as the system lets start; the calling thread works too.
+    platform::ThreadGroup helpers;
+    helpers.StartUpTo(std::min<size_t>(platform::ThreadsFor(threads), n ? n : 1) - 1, work);
     work();
-    for (std::thread& helper : helpers)
-        helper.join();
+    helpers.JoinAll();
+    if (shortOfMemory)
+        return false;
     for (size_t k = 0; k < n; k++) {
         if (remade[k]) {
             frames[k] = remade[k].get();
             made.push_back(std::move(remade[k]));
         }
     }
+    return true;
 }

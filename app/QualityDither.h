@@ -38,8 +38,8 @@ void RefineForDithering(
 std::unique_ptr<CxImage> MakeQualityFrame(
     const CxImage& canvas, const CxImage& frame, uint32_t quality);
 
-// Every frame with a canvas in the list remade at the quality, several at once (one per
-// core; a frame for which memory runs out keeps its designed form): frames[i]
-// then points at the new frame, which made keeps.
-void MakeQualityFrames(const PhotoList& list, uint32_t quality, std::vector<CxImage*>& frames,
-    std::vector<std::unique_ptr<CxImage>>& made);
+// Every frame with a canvas in the list remade at the quality, on up to `threads` threads
+// (0 = one per core): frames[i] then points at the new frame, which made keeps. False, and
+// the frames as they were, when memory ran short for one.
+bool MakeQualityFrames(const PhotoList& list, uint32_t quality, unsigned threads,
+    std::vector<CxImage*>& frames, std::vector<std::unique_ptr<CxImage>>& made);

@@ -6,15 +6,16 @@
 #include "app/PhotoList.h"
 #include "app/ProjectSettings.h"
 #include "image/core/CxImage.h"
+#include "platform/Memory.h"
 #include "platform/Shell.h"
+#include "platform/Threads.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <future>
-#include <malloc.h>
+#include <new>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,8 +72,9 @@ namespace {
           "                          profile as stored instead of converting them to sRGB\n"
           "  --ignore-orientation    keep photos as stored instead of turning them upright\n"
           "                          as their Exif orientation says\n"
-          "  --threads N             photos composed at once, 0 = one per core (default 0);\n"
-          "                          the file is the same whatever the number\n"
+          "  --threads N             photos composed, and frames coded, at once, 0 = one per\n"
+          "                          core (default 0); the file is the same whatever the\n"
+          "                          number\n"
           "  --open                  open the result with the desktop's default program\n"
           "  --quiet                 no progress bar and no summary line\n"
           "  -o, --output OUT.gif    the file to write; an existing file is replaced only\n"
@@ -324,6 +326,25 @@ namespace {
         arguments.photos = std::move(photos);
     }
 
+    // Photos that memory was short for even when read again: nothing is written, since a
+    // GIF without them would be a wrong result.
+    bool ReportShortOfMemory(const std::vector<PhotoFailure>& failures)
+    {
+        bool any = false;
+        for (const PhotoFailure& failure : failures) {
+            if (!failure.outOfMemory)
+                continue;
+            std::fprintf(stderr, "brimvale-cli make: %s: %s\n", failure.path.c_str(),
+                failure.reason.c_str());
+            any = true;
+        }
+        if (any)
+            std::fprintf(stderr,
+                "brimvale-cli make: out of memory: not every photo could be read, so nothing "
+                "was written\n");
+        return any;
+    }
+
     void UsageFailure(const std::string& text)
     {
         std::fprintf(
@@ -332,7 +353,7 @@ namespace {
 
 } // namespace
 
-int RunMake(int argc, char** argv)
+static int Make(int argc, char** argv)
 {
     MakeArguments arguments;
     try {
@@ -353,25 +374,36 @@ int RunMake(int argc, char** argv)
     // back to the system when freed; otherwise each thread's heap would keep the free
     // space of its earlier photos, and the peak would add up to two large photos and then
     // some. This is the process's choice, so it is made here and not in the library.
-    mallopt(M_MMAP_THRESHOLD, 4 << 20);
+    platform::ReturnFreedBlocksFrom(size_t(4) << 20);
     SetReadingNoteHandler(PrintReadingNote);
     // The background picture is read and stretched over the canvas beside the first
-    // photos, into the cache every frame takes it from; a frame composed before it is
-    // ready waits for it there.
-    std::future<std::shared_ptr<const platform::Bitmap>> background;
-    if (!settings.backgroundImagePath.empty()) {
-        background = std::async(std::launch::async, [&settings] {
-            return BackgroundCache::Shared().Get(settings.backgroundImagePath,
-                settings.overallWidth, settings.overallHeight, CorrectionsOf(settings));
+    // photos (when a thread can start for it), into the cache every frame takes it from;
+    // a frame composed before it is ready waits for it there.
+    const bool hasBackground = !settings.backgroundImagePath.empty();
+    platform::ThreadGroup backgroundReader;
+    if (hasBackground) {
+        backgroundReader.Start([&settings] {
+            try {
+                BackgroundCache::Shared().Get(settings.backgroundImagePath, settings.overallWidth,
+                    settings.overallHeight, CorrectionsOf(settings));
+            } catch (const std::bad_alloc&) {
+                // told below, when the photos that need it have been tried
+            }
         });
     }
 
     // The background picture must be readable before the first frame goes out: one that
     // can't be read would leave the colour in its place.
-    int backgroundState = background.valid() ? -1 : 1; // -1: not asked yet
+    int backgroundState = hasBackground ? -1 : 1; // -1: not asked yet
     const auto backgroundRead = [&] {
-        if (backgroundState < 0)
-            backgroundState = background.get() ? 1 : 0;
+        if (backgroundState < 0) {
+            backgroundReader.JoinAll();
+            backgroundState
+                = BackgroundCache::Shared().Get(settings.backgroundImagePath, settings.overallWidth,
+                      settings.overallHeight, CorrectionsOf(settings))
+                ? 1
+                : 0;
+        }
         return backgroundState == 1;
     };
 
@@ -385,6 +417,9 @@ int RunMake(int argc, char** argv)
     std::string why;
     const MakeResult result = MakeGifFromPhotos(arguments.photos, settings, options, made, &why);
     bar.Finish();
+    backgroundReader.JoinAll();
+    if (ReportShortOfMemory(made.failures))
+        return EXIT_FAILED;
     if (!backgroundRead()) {
         const CxImage picture(settings.backgroundImagePath.c_str(), CXIMAGE_FORMAT_UNKNOWN);
         std::fprintf(stderr, "brimvale-cli make: %s: %s\n", settings.backgroundImagePath.c_str(),
@@ -419,6 +454,18 @@ int RunMake(int argc, char** argv)
             static_cast<long long>(written.st_size));
     }
     return status;
+}
+
+int RunMake(int argc, char** argv)
+{
+    // Memory that runs short anywhere else ends the making, with the existing output as
+    // it was.
+    try {
+        return Make(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "brimvale-cli make: out of memory\n");
+        return EXIT_FAILED;
+    }
 }
 
 } // namespace cli

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <mutex>
 #include <sys/mman.h>
 #include <vector>
@@ -34,16 +37,37 @@ namespace {
         chunks.clear();
     }
 
+    thread_local uint64_t allocationFailures = 0;
+
 } // namespace
+
+void NoteAllocationFailure() { allocationFailures++; }
+
+uint64_t AllocationFailures() { return allocationFailures; }
+
+bool ReturnFreedBlocksFrom(size_t bytes)
+{
+#if defined(__GLIBC__)
+    return mallopt(M_MMAP_THRESHOLD, int(bytes)) == 1;
+#else
+    (void)bytes;
+    return false;
+#endif
+}
 
 void* AllocateBuffer(size_t bytes)
 {
-    if (bytes < LARGE_BLOCK)
-        return std::malloc(bytes);
-    const size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
-    void* block = std::aligned_alloc(HUGE_PAGE, rounded);
-    if (block)
-        madvise(block, rounded, MADV_HUGEPAGE); // advice only: failure changes nothing
+    void* block;
+    if (bytes < LARGE_BLOCK) {
+        block = std::malloc(bytes);
+    } else {
+        const size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+        block = std::aligned_alloc(HUGE_PAGE, rounded);
+        if (block)
+            madvise(block, rounded, MADV_HUGEPAGE); // advice only: failure changes nothing
+    }
+    if (!block)
+        NoteAllocationFailure();
     return block;
 }
 
@@ -63,8 +87,10 @@ void* AcquireChunk()
     // more to fault in than the small ones it spares, right after other processes have
     // freed their memory.
     void* chunk = std::malloc(CHUNK_BYTES);
-    if (!chunk)
+    if (!chunk) {
+        NoteAllocationFailure();
         return nullptr;
+    }
     std::lock_guard lock(pool.mutex);
     pool.inUse++;
     return chunk;

@@ -2,8 +2,35 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace platform {
+
+// What a failure for lack of memory says, wherever it happens.
+constexpr const char* OUT_OF_MEMORY_TEXT = "out of memory";
+
+// Memory that ran short is told apart from a broken file or a failed write: whoever meets
+// an allocation failure (a null from the allocator, a std::bad_alloc caught) notes it, and
+// a caller compares the count of its own thread before and after a step.
+void NoteAllocationFailure();
+uint64_t AllocationFailures();
+
+// Tells whether the allocation failures of the calling thread grew while it lived.
+class AllocationWatch {
+public:
+    AllocationWatch()
+        : start(AllocationFailures())
+    {
+    }
+    bool RanShort() const { return AllocationFailures() != start; }
+
+private:
+    uint64_t start;
+};
+
+// Sets the process's threshold above which freed buffers go straight back to the system
+// (the allocator's mmap threshold); false where the allocator has none.
+bool ReturnFreedBlocksFrom(size_t bytes);
 
 // Allocates a buffer that std::free releases. Blocks of 4 MiB and more are aligned to
 // 2 MiB and offered to the kernel for transparent huge pages, so that filling a photo's

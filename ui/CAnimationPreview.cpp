@@ -111,32 +111,30 @@ CAnimationPreview::CAnimationPreview(QWidget* parent)
 void CAnimationPreview::SetFrames(
     const PhotoList& photos, uint32_t frameDelay, uint32_t lastFrameDelay)
 {
-    const void* shown = current >= 0 ? frames[size_t(current)].source : nullptr;
+    const uint64_t shown = current >= 0 ? frames[size_t(current)].entry : 0;
     // Frames already converted are kept; only new ones are made into pictures (a coded
     // one when it is shown).
-    std::map<const void*, QImage> known;
+    std::map<uint64_t, QImage> known;
     for (Frame& frame : frames)
-        known.emplace(frame.source, std::move(frame.image));
+        known.emplace(frame.entry, std::move(frame.image));
     frames.clear();
     int next = -1;
     for (size_t i = 0; i < photos.Count(); i++) {
         const PhotoEntry* entry = photos.Entry(i);
-        const void* source = entry->gifFrame ? static_cast<const void*>(entry->gifFrame.get())
-                                             : static_cast<const void*>(entry->codedFrame.get());
-        if (!source)
+        if (!entry->gifFrame && !entry->codedFrame)
             continue;
-        const auto found = known.find(source);
+        const auto found = known.find(entry->id);
         QImage image = found != known.end() ? std::move(found->second)
             : entry->gifFrame               ? ToQImage(*entry->gifFrame)
                                             : QImage();
-        if (source == shown)
+        if (entry->id == shown)
             next = int(frames.size());
         // A photo's own delay, else the last frame's or every other frame's.
         const int32_t own = entry->delay;
         const uint32_t delay = own >= 0 ? uint32_t(own)
             : i + 1 == photos.Count()   ? lastFrameDelay
                                         : frameDelay;
-        frames.push_back(Frame { source, entry->codedFrame, std::move(image), delay });
+        frames.push_back(Frame { entry->id, entry->codedFrame, std::move(image), delay });
     }
     if (next < 0)
         next = frames.empty() ? -1 : std::min(std::max(current, 0), FrameCount() - 1);

@@ -60,7 +60,7 @@ protected:
 
 private:
     struct Frame {
-        const void* source; // identifies the frame across changes of the list
+        uint64_t entry; // the photo entry's id: the frame across changes of the list
         std::shared_ptr<const GifCodedFrame> coded; // a compact list's frame
         QImage image; // null while a coded frame is not decoded
         uint32_t delay; // 1/100 s

@@ -13,7 +13,9 @@
 #include "app/PhotoList.h"
 #include "app/ProjectSettings.h"
 #include "app/SavedWork.h"
+#include "platform/Memory.h"
 #include "platform/Shell.h"
+#include "platform/Threads.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -33,7 +35,6 @@
 #include <atomic>
 #include <filesystem>
 #include <numeric>
-#include <thread>
 
 namespace {
 
@@ -47,19 +48,32 @@ std::vector<std::string> ToPaths(const QStringList& paths)
 }
 
 // Runs work on a thread of its own while this thread goes on handling events (painting,
-// the progress dialog), under the wait cursor; returns the work's result. The caller shows
-// a window-modal progress dialog first, so the window takes no other input meanwhile.
-template <typename Work> auto RunInBackground(Work work) -> decltype(work())
+// the progress dialog), under the wait cursor; returns the work's result, or `failed` when
+// the work threw (memory that ran short). When no thread can start, the work runs here.
+// The caller shows a window-modal progress dialog first, so the window takes no other
+// input meanwhile.
+template <typename Work, typename Result> Result RunInBackground(Work work, Result failed)
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    QEventLoop loop;
-    decltype(work()) result {};
-    std::thread worker([&] {
-        result = work();
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
+    Result result {};
+    const auto run = [&] {
+        try {
+            result = work();
+        } catch (...) {
+            result = std::move(failed); // moved: nothing to allocate
+        }
+    };
+    {
+        QEventLoop loop;
+        platform::ThreadGroup worker;
+        if (worker.Start([&] {
+                run();
+                QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+            }))
+            loop.exec();
+        else
+            run();
+    }
     QApplication::restoreOverrideCursor();
     return result;
 }
@@ -390,7 +404,8 @@ std::vector<PhotoFailure> CMainDialog::AddPaths(const QStringList& paths, bool s
     options.stopRequested = [&] { return cancelled.load(); };
     options.sortByPath = sort;
     std::vector<PhotoFailure> failures = RunInBackground(
-        [&] { return photos->AddPhotos(ToPaths(sorted), TheProjectSettings(), options); });
+        [&] { return photos->AddPhotos(ToPaths(sorted), TheProjectSettings(), options); },
+        std::vector<PhotoFailure> { { "", platform::OUT_OF_MEMORY_TEXT, true } });
     progress.reset();
     history->Added(first, photos->Count() - first);
     list->RebuildImageList();
@@ -561,8 +576,16 @@ void CMainDialog::WriteGif()
     if (preview)
         preview->SetFrames(*photos, settings.frameDelay, settings.lastFrameDelay);
     std::string why;
-    const MakeResult result
-        = RunInBackground([&] { return MakeGif(*photos, settings, options, &why); });
+    bool threw = true;
+    const MakeResult result = RunInBackground(
+        [&] {
+            const MakeResult made = MakeGif(*photos, settings, options, &why);
+            threw = false;
+            return made;
+        },
+        MakeResult::Failed);
+    if (threw)
+        why = platform::OUT_OF_MEMORY_TEXT;
     makingProgress = nullptr;
     progress.askToStop = nullptr;
     progress.reset();

@@ -43,7 +43,7 @@ const PhotoEntry& Photo(int64_t background)
 
 void BM_MapNearest(benchmark::State& state)
 {
-    const CxImage& canvas = *Photo(state.range(0)).thumbnail;
+    const CxImage& canvas = *Photo(state.range(0)).canvas;
     const CxImage& frame = *Photo(state.range(0)).gifFrame;
     const int32_t w = canvas.GetWidth(), h = canvas.GetHeight();
     std::vector<uint8_t> indices(size_t(w) * size_t(h));
@@ -65,9 +65,9 @@ void BM_Dither(benchmark::State& state)
 {
     const PhotoEntry& photo = Photo(state.range(0));
     for (auto _ : state)
-        benchmark::DoNotOptimize(DitherToPalette(*photo.thumbnail, *photo.gifFrame));
+        benchmark::DoNotOptimize(DitherToPalette(*photo.canvas, *photo.gifFrame));
     state.SetItemsProcessed(
-        state.iterations() * photo.thumbnail->GetWidth() * photo.thumbnail->GetHeight());
+        state.iterations() * photo.canvas->GetWidth() * photo.canvas->GetHeight());
 }
 BENCHMARK(BM_Dither)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 

@@ -208,13 +208,13 @@ void CxImage::Copy(const CxImage& source, bool copyPixels, bool copySelection, b
     const size_t planeBytes = size_t(GetWidth()) * size_t(GetHeight());
     if (copySelection && source.selection) {
         std::free(selection);
-        selection = static_cast<uint8_t*>(std::malloc(planeBytes));
+        selection = static_cast<uint8_t*>(platform::AllocateBuffer(planeBytes));
         if (selection)
             std::memcpy(selection, source.selection, planeBytes);
     }
     if (copyAlpha && source.alpha) {
         std::free(alpha);
-        alpha = static_cast<uint8_t*>(std::malloc(planeBytes));
+        alpha = static_cast<uint8_t*>(platform::AllocateBuffer(planeBytes));
         if (alpha)
             std::memcpy(alpha, source.alpha, planeBytes);
     }

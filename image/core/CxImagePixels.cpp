@@ -1,5 +1,6 @@
 // Palette, pixel, alpha-plane and selection access.
 #include "CxImage.h"
+#include "platform/Memory.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -259,7 +260,7 @@ bool CxImage::CreateAlpha()
     const size_t bytes = size_t(head.biWidth) * size_t(head.biHeight);
     if (!dib || bytes == 0)
         return false;
-    alpha = static_cast<uint8_t*>(std::malloc(bytes));
+    alpha = static_cast<uint8_t*>(platform::AllocateBuffer(bytes));
     if (!alpha)
         return false;
     std::memset(alpha, 255, bytes);
@@ -282,7 +283,7 @@ bool CxImage::CopyAlphaFrom(const CxImage& source)
     if (!alpha) {
         if (info.sharedFrom)
             return false;
-        alpha = static_cast<uint8_t*>(std::malloc(bytes));
+        alpha = static_cast<uint8_t*>(platform::AllocateBuffer(bytes));
         if (!alpha)
             return false;
     }
@@ -297,7 +298,7 @@ bool CxImage::FlipAlpha()
         return false;
     const size_t width = size_t(head.biWidth);
     const size_t height = size_t(head.biHeight);
-    auto* flipped = static_cast<uint8_t*>(std::malloc(width * height));
+    auto* flipped = static_cast<uint8_t*>(platform::AllocateBuffer(width * height));
     if (!flipped)
         return false;
     for (size_t y = 0; y < height; y++)
@@ -312,7 +313,7 @@ bool CxImage::MirrorAlpha()
         return false;
     const size_t width = size_t(head.biWidth);
     const size_t height = size_t(head.biHeight);
-    auto* mirrored = static_cast<uint8_t*>(std::malloc(width * height));
+    auto* mirrored = static_cast<uint8_t*>(platform::AllocateBuffer(width * height));
     if (!mirrored)
         return false;
     for (size_t y = 0; y < height; y++) {
@@ -351,7 +352,7 @@ bool CxImage::CopySelectionFrom(const CxImage& source)
     if (!selection) {
         if (info.sharedFrom)
             return false;
-        selection = static_cast<uint8_t*>(std::malloc(bytes));
+        selection = static_cast<uint8_t*>(platform::AllocateBuffer(bytes));
         if (!selection)
             return false;
     }

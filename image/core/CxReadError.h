@@ -5,6 +5,7 @@
 #pragma once
 
 #include "CxImage.h"
+#include "platform/Memory.h"
 
 #include <new>
 #include <stdexcept>
@@ -51,6 +52,7 @@ template <typename Body> bool RunReader(CxImage& image, const char* outOfMemoryT
         if (!error.KeepsLastError())
             image.SetLastError(error.what());
     } catch (const std::bad_alloc&) {
+        platform::NoteAllocationFailure();
         image.SetLastError(outOfMemoryText);
     }
     return false;

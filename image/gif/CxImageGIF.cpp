@@ -2,14 +2,16 @@
 // run-length pixel data.
 #include "CxImageGIF.h"
 
+#include "GifBlocks.h"
 #include "GifRunLength.h"
+#include "platform/Memory.h"
+#include "platform/Threads.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -20,11 +22,7 @@ constexpr int32_t MAX_CODES = 4096;
 // LZW and plain-code data go out in sub-blocks of at most this many bytes.
 constexpr int32_t LZW_BLOCK_BYTES = 254;
 
-void PutWord(CxStream* stream, int32_t value)
-{
-    stream->PutC(value & 0xFF);
-    stream->PutC((value / 256) & 0xFF);
-}
+using gifblocks::PutWord;
 
 } // namespace
 
@@ -86,6 +84,7 @@ CxImageGIF::CxImageGIF()
     , disposalMethod(0)
     , dryRun(false)
     , writeFailed(false)
+    , threadCount(0)
 {
 }
 
@@ -139,7 +138,7 @@ bool CxImageGIF::Encode(CxStream* stream, CxImage** frames, int count, bool loca
     }
     const unsigned threads = pixels < PARALLEL_CODING_PIXELS
         ? 1
-        : std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(std::max(present, 1)));
+        : std::clamp(platform::ThreadsFor(threadCount), 1u, unsigned(std::max(present, 1)));
     // A window of frames of some eight million pixels in all is coded at once: the
     // threads meet seldom, and memory holds only that much of the file.
     const uint64_t framePixels = std::max<uint64_t>(pixels / uint64_t(std::max(present, 1)), 1);
@@ -148,6 +147,7 @@ bool CxImageGIF::Encode(CxStream* stream, CxImage** frames, int count, bool loca
             uint64_t(std::max(present, 1))));
     std::vector<std::unique_ptr<CxMemStream>> blocks(size_t(std::max(present, 1)));
     bool blocksFailed = false;
+    std::atomic<bool> outOfMemory { false };
     // Codes the blocks of the frames from the first one not coded yet up to `to`.
     int coded = 0;
     const auto codeUpTo = [&](int to) {
@@ -169,14 +169,14 @@ bool CxImageGIF::Encode(CxStream* stream, CxImage** frames, int count, bool loca
                     failed = true;
             } catch (const std::bad_alloc&) {
                 failed = true;
+                outOfMemory = true;
             }
         };
-        std::vector<std::thread> helpers;
-        for (unsigned t = 1; t < threads && int(t) < to - from; t++)
-            helpers.emplace_back(code);
+        // Helpers as the system lets start; the calling thread codes too.
+        platform::ThreadGroup helpers;
+        helpers.StartUpTo(size_t(std::min<int>(int(threads) - 1, to - from - 1)), code);
         code();
-        for (std::thread& helper : helpers)
-            helper.join();
+        helpers.JoinAll();
         blocksFailed = blocksFailed || failed;
         coded = to;
     };
@@ -223,6 +223,11 @@ bool CxImageGIF::Encode(CxStream* stream, CxImage** frames, int count, bool loca
 
     // A file that could not be written completely is a failure, not a success.
     stream->Flush();
+    if (outOfMemory) {
+        platform::NoteAllocationFailure();
+        SetLastError(platform::OUT_OF_MEMORY_TEXT);
+        return false;
+    }
     if (work->writeFailed || blocksFailed || stream->Error() != 0) {
         SetLastError("Write Error in GIF file");
         return false;
@@ -232,13 +237,9 @@ bool CxImageGIF::Encode(CxStream* stream, CxImage** frames, int count, bool loca
 
 void CxImageGIF::EncodeHeader(CxStream* stream)
 {
-    stream->Write("GIF89a", 1, 6);
-    PutWord(stream, head.biWidth);
-    PutWord(stream, head.biHeight);
     const int32_t bpp = head.biBitCount;
-    stream->PutC((0x80 | ((bpp - 1) << 5) | (bpp - 1)) & 0xFF);
-    stream->PutC(0); // background colour index
-    stream->PutC(0); // pixel aspect ratio
+    gifblocks::Header(
+        stream, head.biWidth, head.biHeight, uint8_t((0x80 | ((bpp - 1) << 5) | (bpp - 1)) & 0xFF));
     WriteColorTable(stream);
 }
 
@@ -259,10 +260,8 @@ void CxImageGIF::EncodeControlBlock(CxStream* stream, int32_t frameDisposal)
     controlBlock.flags = uint8_t(((frameDisposal << 2) & 0x1F) | (info.transIndex != -1 ? 1 : 0));
     controlBlock.delay = uint16_t(info.frameDelay & 0xFFFF);
     controlBlock.transIndex = uint8_t(info.transIndex & 0xFF);
-    const uint8_t bytes[8]
-        = { 0x21, 0xF9, 0x04, controlBlock.flags, uint8_t(controlBlock.delay & 0xFF),
-              uint8_t(controlBlock.delay >> 8), controlBlock.transIndex, 0x00 };
-    stream->Write(bytes, 1, sizeof(bytes));
+    gifblocks::GraphicControl(
+        stream, controlBlock.flags, controlBlock.delay, controlBlock.transIndex);
 }
 
 void CxImageGIF::EncodeComment(CxStream* stream, const char* text)
@@ -293,18 +292,11 @@ void CxImageGIF::WriteColorTable(CxStream* stream)
 
 void CxImageGIF::EncodeImageBlock(CxStream* stream, bool localColorTable)
 {
-    stream->PutC(0x2C);
-    PutWord(stream, info.xOffset);
-    PutWord(stream, info.yOffset);
-    PutWord(stream, head.biWidth);
-    PutWord(stream, head.biHeight);
     const int32_t bpp = head.biBitCount;
-    if (localColorTable) {
-        stream->PutC(0x80 | (bpp - 1));
+    gifblocks::ImageDescriptor(stream, info.xOffset, info.yOffset, head.biWidth, head.biHeight,
+        uint8_t(localColorTable ? 0x80 | (bpp - 1) : 0x00));
+    if (localColorTable)
         WriteColorTable(stream);
-    } else {
-        stream->PutC(0x00);
-    }
 
     const int32_t minimumCodeSize = bpp <= 1 ? 2 : bpp;
     stream->PutC(minimumCodeSize);

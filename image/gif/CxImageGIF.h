@@ -55,6 +55,8 @@ public:
     void SetLoops(int32_t n) { loops = n; }
     int32_t GetLoops() const { return loops; }
     void SetDisposalMethod(int32_t n) { disposalMethod = n; }
+    // Threads that code a large animation's frames at once; 0 = one per processor core.
+    void SetThreads(unsigned n) { threadCount = n; }
     int32_t GetDisposalMethod() const { return disposalMethod; }
     const CxGifControlBlock& GetControlBlock() const { return controlBlock; }
     // Told as the writers get on, after each frame (frames done, frames in all); an
@@ -190,4 +192,5 @@ private:
     // Set when a write to the output failed.
     bool writeFailed;
     std::function<bool(int, int)> frameProgress;
+    unsigned threadCount;
 };

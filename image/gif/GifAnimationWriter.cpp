@@ -2,6 +2,7 @@
 #include "GifAnimationWriter.h"
 
 #include "CxImageGIF.h"
+#include "platform/Memory.h"
 
 #include <algorithm>
 #include <cstring>
@@ -50,8 +51,10 @@ bool CodeGifFrame(CxImage& frame, GifCodedFrame& coded, std::string* why)
         coder->ShareBuffers(&frame);
         CxMemStream block;
         coder->EncodeImageBlock(&block, true);
-        if (coder->writeFailed || block.Error() != 0)
-            return fail("out of memory");
+        if (coder->writeFailed || block.Error() != 0) {
+            platform::NoteAllocationFailure();
+            return fail(platform::OUT_OF_MEMORY_TEXT);
+        }
         coded.width = uint16_t(frame.GetWidth());
         coded.height = uint16_t(frame.GetHeight());
         coded.bpp = uint8_t(frame.GetBpp());
@@ -59,7 +62,8 @@ bool CodeGifFrame(CxImage& frame, GifCodedFrame& coded, std::string* why)
         coded.block = block.TakeBuffer();
         coded.block.shrink_to_fit();
     } catch (const std::bad_alloc&) {
-        return fail("out of memory");
+        platform::NoteAllocationFailure();
+        return fail(platform::OUT_OF_MEMORY_TEXT);
     }
     return true;
 }
@@ -86,6 +90,7 @@ std::unique_ptr<CxImage> DecodeGifFrame(const GifCodedFrame& coded)
         frame->Transfer(*gif);
         return frame;
     } catch (const std::bad_alloc&) {
+        platform::NoteAllocationFailure();
         return nullptr;
     }
 }

@@ -9,6 +9,9 @@
 
 #include "CxImageGIF.h"
 #include "GifAnimationWriter.h"
+#include "GifBlocks.h"
+#include "platform/Memory.h"
+#include "platform/Threads.h"
 
 #include <algorithm>
 #include <array>
@@ -462,9 +465,13 @@ private:
             if (p.codeSize == pattern.codeSize && p.choices == pattern.choices) {
                 frame.data.resize(p.dataSize);
                 if (best.data.empty() || Cost(frame) < Cost(best)) {
+                    // Every way of clearing, as when the pattern was measured: against the
+                    // shorter best of now the coding would stop after the first, and
+                    // could come out longer than that best.
                     frame.data.clear();
-                    Encode(codeSize, frame.data);
-                    best = std::move(frame);
+                    Encode(codeSize, frame.data, true);
+                    if (best.data.empty() || Cost(frame) < Cost(best))
+                        best = std::move(frame);
                 }
                 return;
             }
@@ -527,12 +534,12 @@ private:
     }
 
     // The shortest of some ways of clearing the string table; only the first when that
-    // comes out far longer than the frame's best so far.
-    void Encode(int32_t codeSize, std::vector<uint8_t>& data)
+    // comes out far longer than the frame's best so far, unless every way is asked for.
+    void Encode(int32_t codeSize, std::vector<uint8_t>& data, bool everyWay = false)
     {
         std::vector<uint8_t> other;
         lzw.Encode(choices, codeSize, 0, data);
-        if (!best.data.empty() && data.size() > Cost(best) + Cost(best) / 16)
+        if (!everyWay && !best.data.empty() && data.size() > Cost(best) + Cost(best) / 16)
             return;
         for (size_t window : { 1024, 4096, 16384 }) {
             other.clear();
@@ -582,12 +589,6 @@ Rect Differences(const std::vector<Shown>& a, const std::vector<Shown>& b, int32
     return r;
 }
 
-void PutWord(CxStream* stream, int32_t value)
-{
-    stream->PutC(value & 0xFF);
-    stream->PutC((value >> 8) & 0xFF);
-}
-
 void WriteTable(CxStream* stream, const std::vector<Shown>& colours, int32_t bits)
 {
     std::vector<uint8_t> table(size_t(3) << bits, 0);
@@ -607,30 +608,21 @@ void WritePlanned(CxStream* stream, const PlannedFrame& frame, bool firstFrame, 
     const std::string& comment)
 {
     if (firstFrame) {
-        stream->Write("GIF89a", 1, 6);
-        PutWord(stream, frame.rect.Width());
-        PutWord(stream, frame.rect.Height());
-        stream->PutC(0x80 | 0x70 | (frame.bits - 1)); // global table, 8-bit colour resolution
-        stream->PutC(0); // background colour index
-        stream->PutC(0); // pixel aspect ratio
+        // A global table, 8-bit colour resolution.
+        gifblocks::Header(stream, frame.rect.Width(), frame.rect.Height(),
+            uint8_t(0x80 | 0x70 | (frame.bits - 1)));
         WriteTable(stream, frame.table, frame.bits);
         if (loops != 1)
             PutGifLoopBlock(stream, loops);
     }
-    const uint8_t control[8]
-        = { 0x21, 0xF9, 0x04, uint8_t((frame.disposal << 2) | (frame.transIndex >= 0 ? 1 : 0)),
-              uint8_t(frame.delay & 0xFF), uint8_t((frame.delay >> 8) & 0xFF),
-              uint8_t(frame.transIndex >= 0 ? frame.transIndex : 0), 0x00 };
-    stream->Write(control, 1, sizeof(control));
+    gifblocks::GraphicControl(stream,
+        uint8_t((frame.disposal << 2) | (frame.transIndex >= 0 ? 1 : 0)),
+        uint16_t(frame.delay & 0xFFFF), uint8_t(frame.transIndex >= 0 ? frame.transIndex : 0));
     if (firstFrame && !comment.empty())
         PutGifComment(stream, comment.c_str());
-    stream->PutC(0x2C);
-    PutWord(stream, frame.rect.left);
-    PutWord(stream, frame.rect.top);
-    PutWord(stream, frame.rect.Width());
-    PutWord(stream, frame.rect.Height());
     const bool local = !firstFrame && frame.local;
-    stream->PutC(local ? 0x80 | (frame.bits - 1) : 0x00);
+    gifblocks::ImageDescriptor(stream, frame.rect.left, frame.rect.top, frame.rect.Width(),
+        frame.rect.Height(), uint8_t(local ? 0x80 | (frame.bits - 1) : 0x00));
     if (local)
         WriteTable(stream, frame.table, frame.bits);
     stream->Write(frame.data.data(), 1, uint32_t(frame.data.size()));
@@ -650,14 +642,20 @@ struct PlanJob {
     uint32_t delay = 0;
     bool done = false;
     bool planned = false;
+    bool shortOfMemory = false; // then the writing fails: not the plain file instead
     PlannedFrame frame;
 };
+
+// Screens' buffers kept for the next frames.
+constexpr size_t SPARE_SCREENS = 4;
 
 struct GifOptimizedWriter::State {
     State(int32_t width, int32_t height)
         : source(width, height)
         , planner(width)
     {
+        // Giving a buffer back allocates nothing, on whatever thread.
+        spare.reserve(SPARE_SCREENS);
     }
     ~State()
     {
@@ -666,8 +664,7 @@ struct GifOptimizedWriter::State {
             closing = true;
         }
         changed.notify_all();
-        for (std::thread& worker : workers)
-            worker.join();
+        workers.JoinAll();
     }
 
     // Plans the jobs other threads leave, with a planner of its own that knows the
@@ -681,6 +678,7 @@ struct GifOptimizedWriter::State {
         } catch (const std::bad_alloc&) {
             own.reset();
         }
+        const bool ownMade = own != nullptr;
         std::unique_lock lock(mutex);
         for (;;) {
             changed.wait(lock, [&] { return closing || !waiting.empty(); });
@@ -690,16 +688,20 @@ struct GifOptimizedWriter::State {
             waiting.pop_front();
             lock.unlock();
             bool planned = false;
+            const platform::AllocationWatch watch;
+            bool shortOfMemory = !ownMade;
             try {
                 planned
                     = own && own->Plan(job->rect, job->before, job->target, &global, job->frame);
             } catch (const std::bad_alloc&) {
-                planned = false;
+                shortOfMemory = true;
             }
+            shortOfMemory = shortOfMemory || watch.RanShort();
             lock.lock();
             Give(job->before);
             Give(job->target);
-            job->planned = planned;
+            job->planned = planned && !shortOfMemory;
+            job->shortOfMemory = shortOfMemory;
             job->done = true;
             changed.notify_all();
         }
@@ -718,7 +720,7 @@ struct GifOptimizedWriter::State {
     // each); under the lock.
     void Give(std::vector<Shown>& buffer)
     {
-        if (buffer.capacity() > 0 && spare.size() < 4)
+        if (buffer.capacity() > 0 && spare.size() < SPARE_SCREENS)
             spare.push_back(std::move(buffer));
         std::vector<Shown>().swap(buffer);
     }
@@ -746,7 +748,7 @@ struct GifOptimizedWriter::State {
     std::condition_variable changed;
     std::deque<std::unique_ptr<PlanJob>> unwritten; // in frame order
     std::deque<PlanJob*> waiting; // not begun
-    std::vector<std::thread> workers;
+    platform::ThreadGroup workers;
     bool closing = false;
 };
 
@@ -756,7 +758,7 @@ GifOptimizedWriter::GifOptimizedWriter(
     , comment(comment ? std::string(comment, strnlen(comment, 255)) : std::string())
     , loops(loops)
     , disposal(disposalMethod & 7)
-    , threads(threads ? threads : std::max(std::thread::hardware_concurrency(), 1u))
+    , threads(platform::ThreadsFor(threads))
 {
 }
 
@@ -768,9 +770,13 @@ bool GifOptimizedWriter::Add(const CxImage& frame)
         return false;
     if (!state) {
         const int32_t width = frame.GetWidth(), height = frame.GetHeight();
-        // Five screens are held at a time.
-        if (GifFrameProblem(&frame)
-            || uint64_t(width) * uint64_t(height) * sizeof(Shown) * 5 > CXIMAGE_MAX_MEMORY) {
+        // Held at a time: five screens, and the planner's needs, colours and choices of a
+        // frame with the relabelled choices of each table it tries (five at most). The
+        // coded frames come on top; memory that runs short for them fails the writing.
+        const uint64_t pixels = uint64_t(width) * uint64_t(height);
+        const uint64_t perPixel
+            = sizeof(Shown) * 5 + sizeof(PixelNeed) + sizeof(Shown) + sizeof(Choice) * 6;
+        if (GifFrameProblem(&frame) || pixels * perPixel > CXIMAGE_MAX_MEMORY) {
             unplannable = true;
             return false;
         }
@@ -855,16 +861,10 @@ bool GifOptimizedWriter::PlanAndWrite(std::vector<Shown> next)
         }
         return WriteDone(false);
     }
-    if (s.workers.empty()) {
+    if (s.workers.Size() == 0) {
         // A thread the system refuses leaves the work to those it gave.
-        for (unsigned t = 0; t < threads; t++) {
-            try {
-                s.workers.emplace_back([&s] { s.Work(); });
-            } catch (const std::system_error&) {
-                break;
-            }
-        }
-        if (s.workers.empty())
+        s.workers.StartUpTo(threads, [&s] { s.Work(); });
+        if (s.workers.Size() == 0)
             threads = 1;
     }
     {
@@ -901,6 +901,12 @@ bool GifOptimizedWriter::WriteDone(bool all)
         s.Give(ready->before);
         s.Give(ready->target);
         lock.unlock();
+        if (ready->shortOfMemory) {
+            // Told on this thread, which the making watches.
+            platform::NoteAllocationFailure();
+            failed = true;
+            return false;
+        }
         if (!ready->planned) {
             unplannable = true;
             return false;
@@ -929,7 +935,7 @@ bool CxImageGIF::EncodeOptimized(CxStream* stream, CxImage** frames, int count)
     // The whole file is planned before any of it goes out: a frame that can't be planned
     // means the plain file after all.
     CxMemStream file;
-    GifOptimizedWriter writer(&file, comment, loops, disposalMethod);
+    GifOptimizedWriter writer(&file, comment, loops, disposalMethod, threadCount);
     const auto goOn = [&](int done) { return !frameProgress || frameProgress(done, count); };
     bool planned = true;
     for (int k = 0; k < count && planned; k++) {

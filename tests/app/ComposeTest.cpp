@@ -178,14 +178,14 @@ TEST(Composition, FrameHoldsExactlyWhatTheQuantiserMadeOfTheCanvas)
     auto entry = ComposeFrame(photo, settings, nullptr, &error);
     ASSERT_TRUE(entry) << error;
     EXPECT_EQ(entry->displayName, "rgb24.bmp");
-    ASSERT_EQ(entry->thumbnail->GetWidth(), 120);
-    ASSERT_EQ(entry->thumbnail->GetHeight(), 120);
-    ASSERT_EQ(entry->thumbnail->GetBpp(), 24);
+    ASSERT_EQ(entry->canvas->GetWidth(), 120);
+    ASSERT_EQ(entry->canvas->GetHeight(), 120);
+    ASSERT_EQ(entry->canvas->GetBpp(), 24);
     const CxImage& frame = *entry->gifFrame;
     ASSERT_EQ(frame.GetBpp(), 8);
 
-    // Quantise the thumbnail's canvas again: the same palette and the same indices.
-    std::unique_ptr<platform::Bitmap> canvas(entry->thumbnail->MakeDeviceBitmap(nullptr));
+    // Quantise the entry's canvas again: the same palette and the same indices.
+    std::unique_ptr<platform::Bitmap> canvas(entry->canvas->MakeDeviceBitmap(nullptr));
     const LoadedDib want = QuantizedCanvas(*canvas);
     ASSERT_EQ(frame.GetNumColors(), want.colors.size());
     for (uint32_t i = 0; i < want.colors.size(); i++) {
@@ -205,7 +205,7 @@ TEST(Composition, ElongatedPhotoBecomesOnePixelHighAndIsCentred)
     std::string error;
     auto entry = ComposeFrame(folder + "/long.bmp", settings, nullptr, &error);
     ASSERT_TRUE(entry) << error;
-    const CxImage& t = *entry->thumbnail;
+    const CxImage& t = *entry->canvas;
     // Device row 59 is stored row 60 of 120.
     EXPECT_TRUE(Same(t.GetPixelColor(0, 120 - 1 - 59), RED));
     EXPECT_TRUE(Same(t.GetPixelColor(0, 120 - 1 - 58), WHITE));

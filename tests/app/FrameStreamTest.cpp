@@ -218,9 +218,9 @@ TEST(FrameStream, ACompactListWritesTheFileOfTheFullOne)
     for (size_t i = 0; i < compact.Count(); i++) {
         const PhotoEntry& entry = *compact.Entry(i);
         EXPECT_FALSE(entry.gifFrame);
-        ASSERT_TRUE(entry.codedFrame && entry.thumbnail);
-        EXPECT_EQ(entry.thumbnail->GetWidth(), 160u);
-        EXPECT_EQ(entry.thumbnail->GetHeight(), 80u);
+        ASSERT_TRUE(entry.codedFrame && entry.canvas);
+        EXPECT_EQ(entry.canvas->GetWidth(), 160u);
+        EXPECT_EQ(entry.canvas->GetHeight(), 80u);
     }
     const std::vector<uint32_t> delays { 5, 6, 7, 8 };
     for (int mode = 0; mode < 6; mode++) {

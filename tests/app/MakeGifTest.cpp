@@ -128,7 +128,7 @@ TEST(MakeGif, WritesEveryFrameAsComposedWithDelaysLoopCommentAndDisposal)
         const ColorMapObject* map = i == 0 ? gif->SColorMap : image.ImageDesc.ColorMap;
         ASSERT_NE(map, nullptr);
         std::unique_ptr<platform::Bitmap> canvas(
-            list.Entry(size_t(i))->thumbnail->MakeDeviceBitmap(nullptr));
+            list.Entry(size_t(i))->canvas->MakeDeviceBitmap(nullptr));
         CxMemStream canvasBmp, frameBmp;
         ASSERT_TRUE(SaveBitmapAsBmp(*canvas, &canvasBmp));
         ASSERT_TRUE(QuantizeBmpStream(&canvasBmp, &frameBmp));
@@ -207,7 +207,7 @@ TEST(MakeGif, AFailedMakingLeavesTheOldFileIntactAndNothingBehind)
     ASSERT_TRUE(list.AddPhotos({ SamplePhotos()[0] }, settings).empty());
     auto broken = std::make_unique<PhotoEntry>();
     broken->gifFrame = std::make_unique<CxImage>(); // no pixels: the encoder can't take it
-    broken->thumbnail = std::make_unique<CxImage>();
+    broken->canvas = std::make_unique<CxImage>();
     list.Append(std::move(broken));
 
     std::string message, why;

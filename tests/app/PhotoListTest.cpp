@@ -30,7 +30,7 @@ std::unique_ptr<PhotoEntry> MakeEntry(const std::string& name)
 {
     auto entry = std::make_unique<PhotoEntry>();
     entry->gifFrame = std::make_unique<CountingImage>(1);
-    entry->thumbnail = std::make_unique<CountingImage>(2);
+    entry->canvas = std::make_unique<CountingImage>(2);
     entry->displayName = name;
     return entry;
 }

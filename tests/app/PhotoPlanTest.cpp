@@ -154,3 +154,46 @@ TEST(BatchRunner, CostliestFirstAndSideBySideOnlyWithinTheBudget)
     EXPECT_EQ(runs.load(), 2);
     EXPECT_EQ(std::count(some.begin(), some.end(), true), 2);
 }
+
+TEST(BatchRunner, MoreWorkersAddRoomOnlyForSmallJobsBesideALargeOne)
+{
+    // Three photos of 90 against a budget of 96 never read at once, whatever the number
+    // of workers; the small ones (an eighth of the budget at most) run beside them.
+    std::vector<BatchJob> jobs { { 90, 90 }, { 89, 90 }, { 88, 90 }, { 50, 40 }, { 49, 40 } };
+    for (int i = 0; i < 12; i++)
+        jobs.push_back(BatchJob { uint64_t(10 + i), 12 });
+    for (unsigned threads : { 2u, 4u, 16u }) {
+        SCOPED_TRACE(threads);
+        std::mutex mutex;
+        uint64_t held = 0, mostHeld = 0, largeHeld = 0, mostLarge = 0;
+        size_t small = 0, mostSmall = 0;
+        BatchOptions options;
+        options.threads = threads;
+        options.memoryBudget = 96;
+        const auto begun = RunBatch(
+            jobs,
+            [&](size_t i) {
+                const uint64_t bytes = jobs[i].memoryBytes;
+                {
+                    std::lock_guard lock(mutex);
+                    mostHeld = std::max(mostHeld, held += bytes);
+                    if (bytes > 12)
+                        mostLarge = std::max(mostLarge, largeHeld += bytes);
+                    else
+                        mostSmall = std::max(mostSmall, ++small);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(bytes > 12 ? 20 : 5));
+                std::lock_guard lock(mutex);
+                held -= bytes;
+                if (bytes > 12)
+                    largeHeld -= bytes;
+                else
+                    small--;
+            },
+            options);
+        EXPECT_EQ(begun, std::vector<bool>(jobs.size(), true));
+        EXPECT_LE(mostLarge, 96u);
+        EXPECT_LE(mostHeld, 90u + 12u * (threads - 1));
+        EXPECT_GE(mostSmall, 1u);
+    }
+}

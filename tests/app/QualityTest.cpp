@@ -141,7 +141,7 @@ TEST(QualityMode, FramesStayCloseToTheirCanvasesAndSizesFollowTheQuality)
         const Made made = Encode(list, settings, quality);
         ASSERT_EQ(made.frames.size(), 4u) << quality;
         for (size_t i = 0; i < 4; i++) {
-            const double ssim = Ssim(CanvasPixels(*list.Entry(i)->thumbnail), made.frames[i],
+            const double ssim = Ssim(CanvasPixels(*list.Entry(i)->canvas), made.frames[i],
                 int(settings.overallWidth), int(settings.overallHeight));
             EXPECT_GE(ssim, floor) << "quality " << quality << ", frame " << i;
         }
@@ -163,7 +163,7 @@ TEST(QualityMode, AFlatBackgroundStaysExactlyTheSameInEveryFrame)
         const Made made = Encode(list, settings, quality);
         ASSERT_EQ(made.frames.size(), 2u);
         for (size_t i = 0; i < 2; i++) {
-            const std::vector<uint32_t> canvas = CanvasPixels(*list.Entry(i)->thumbnail);
+            const std::vector<uint32_t> canvas = CanvasPixels(*list.Entry(i)->canvas);
             const int w = int(settings.overallWidth), h = int(settings.overallHeight);
             size_t background = 0, kept = 0;
             // Background pixels at least two pixels away from the photo.

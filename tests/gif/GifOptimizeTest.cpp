@@ -168,3 +168,47 @@ TEST(GifOptimize, TheFileIsTheSameWhateverTheThreads)
     EXPECT_EQ(files[2], files[0]);
     EXPECT_EQ(files[0], Write(frames, 2, true)); // as the encoder writes it
 }
+
+namespace {
+
+// Two frames of rows repeated from a few patterns (the string table pays to keep once it
+// is full) around a transparent column; the second one recolours every other pixel with
+// the first one's colours, or, with its own palette, with colours that frame doesn't have.
+Frames RecolouredRows(bool ownColours)
+{
+    std::mt19937 random(2);
+    const int32_t w = 100 + int32_t(random() % 200), h = 100 + int32_t(random() % 200);
+    const uint32_t patterns = 1 + random() % 6, colours = 3 + random() % 14;
+    std::vector<std::vector<uint8_t>> rows(patterns, std::vector<uint8_t>(size_t(w)));
+    for (auto& row : rows)
+        for (auto& v : row)
+            v = uint8_t(random() % colours);
+    Frames frames;
+    for (int k = 0; k < 2; k++) {
+        auto frame = std::make_unique<CxImage>(w, h, 8);
+        for (uint32_t i = 0; i < 256; i++)
+            frame->SetPaletteColor(uint8_t(i), uint8_t(i * 7), uint8_t(i * 3),
+                uint8_t(i * 11 + (ownColours && k == 1 ? 1 : 0)));
+        frame->SetTransparentIndex(255);
+        for (int32_t y = 0; y < h; y++) {
+            const auto& row = rows[size_t(y * 7 + y / 3) % patterns];
+            for (int32_t x = 0; x < w; x++)
+                frame->SetPixelIndex(
+                    x, y, x == w / 2 ? 255 : uint8_t((row[size_t(x)] + k) % colours));
+        }
+        frames.push_back(std::move(frame));
+    }
+    return frames;
+}
+
+} // namespace
+
+TEST(GifOptimize, TheGlobalTableIsTakenOnlyWhereItCodesNoLonger)
+{
+    // The same pixels coded with the global table or with one of the frame's own: the
+    // file that may take the global table is never the larger.
+    const auto [plainGlobal, withGlobal] = ExpectSameShown(RecolouredRows(false), 2);
+    const auto [plainOwn, withOwn] = ExpectSameShown(RecolouredRows(true), 2);
+    EXPECT_EQ(plainGlobal, plainOwn);
+    EXPECT_LE(withGlobal, withOwn);
+}

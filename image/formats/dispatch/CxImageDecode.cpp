@@ -22,7 +22,9 @@
 #include "image/formats/webp/CxImageWEBP.h"
 #include "image/formats/wmf/CxImageWMF.h"
 #include "image/gif/CxImageGIF.h"
+#include "platform/Memory.h"
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <strings.h>
@@ -70,7 +72,7 @@ constexpr ExtensionEntry EXTENSIONS[] = {
 };
 
 // The result of one reader's attempt.
-enum class Attempt { Decoded, Failed, NoReader };
+enum class Attempt { Decoded, Failed, NoReader, OutOfMemory };
 
 // Runs one reader over the stream. On success the reader's picture and info record move
 // into the target; on failure the reader is handed back through failedReader so the
@@ -84,17 +86,36 @@ Attempt Run(CxImage& target, CxStream* stream, std::unique_ptr<CxImage>& failedR
     // file's.
     reader->SetIccProfile({});
     reader->SetOrientation(0);
+    const platform::AllocationWatch watch;
     if (reader->Decode(stream, args...)) {
         target.Transfer(*reader);
         return Attempt::Decoded;
     }
     failedReader = std::move(reader);
-    return Attempt::Failed;
+    return watch.RanShort() ? Attempt::OutOfMemory : Attempt::Failed;
 }
 
+Attempt DecodeWith(
+    CxImage& target, CxStream* stream, uint32_t type, std::unique_ptr<CxImage>& failedReader);
+
 // Decodes with the reader of one format id (13..17 all go to the JPEG 2000 family reader).
-Attempt DecodeAs([[maybe_unused]] CxImage& target, [[maybe_unused]] CxStream* stream, uint32_t type,
-    [[maybe_unused]] std::unique_ptr<CxImage>& failedReader)
+// Memory that runs short (a reader that can't even be made included) fails the attempt
+// with the reader's text, or the plain one, and is noted for the caller.
+Attempt DecodeAs(
+    CxImage& target, CxStream* stream, uint32_t type, std::unique_ptr<CxImage>& failedReader)
+{
+    try {
+        return DecodeWith(target, stream, type, failedReader);
+    } catch (const std::bad_alloc&) {
+        platform::NoteAllocationFailure();
+        failedReader.reset();
+        target.SetLastError(platform::OUT_OF_MEMORY_TEXT);
+        return Attempt::OutOfMemory;
+    }
+}
+
+Attempt DecodeWith([[maybe_unused]] CxImage& target, [[maybe_unused]] CxStream* stream,
+    uint32_t type, [[maybe_unused]] std::unique_ptr<CxImage>& failedReader)
 {
     switch (type) {
     case CXIMAGE_FORMAT_BMP:
@@ -266,16 +287,33 @@ CxImage::CxImage(const char* fileName, uint32_t imageType)
     Load(fileName, imageType);
 }
 
+namespace {
+
+// Opens a file to read; a file that can't be opened for lack of memory (its buffer) is told
+// as such.
+FILE* OpenToRead(CxImage& image, const char* fileName)
+{
+    FILE* file = std::fopen(fileName, "rb");
+    if (!file && errno == ENOMEM) {
+        platform::NoteAllocationFailure();
+        image.SetLastError(platform::OUT_OF_MEMORY_TEXT);
+    }
+    return file;
+}
+
+} // namespace
+
 bool CxImage::Load(const char* fileName, uint32_t imageType)
 {
     if (!fileName)
         return false;
     if (imageType >= 1 && imageType < CMAX_IMAGE_FORMATS) {
-        FILE* file = std::fopen(fileName, "rb");
+        FILE* file = OpenToRead(*this, fileName);
         if (!file)
             return false;
+        const platform::AllocationWatch watch;
         bool decoded = Decode(file, imageType);
-        if (!decoded && NamesAnotherReader(file, imageType)) {
+        if (!decoded && !watch.RanShort() && NamesAnotherReader(file, imageType)) {
             // A picture saved under another format's name (a PNG as photo.jpg) is read for
             // what it is; when nothing reads it, the named reader's failure stands.
             char namedError[256];
@@ -293,7 +331,7 @@ bool CxImage::Load(const char* fileName, uint32_t imageType)
 
     char savedError[256];
     CopyLastError(savedError, info.lastError);
-    FILE* file = std::fopen(fileName, "rb");
+    FILE* file = OpenToRead(*this, fileName);
     if (!file)
         return false;
     const bool decoded = Decode(file, CXIMAGE_FORMAT_UNKNOWN);
@@ -372,6 +410,13 @@ bool CxImage::Decode(CxStream* stream, uint32_t imageType)
             const Attempt attempt = DecodeAs(*this, stream, type, failed);
             if (attempt == Attempt::Decoded)
                 return true;
+            // Memory that ran short ends the probing: the file may well be of this
+            // format, and the readers after it are no judges of that.
+            if (attempt == Attempt::OutOfMemory) {
+                if (failed)
+                    SetLastError(failed->GetLastError());
+                return false;
+            }
             if (attempt == Attempt::Failed)
                 stream->Seek(start, SEEK_SET);
         }
@@ -393,6 +438,8 @@ bool CxImage::Decode(CxStream* stream, uint32_t imageType)
         SetLastError(UNKNOWN_FORMAT);
         return false;
     }
+    if (!failed)
+        return false; // out of memory before the reader began: the text is set
     SetLastError(failed->GetLastError());
     if (imageType == CXIMAGE_FORMAT_GIF || imageType == CXIMAGE_FORMAT_ICO
         || imageType == CXIMAGE_FORMAT_TIF)

@@ -5,6 +5,7 @@
 #include "image/core/CxByteOrder.h"
 #include "image/core/CxMessages.h"
 #include "image/core/CxStream.h"
+#include "platform/Memory.h"
 
 #include <bit>
 #include <cmath>
@@ -187,7 +188,8 @@ bool CxExifReader::ReadExifFromStream(CxStream* stream)
         }
         const int32_t length = high * 256 + low;
 
-        std::unique_ptr<uint8_t, FreeDeleter> data(static_cast<uint8_t*>(std::malloc(length)));
+        std::unique_ptr<uint8_t, FreeDeleter> data(
+            static_cast<uint8_t*>(platform::AllocateBuffer(length)));
         if (!data) {
             Fail("Could not allocate memory");
             return false;

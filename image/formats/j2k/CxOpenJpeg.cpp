@@ -1,6 +1,7 @@
 #include "CxOpenJpeg.h"
 
 #include "image/core/CxStream.h"
+#include "platform/Memory.h"
 
 #include <cstring>
 #include <memory>
@@ -42,6 +43,10 @@ OPJ_BOOL SeekTo(OPJ_OFF_T offset, void* user)
 void KeepFirstError(const char* message, void* user)
 {
     auto* text = static_cast<std::string*>(user);
+    // The library's allocations that failed ("Not enough memory ...", "Cannot allocate
+    // memory ...") are told as memory that ran short.
+    if (message && std::strstr(message, "memory"))
+        platform::NoteAllocationFailure();
     if (text->empty() && message) {
         *text = message;
         while (!text->empty() && (text->back() == '\n' || text->back() == ' '))

@@ -5,6 +5,7 @@
 #include "image/core/CxByteOrder.h"
 #include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
+#include "platform/Memory.h"
 
 extern "C" {
 #include <jbig.h>
@@ -85,6 +86,10 @@ bool CxImageJBG::Decode(CxStream* stream)
 
         if (stream->Error())
             ThrowReadError("Problem while reading input file");
+        if (result == JBG_ENOMEM) {
+            platform::NoteAllocationFailure();
+            ThrowReadError("Sorry, not enough memory available!");
+        }
         if (result != JBG_EOK && result != JBG_EOK_INTR)
             ThrowReadError("Problem with input file");
         if (jbg_dec_getplanes(decoder.Get()) > 1)

@@ -7,6 +7,7 @@
 #include "image/core/CxReadError.h"
 #include "image/core/CxRowSink.h"
 #include "image/core/CxStream.h"
+#include "platform/Memory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -75,6 +76,9 @@ void ErrorExit(j_common_ptr cinfo)
     char text[JMSG_LENGTH_MAX];
     (*cinfo->err->format_message)(cinfo, text);
     CopyLastError(*error->lastError, text);
+    // The library's allocations that failed (case 10 is a picture beyond the limit).
+    if (cinfo->err->msg_code == JERR_OUT_OF_MEMORY && cinfo->err->msg_parm.i[0] != 10)
+        platform::NoteAllocationFailure();
     JumpBack(cinfo);
 }
 

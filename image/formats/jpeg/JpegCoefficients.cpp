@@ -72,13 +72,28 @@ jvirt_barray_ptr JpegCoefficients::Request(j_common_ptr cinfo, int poolId, boole
     if (poolId != JPOOL_IMAGE)
         ERREXIT1(cinfo, JERR_BAD_POOL_ID, poolId);
     auto* self = static_cast<JpegCoefficients*>(cinfo->client_data);
-    auto array = std::make_unique<Array>();
-    array->blocksPerRow = blocksPerRow;
-    array->rows = rows;
-    array->maxAccess = std::min(maxAccess, rows);
-    array->preZero = preZero != 0;
-    self->arrays.push_back(std::move(array));
-    return reinterpret_cast<jvirt_barray_ptr>(self->arrays.back().get());
+    Array* array = self->AddArray(blocksPerRow, rows, maxAccess, preZero != 0);
+    // Out of memory: the library's error exit, the only way out of its frames.
+    if (!array)
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 13);
+    return reinterpret_cast<jvirt_barray_ptr>(array);
+}
+
+JpegCoefficients::Array* JpegCoefficients::AddArray(
+    JDIMENSION blocksPerRow, JDIMENSION rows, JDIMENSION maxAccess, bool preZero) noexcept
+{
+    try {
+        auto array = std::make_unique<Array>();
+        array->blocksPerRow = blocksPerRow;
+        array->rows = rows;
+        array->maxAccess = std::min(maxAccess, rows);
+        array->preZero = preZero;
+        arrays.push_back(std::move(array));
+        return arrays.back().get();
+    } catch (const std::bad_alloc&) {
+        platform::NoteAllocationFailure();
+        return nullptr;
+    }
 }
 
 void JpegCoefficients::Realize(j_common_ptr cinfo)
@@ -96,7 +111,24 @@ void JpegCoefficients::Realize(j_common_ptr cinfo)
     }
     if (total > uint64_t(cinfo->mem->max_memory_to_use) || total > SIZE_MAX / 2)
         ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
+    // Out of memory: the library's error exit, the only way out of its frames.
+    if (const int failure = self->TakeMemory())
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, failure);
+}
 
+int JpegCoefficients::TakeMemory() noexcept
+{
+    try {
+        return TakeMemoryOrThrow();
+    } catch (const std::bad_alloc&) {
+        platform::NoteAllocationFailure();
+        return 14;
+    }
+}
+
+int JpegCoefficients::TakeMemoryOrThrow()
+{
+    JpegCoefficients* self = this;
     if (self->keep == Keep::DcOnly) {
         for (const auto& array : self->arrays) {
             array->dc.assign(size_t(array->blocksPerRow) * array->rows, 0);
@@ -107,7 +139,7 @@ void JpegCoefficients::Realize(j_common_ptr cinfo)
                     array->windowCoefficients.data() + size_t(r) * array->blocksPerRow * DCTSIZE2));
             }
         }
-        return;
+        return 0;
     }
     // Rows are packed into chunks; a row never straddles two, and a row longer than a
     // chunk has a block of its own. Room for every pointer first, so that nothing taken
@@ -132,14 +164,14 @@ void JpegCoefficients::Realize(j_common_ptr cinfo)
             if (rowBytes > platform::CHUNK_BYTES) {
                 self->wideRows.emplace_back(platform::AllocateBuffer(rowBytes));
                 if (!self->wideRows.back())
-                    ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 12);
+                    return 12;
                 array->rowPointers[r] = static_cast<JBLOCKROW>(self->wideRows.back().get());
                 continue;
             }
             if (used + rowBytes > platform::CHUNK_BYTES) {
                 chunk = static_cast<uint8_t*>(platform::AcquireChunk());
                 if (!chunk)
-                    ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
+                    return 11;
                 self->chunks.push_back(chunk);
                 used = 0;
             }
@@ -147,6 +179,7 @@ void JpegCoefficients::Realize(j_common_ptr cinfo)
             used += rowBytes;
         }
     }
+    return 0;
 }
 
 JBLOCKARRAY JpegCoefficients::Access(j_common_ptr cinfo, jvirt_barray_ptr handle,

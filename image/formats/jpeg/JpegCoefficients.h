@@ -34,6 +34,12 @@ private:
     static jvirt_barray_ptr Request(j_common_ptr cinfo, int poolId, boolean preZero,
         JDIMENSION blocksPerRow, JDIMENSION rows, JDIMENSION maxAccess);
     static void Realize(j_common_ptr cinfo);
+    // The allocations of the callbacks, which never let an exception into the library's
+    // frames: null, or the case of the library's out-of-memory error, when memory ran short.
+    Array* AddArray(
+        JDIMENSION blocksPerRow, JDIMENSION rows, JDIMENSION maxAccess, bool preZero) noexcept;
+    int TakeMemory() noexcept;
+    int TakeMemoryOrThrow();
     static JBLOCKARRAY Access(j_common_ptr cinfo, jvirt_barray_ptr handle, JDIMENSION startRow,
         JDIMENSION rows, boolean writable);
 

@@ -7,6 +7,7 @@
 #include "image/core/CxRowSink.h"
 #include "image/core/CxStream.h"
 #include "image/formats/exif/ExifOrientation.h"
+#include "platform/Memory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -58,6 +59,10 @@ void ReadData(png_structp png, png_bytep data, size_t length)
 
 void ReportError(png_structp png, png_const_charp message)
 {
+    // libpng's allocations that failed say so ("Out of memory", "insufficient memory to
+    // read chunk").
+    if (message && std::strstr(message, "memory"))
+        platform::NoteAllocationFailure();
     Fail(*static_cast<PngSession*>(png_get_error_ptr(png)), message);
 }
 
@@ -96,11 +101,16 @@ bool CxImagePNG::Decode(CxStream* stream)
         PngSession& session = owner.session;
         session.lastError = &info.lastError;
         session.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-        if (!session.png)
+        // Only memory that runs short keeps libpng from making its structures.
+        if (!session.png) {
+            platform::NoteAllocationFailure();
             ThrowReadError("Failed to create PNG structure");
+        }
         session.pngInfo = png_create_info_struct(session.png);
-        if (!session.pngInfo)
+        if (!session.pngInfo) {
+            platform::NoteAllocationFailure();
             ThrowReadError("Failed to initialize PNG info structure");
+        }
         png_set_read_fn(session.png, stream, ReadData);
         // Warnings keep libpng's own output.
         png_set_error_fn(session.png, &session, ReportError, nullptr);

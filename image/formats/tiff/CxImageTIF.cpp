@@ -6,6 +6,7 @@
 
 #include "image/core/CxReadError.h"
 #include "image/core/CxStream.h"
+#include "platform/Memory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -102,6 +103,11 @@ int CollectError(TIFF*, void* userData, const char* module, const char* format, 
         char text[200];
         std::vsnprintf(text, sizeof(text), format, args);
         log->firstError = (module && *module) ? std::string(module) + ": " + text : text;
+        // libtiff's allocations that failed say so in these words (a picture beyond its
+        // limit on one allocation is told otherwise).
+        if (std::strstr(text, "ut of memory") || std::strstr(text, "allocate memory")
+            || std::strncmp(text, "No space", 8) == 0)
+            platform::NoteAllocationFailure();
     }
     return 1; // handled: the process-wide handler stays silent
 }
