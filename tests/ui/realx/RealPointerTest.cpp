@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -87,14 +88,21 @@ QPoint CentreOf(const QWidget* widget) { return widget->mapToGlobal(widget->rect
 
 // Types a name into the open file dialog's name field and presses Enter. A person clicks
 // the field first: the dialog may have put the keyboard on its list of files, where typing
-// only searches.
+// only searches. A person also sees the folder's files listed first: the dialog lists them
+// on a thread of its own, and when the list arrives during the typing its completion moves
+// the cursor back, so that the rest of the name goes into its middle.
 bool TypeFileName(XTestInput& input, const std::string& name)
 {
     const auto field = [] {
         auto* dialog = ActiveModal<QFileDialog>();
         return dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
     };
-    if (!WaitFor([&] { return field() && field()->isVisible(); }))
+    const auto listed = [] {
+        auto* dialog = ActiveModal<QFileDialog>();
+        auto* files = dialog ? dialog->findChild<QFileSystemModel*>() : nullptr;
+        return files && files->rowCount(files->index(dialog->directory().absolutePath())) > 0;
+    };
+    if (!WaitFor([&] { return field() && field()->isVisible() && listed(); }))
         return false;
     input.Click(OnUi([&] { return CentreOf(field()); }));
     if (!WaitFor([&] { return field() && field()->hasFocus(); }))
