@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -184,6 +185,10 @@ bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSetting
     }
 
     std::mutex mutex;
+    // Photos being composed, and whether one is to be composed alone (none is begun then).
+    std::condition_variable changed;
+    size_t composing = 0;
+    bool alone = false;
     std::vector<Outcome> outcomes(total);
     FrameWriter writer(settings, options, stream, total);
     std::atomic<bool> stop { false };
@@ -199,21 +204,33 @@ bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSetting
                     return;
                 outcome = std::move(outcomes[next]);
             }
-            if (outcome.shortOfMemory) {
-                // Again, here, with fewer photos in flight beside it; short even then,
-                // nothing is written.
-                outcome = ComposeOutcome(
-                    paths[next], settings, options.photos.backgroundCache, plans[next]);
-                if (outcome.shortOfMemory) {
-                    result.failures.push_back(PhotoFailure { paths[next], outcome.error, true });
+            // Asked before a photo is composed again too: whatever it waits for (the
+            // background picture being read) is then done.
+            if (!checked && (outcome.coded || outcome.frame || outcome.shortOfMemory)) {
+                checked = true;
+                if (!options.beforeFirstFrame()) {
+                    result.abandoned = true;
                     stop = true;
                     return;
                 }
             }
-            if (!checked && (outcome.coded || outcome.frame)) {
-                checked = true;
-                if (!options.beforeFirstFrame()) {
-                    result.abandoned = true;
+            if (outcome.shortOfMemory) {
+                // Again, here, alone: no photo is composed beside it. Short even then,
+                // nothing is written.
+                {
+                    std::unique_lock lock(mutex);
+                    alone = true;
+                    changed.wait(lock, [&] { return composing == 0; });
+                }
+                outcome = ComposeOutcome(
+                    paths[next], settings, options.photos.backgroundCache, plans[next]);
+                {
+                    std::lock_guard lock(mutex);
+                    alone = false;
+                }
+                changed.notify_all();
+                if (outcome.shortOfMemory) {
+                    result.failures.push_back(PhotoFailure { paths[next], outcome.error, true });
                     stop = true;
                     return;
                 }
@@ -244,10 +261,19 @@ bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSetting
     RunBatch(
         jobs,
         [&](size_t i) {
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return !alone; });
+                composing++;
+            }
             Outcome made
                 = ComposeOutcome(paths[i], settings, options.photos.backgroundCache, plans[i]);
-            std::lock_guard lock(mutex);
-            outcomes[i] = std::move(made);
+            {
+                std::lock_guard lock(mutex);
+                outcomes[i] = std::move(made);
+                composing--;
+            }
+            changed.notify_all();
         },
         batch);
     drain();

@@ -27,7 +27,8 @@ struct StreamOptions {
     // How many photos may be composed ahead of the first one whose frame is not written
     // yet; 0 = four per thread (at least eight).
     size_t window = 0;
-    // Asked before the first frame is written; false abandons the making.
+    // Asked before the first frame is written (or a photo that memory ran short for is
+    // composed again); false abandons the making.
     std::function<bool()> beforeFirstFrame;
 };
 
