@@ -25,6 +25,9 @@ struct Schedule {
     uint64_t inFlight = 0;
     std::vector<uint64_t> running; // the memory of each job in flight
     size_t done = 0;
+    // The jobs that have ended, and the first one (in the order given) that has not.
+    std::vector<bool> ended;
+    size_t unfinished = 0;
     unsigned workersLeft = 0;
     bool stopped = false;
 };
@@ -33,8 +36,9 @@ struct Schedule {
 // and given back when it ends, however it ends.
 class Lease {
 public:
-    Lease(Schedule& schedule, uint64_t bytes)
+    Lease(Schedule& schedule, size_t job, uint64_t bytes)
         : schedule(schedule)
+        , job(job)
         , bytes(bytes)
     {
         schedule.inFlight += bytes;
@@ -48,11 +52,15 @@ public:
         schedule.inFlight -= bytes;
         schedule.running.erase(std::find(schedule.running.begin(), schedule.running.end(), bytes));
         schedule.done++;
+        schedule.ended[job] = true;
+        while (schedule.unfinished < schedule.ended.size() && schedule.ended[schedule.unfinished])
+            schedule.unfinished++;
         schedule.changed.notify_all();
     }
 
 private:
     Schedule& schedule;
+    size_t job;
     uint64_t bytes;
 };
 
@@ -71,6 +79,8 @@ void Work(Schedule& schedule, const std::vector<BatchJob>& jobs,
             break;
         // The costliest job that fits beside those in flight; one alone always fits.
         const auto fits = [&](size_t job) {
+            if (options.window && job >= schedule.unfinished + options.window)
+                return false;
             const uint64_t bytes = jobs[job].memoryBytes;
             if (schedule.inFlight == 0 || schedule.inFlight + bytes <= schedule.budget)
                 return true;
@@ -89,7 +99,7 @@ void Work(Schedule& schedule, const std::vector<BatchJob>& jobs,
         schedule.waiting.erase(next);
         begun[job] = true;
         {
-            const Lease lease(schedule, jobs[job].memoryBytes);
+            const Lease lease(schedule, job, jobs[job].memoryBytes);
             lock.unlock();
             run(job);
         }
@@ -121,6 +131,7 @@ std::vector<bool> RunBatch(const std::vector<BatchJob>& jobs,
     schedule.budget = budget;
     schedule.smallJob = budget / 8;
     schedule.smallRoom = budget / 8 * (threads - 1);
+    schedule.ended.assign(total, false);
     schedule.waiting.resize(total);
     std::iota(schedule.waiting.begin(), schedule.waiting.end(), size_t(0));
     std::stable_sort(schedule.waiting.begin(), schedule.waiting.end(),

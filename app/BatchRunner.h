@@ -27,6 +27,9 @@ struct BatchOptions {
     std::function<void(size_t done, size_t total)> progress;
     // Asked before each job is begun; once it answers true no further job is begun.
     std::function<bool()> stopRequested;
+    // 0, or how far ahead of the first unfinished job (in the order given) a job may be
+    // begun: a caller that takes the results in that order then holds at most this many.
+    size_t window = 0;
 };
 
 // Runs run(i) for the jobs, each on one thread; answers which were begun (all of them

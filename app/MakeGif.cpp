@@ -1,6 +1,7 @@
 #include "MakeGif.h"
 
 #include "Dither.h"
+#include "FrameStream.h"
 #include "QualityDither.h"
 #include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
@@ -15,9 +16,35 @@
 #include <sys/stat.h>
 #include <vector>
 
+CxImage* FrameToCode(
+    const PhotoEntry& entry, const ProjectSettings& settings, std::unique_ptr<CxImage>& made)
+{
+    CxImage* frame = entry.gifFrame.get();
+    // Remade from the canvas the frame was made from (an entry without it keeps its frame
+    // as it is): at the quality asked for, else dithered; the quality mode chooses its
+    // own dithering.
+    if (!frame || !entry.canvas || (settings.quality == 0 && !settings.ditherColours))
+        return frame;
+    const platform::AllocationWatch watch;
+    try {
+        made = settings.quality > 0 ? MakeQualityFrame(*entry.canvas, *frame, settings.quality)
+                                    : DitherToPalette(*entry.canvas, *frame);
+    } catch (const std::bad_alloc&) {
+        platform::NoteAllocationFailure();
+    }
+    // Not the designed frame in the place of one that found no memory.
+    if (watch.RanShort()) {
+        made.reset();
+        return nullptr;
+    }
+    return made ? made.get() : frame;
+}
+
 bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream* stream,
     const AnimationOptions& options)
 {
+    if (list.Compact())
+        return EncodeCompactList(list, settings, stream, options);
     const size_t n = list.Count();
     if (n == 0 || !stream)
         return false;
@@ -35,17 +62,12 @@ bool EncodeAnimation(PhotoList& list, const ProjectSettings& settings, CxStream*
             frame->SetFrameDelay(options.frameDelays[i]);
         else
             frame->SetFrameDelay(i == n - 1 ? settings.lastFrameDelay : settings.frameDelay);
-        // Dithered from the canvas the frame was made from (an entry without it keeps
-        // its frame as it is); the quality mode chooses its own dithering.
-        if (settings.ditherColours && settings.quality == 0 && entry->canvas) {
-            const platform::AllocationWatch watch;
-            if (auto made = DitherToPalette(*entry->canvas, *frame)) {
-                frame = made.get();
-                dithered.push_back(std::move(made));
-            } else if (watch.RanShort()) {
-                return false; // not the undithered frame in its place
-            }
-        }
+        // The quality mode remakes every frame below, several at once.
+        std::unique_ptr<CxImage> made;
+        if (settings.quality == 0 && !(frame = FrameToCode(*entry, settings, made)))
+            return false;
+        if (made)
+            dithered.push_back(std::move(made));
         frames.push_back(frame);
     }
     if (settings.quality > 0

@@ -46,6 +46,13 @@ struct MakeGifOptions {
     std::function<void()> encoding;
 };
 
+// The frame of an entry as it is coded: remade from the entry's canvas at
+// settings.quality when it is set, else dithered from it when settings.ditherColours is
+// (then made holds the new frame); else, or when the canvas is gone, the entry's own.
+// Null when memory ran short for the new frame.
+CxImage* FrameToCode(
+    const PhotoEntry& entry, const ProjectSettings& settings, std::unique_ptr<CxImage>& made);
+
 // Gives every frame its delay (the last one lastFrameDelay, the others frameDelay, unless
 // the options give one per frame) and encodes them into stream: dithered from each
 // entry's canvas when settings.ditherColours is set, in the smallest form that shows the

@@ -4,6 +4,7 @@
 #include "Composition.h"
 #include "PhotoPlan.h"
 #include "image/core/CxImage.h"
+#include "image/gif/GifAnimationWriter.h"
 #include "platform/DeviceBitmap.h"
 #include "platform/Memory.h"
 
@@ -36,9 +37,35 @@ bool PhotoPathLess(const std::string& a, const std::string& b)
     return a < b;
 }
 
-PhotoList::PhotoList(bool keepPictures)
+PhotoList::PhotoList(bool keepPictures, bool compact)
     : keepPictures(keepPictures)
+    , compact(compact)
 {
+}
+
+bool CompactEntry(PhotoEntry& entry, std::string* why)
+{
+    if (!entry.gifFrame || !entry.canvas)
+        return false;
+    auto coded = std::make_shared<GifCodedFrame>();
+    if (!CodeGifFrame(*entry.gifFrame, *coded, why))
+        return false;
+    const uint32_t width = entry.canvas->GetWidth(), height = entry.canvas->GetHeight();
+    if (width > THUMBNAIL_PICTURE_SIDE || height > THUMBNAIL_PICTURE_SIDE) {
+        int32_t w = 0, h = 0;
+        ReducedSize(width, height, THUMBNAIL_PICTURE_SIDE, w, h);
+        auto picture = std::make_unique<CxImage>();
+        if (!entry.canvas->Resample(w, h, RM_AREA_AVERAGE, picture.get())) {
+            platform::NoteAllocationFailure();
+            if (why)
+                *why = platform::OUT_OF_MEMORY_TEXT;
+            return false;
+        }
+        entry.canvas = std::move(picture);
+    }
+    entry.codedFrame = std::move(coded);
+    entry.gifFrame.reset();
+    return true;
 }
 
 PhotoList::~PhotoList() = default;
@@ -91,6 +118,8 @@ std::vector<PhotoFailure> PhotoList::AddPhotos(std::vector<std::string> paths,
         try {
             made[i]
                 = ComposeFrame(paths[i], settings, options.backgroundCache, &errors[i], &plans[i]);
+            if (made[i] && compact && !CompactEntry(*made[i], &errors[i]))
+                made[i].reset();
         } catch (const std::bad_alloc&) {
             platform::NoteAllocationFailure();
         }

@@ -13,14 +13,25 @@
 
 class CxImage;
 class BackgroundCache;
+struct GifCodedFrame;
 
 namespace platform {
 class Bitmap;
 }
 
+// The longer side of the picture a compact entry keeps for the list.
+constexpr uint32_t THUMBNAIL_PICTURE_SIDE = 160;
+
+// A photo of the list. Composed, it holds its frame and canvas; compact (a long list),
+// only its frame coded and a small picture of the canvas.
 struct PhotoEntry {
     std::unique_ptr<CxImage> gifFrame; // the canvas reduced to at most 256 colours
-    std::unique_ptr<CxImage> canvas; // the composed canvas at 24 bits per pixel
+    // The composed canvas at 24 bits per pixel; compact, scaled to fit
+    // THUMBNAIL_PICTURE_SIDE.
+    std::unique_ptr<CxImage> canvas;
+    // Compact: the frame as it is written (gifFrame is then null); shared with whoever
+    // shows it.
+    std::shared_ptr<const GifCodedFrame> codedFrame;
     int32_t imageIndex = -1; // picture of the image list, rewritten by RebuildImageList
     std::string displayName; // the file name without its folder
     std::string sourcePath; // the photo's file as it was added
@@ -68,6 +79,10 @@ struct AddPhotosOptions {
     std::function<bool()> stopRequested;
 };
 
+// Makes a composed entry compact: its frame coded, its canvas scaled to fit
+// THUMBNAIL_PICTURE_SIDE; false (the entry as it was, why says why) when memory runs short.
+bool CompactEntry(PhotoEntry& entry, std::string* why = nullptr);
+
 // The case-insensitive order in which a selection of photos is added: bytes compared
 // with ASCII letters folded, ties broken by the plain byte order.
 bool PhotoPathLess(const std::string& a, const std::string& b);
@@ -76,12 +91,15 @@ class PhotoList {
 public:
     // keepPictures: whether the image list holds device bitmaps of the thumbnails (a user
     // interface shows them; the command-line tool has no use for them).
-    explicit PhotoList(bool keepPictures = true);
+    // compact: each entry keeps only its frame coded and a small picture (CompactEntry), so
+    // that a list of hundreds of photos fits in memory.
+    explicit PhotoList(bool keepPictures = true, bool compact = false);
     ~PhotoList();
     PhotoList(const PhotoList&) = delete;
     PhotoList& operator=(const PhotoList&) = delete;
 
     size_t Count() const { return entries.size(); }
+    bool Compact() const { return compact; }
     PhotoEntry* Entry(size_t index) const;
 
     // Adds the photos of one selection in the order PhotoPathLess gives (unless the options
@@ -134,6 +152,7 @@ private:
     std::vector<std::unique_ptr<PhotoEntry>> entries;
     std::vector<bool> selected;
     bool keepPictures;
+    bool compact;
     std::vector<std::unique_ptr<platform::Bitmap>> pictures;
     size_t pictureCount = 0;
     uint32_t pictureWidth = 120;

@@ -1,11 +1,13 @@
 // brimvale-cli make: photos into one looping animated GIF, the way the program makes it.
 #include "CliCommands.h"
 #include "app/Composition.h"
+#include "app/FrameStream.h"
 #include "app/MakeGif.h"
 #include "app/PhotoList.h"
 #include "app/ProjectSettings.h"
 #include "image/core/CxImage.h"
 #include "platform/Memory.h"
+#include "platform/Shell.h"
 #include "platform/Threads.h"
 
 #include <algorithm>
@@ -295,14 +297,6 @@ namespace {
             std::fflush(stderr);
             drawn = true;
         }
-        void Encoding()
-        {
-            if (!shown)
-                return;
-            std::fprintf(stderr, "\r%60s\rencoding...", "");
-            std::fflush(stderr);
-            drawn = true;
-        }
         void Finish()
         {
             if (drawn)
@@ -332,27 +326,7 @@ namespace {
         arguments.photos = std::move(photos);
     }
 
-    // The delays of the photos that became frames: a photo that could not be read drops its
-    // value.
-    std::vector<uint32_t> DelaysOfFrames(
-        const MakeArguments& arguments, const std::vector<PhotoFailure>& failures)
-    {
-        std::vector<uint32_t> delays;
-        const std::vector<uint32_t>& given = arguments.animation.frameDelays;
-        std::vector<bool> dropped(failures.size(), false);
-        for (size_t i = 0; i < arguments.photos.size() && i < given.size(); i++) {
-            bool failed = false;
-            for (size_t f = 0; f < failures.size() && !failed; f++) {
-                if (!dropped[f] && failures[f].path == arguments.photos[i])
-                    failed = dropped[f] = true;
-            }
-            if (!failed)
-                delays.push_back(given[i]);
-        }
-        return delays;
-    }
-
-    // Photos that memory was short for even when read alone: nothing is written, since a
+    // Photos that memory was short for even when read again: nothing is written, since a
     // GIF without them would be a wrong result.
     bool ReportShortOfMemory(const std::vector<PhotoFailure>& failures)
     {
@@ -418,23 +392,35 @@ static int Make(int argc, char** argv)
         });
     }
 
+    // The background picture must be readable before the first frame goes out: one that
+    // can't be read would leave the colour in its place.
+    int backgroundState = hasBackground ? -1 : 1; // -1: not asked yet
+    const auto backgroundRead = [&] {
+        if (backgroundState < 0) {
+            backgroundReader.JoinAll();
+            backgroundState
+                = BackgroundCache::Shared().Get(settings.backgroundImagePath, settings.overallWidth,
+                      settings.overallHeight, CorrectionsOf(settings))
+                ? 1
+                : 0;
+        }
+        return backgroundState == 1;
+    };
+
     ProgressBar bar(!arguments.quiet && ::isatty(STDERR_FILENO));
-    PhotoList list(false);
-    list.ResetPhotoList(settings.overallWidth, settings.overallHeight);
-    AddPhotosOptions addOptions;
-    addOptions.threads = arguments.threads;
-    addOptions.sortByPath = false; // already in frame order
-    addOptions.progress = [&](size_t done, size_t total) { bar.Photo(done, total); };
-    const std::vector<PhotoFailure> failures
-        = list.AddPhotos(arguments.photos, settings, addOptions);
+    StreamOptions options;
+    options.photos.threads = arguments.threads;
+    options.photos.progress = [&](size_t done, size_t total) { bar.Photo(done, total); };
+    options.animation = arguments.animation;
+    options.beforeFirstFrame = backgroundRead;
+    StreamResult made;
+    std::string why;
+    const MakeResult result = MakeGifFromPhotos(arguments.photos, settings, options, made, &why);
     bar.Finish();
     backgroundReader.JoinAll();
-    if (ReportShortOfMemory(failures))
+    if (ReportShortOfMemory(made.failures))
         return EXIT_FAILED;
-    // A background picture that can't be read would leave the colour in its place.
-    if (hasBackground
-        && !BackgroundCache::Shared().Get(settings.backgroundImagePath, settings.overallWidth,
-            settings.overallHeight, CorrectionsOf(settings))) {
+    if (!backgroundRead()) {
         const CxImage picture(settings.backgroundImagePath.c_str(), CXIMAGE_FORMAT_UNKNOWN);
         std::fprintf(stderr, "brimvale-cli make: %s: %s\n", settings.backgroundImagePath.c_str(),
             WhyUnreadable(settings.backgroundImagePath, picture.GetLastError()).c_str());
@@ -442,41 +428,30 @@ static int Make(int argc, char** argv)
     }
 
     int status = EXIT_OK;
-    if (!failures.empty()) {
-        for (const PhotoFailure& failure : failures)
+    if (!made.failures.empty()) {
+        for (const PhotoFailure& failure : made.failures)
             std::fprintf(stderr, "brimvale-cli make: %s: %s\n", failure.path.c_str(),
                 failure.reason.c_str());
-        std::fprintf(stderr, MESSAGE_UNKNOWN_FORMAT, int(failures.size()));
+        std::fprintf(stderr, MESSAGE_UNKNOWN_FORMAT, int(made.failures.size()));
         std::fputc('\n', stderr);
         status = EXIT_FAILED;
     }
-    if (list.Count() == 0)
+    if (result == MakeResult::NothingToMake)
         return EXIT_FAILED;
-
-    MakeGifOptions makeOptions;
-    makeOptions.animation.loopCount = arguments.animation.loopCount;
-    if (!arguments.animation.frameDelays.empty())
-        makeOptions.animation.frameDelays = DelaysOfFrames(arguments, failures);
-    makeOptions.animation.threads = arguments.threads;
-    makeOptions.openResult = arguments.open;
-    makeOptions.encoding = [&] { bar.Encoding(); };
-    std::string why;
-    makeOptions.showMessage = [&](const char* message) {
-        bar.Finish();
+    if (result != MakeResult::Made) {
         std::fprintf(
             stderr, "brimvale-cli make: %s: %s\n", settings.outputPath.c_str(), why.c_str());
-        std::fprintf(stderr, "%s\n", message);
-    };
-    const MakeResult result = MakeGif(list, settings, makeOptions, &why);
-    bar.Finish();
-    if (result != MakeResult::Made)
+        std::fprintf(stderr, "%s\n", MESSAGE_FAILED);
         return EXIT_FAILED;
+    }
+    if (arguments.open)
+        platform::OpenWithDefaultProgram(settings.outputPath);
     if (!arguments.quiet) {
         struct stat written { };
         ::stat(settings.outputPath.c_str(), &written);
         std::fprintf(stderr, "%s: %zu frame%s, %u x %u, %lld bytes\n", settings.outputPath.c_str(),
-            list.Count(), list.Count() == 1 ? "" : "s", settings.overallWidth,
-            settings.overallHeight, static_cast<long long>(written.st_size));
+            made.frames, made.frames == 1 ? "" : "s", settings.overallWidth, settings.overallHeight,
+            static_cast<long long>(written.st_size));
     }
     return status;
 }

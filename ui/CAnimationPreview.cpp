@@ -3,6 +3,7 @@
 #include "ImageConversion.h"
 #include "app/PhotoList.h"
 #include "image/core/CxImage.h"
+#include "image/gif/GifAnimationWriter.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -111,7 +112,8 @@ void CAnimationPreview::SetFrames(
     const PhotoList& photos, uint32_t frameDelay, uint32_t lastFrameDelay)
 {
     const uint64_t shown = current >= 0 ? frames[size_t(current)].entry : 0;
-    // Frames already converted are kept; only new ones are made into pictures.
+    // Frames already converted are kept; only new ones are made into pictures (a coded
+    // one when it is shown).
     std::map<uint64_t, QImage> known;
     for (Frame& frame : frames)
         known.emplace(frame.entry, std::move(frame.image));
@@ -119,11 +121,12 @@ void CAnimationPreview::SetFrames(
     int next = -1;
     for (size_t i = 0; i < photos.Count(); i++) {
         const PhotoEntry* entry = photos.Entry(i);
-        const CxImage* source = entry->gifFrame.get();
-        if (!source)
+        if (!entry->gifFrame && !entry->codedFrame)
             continue;
         const auto found = known.find(entry->id);
-        QImage image = found != known.end() ? std::move(found->second) : ToQImage(*source);
+        QImage image = found != known.end() ? std::move(found->second)
+            : entry->gifFrame               ? ToQImage(*entry->gifFrame)
+                                            : QImage();
         if (entry->id == shown)
             next = int(frames.size());
         // A photo's own delay, else the last frame's or every other frame's.
@@ -131,11 +134,20 @@ void CAnimationPreview::SetFrames(
         const uint32_t delay = own >= 0 ? uint32_t(own)
             : i + 1 == photos.Count()   ? lastFrameDelay
                                         : frameDelay;
-        frames.push_back(Frame { entry->id, std::move(image), delay });
+        frames.push_back(Frame { entry->id, entry->codedFrame, std::move(image), delay });
     }
     if (next < 0)
         next = frames.empty() ? -1 : std::min(std::max(current, 0), FrameCount() - 1);
     Show(next);
+}
+
+QImage CAnimationPreview::FrameImage(int index) const
+{
+    const Frame& frame = frames.at(size_t(index));
+    if (!frame.image.isNull() || !frame.coded)
+        return frame.image;
+    const std::unique_ptr<CxImage> decoded = DecodeGifFrame(*frame.coded);
+    return decoded ? ToQImage(*decoded) : QImage();
 }
 
 int CAnimationPreview::FrameDurationMs(int index) const
@@ -152,8 +164,13 @@ QString CAnimationPreview::PositionText() const
 
 void CAnimationPreview::Show(int index)
 {
+    // Only the frame shown is kept decoded.
+    if (current >= 0 && current < FrameCount() && current != index && frames[size_t(current)].coded)
+        frames[size_t(current)].image = QImage();
     current = index;
     timer.stop();
+    if (current >= 0 && frames[size_t(current)].image.isNull())
+        frames[size_t(current)].image = FrameImage(current);
     static_cast<CFrameView*>(picture)->SetImage(
         current >= 0 ? frames[size_t(current)].image : QImage());
     // A single frame has nothing to alternate with.

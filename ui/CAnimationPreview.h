@@ -8,9 +8,11 @@
 #include <QTimer>
 #include <QWidget>
 #include <map>
+#include <memory>
 #include <vector>
 
 class CxImage;
+struct GifCodedFrame;
 class PhotoList;
 class QLabel;
 class QPushButton;
@@ -28,7 +30,9 @@ public:
     int FrameCount() const { return int(frames.size()); }
     // The frame shown, -1 with none.
     int CurrentFrame() const { return current; }
-    const QImage& FrameImage(int index) const { return frames.at(size_t(index)).image; }
+    // The frame's picture: a frame of a compact list is decoded when it is asked for, and
+    // only the one shown is kept decoded.
+    QImage FrameImage(int index) const;
     // How long a frame stays, in milliseconds, as the timer runs it.
     int FrameDurationMs(int index) const;
     bool IsPlaying() const { return playing; }
@@ -57,7 +61,8 @@ protected:
 private:
     struct Frame {
         uint64_t entry; // the photo entry's id: the frame across changes of the list
-        QImage image;
+        std::shared_ptr<const GifCodedFrame> coded; // a compact list's frame
+        QImage image; // null while a coded frame is not decoded
         uint32_t delay; // 1/100 s
     };
     void Show(int index);

@@ -122,7 +122,7 @@ const char* const ASK_STOP_AND_CLOSE
 
 CMainDialog::CMainDialog(QWidget* parent)
     : QDialog(parent)
-    , photos(std::make_unique<PhotoList>())
+    , photos(std::make_unique<PhotoList>(true, true))
     , history(std::make_unique<PhotoHistory>(*photos))
 {
     setWindowTitle(QStringLiteral("Brimvale"));

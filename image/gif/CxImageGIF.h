@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 class CxGifRunLengthCoder;
+struct GifCodedFrame;
 
 // The graphic control block as it is stored in the file (after the 0x04 size byte).
 #pragma pack(push, 1)
@@ -66,6 +68,7 @@ public:
 
 private:
     friend class CxGifRunLengthCoder;
+    friend bool CodeGifFrame(CxImage& frame, GifCodedFrame& coded, std::string* why);
     struct ColorTable;
     struct DecodeState;
     struct LzwLine;

@@ -8,10 +8,20 @@
 #include "GifOptimize.h"
 
 #include "CxImageGIF.h"
+#include "GifAnimationWriter.h"
 #include "GifBlocks.h"
+#include "platform/Memory.h"
+#include "platform/Threads.h"
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace gifopt {
 
@@ -579,70 +589,6 @@ Rect Differences(const std::vector<Shown>& a, const std::vector<Shown>& b, int32
     return r;
 }
 
-// Plans every frame of the smaller file; false when some frame can't be planned (its
-// colours don't fit one table) or the screen is too large to hold.
-bool PlanAnimation(CxImage** frames, int count, int32_t disposalMethod,
-    std::vector<PlannedFrame>& planned, const std::function<bool(int, int)>& progress,
-    bool& stopped)
-{
-    const int32_t width = frames[0]->GetWidth(), height = frames[0]->GetHeight();
-    // Held at a time: five screens, and the planner's needs, colours and choices of a
-    // frame with the relabelled choices of each table it tries (five at most). The coded
-    // frames come on top; memory that runs short for them fails the writing.
-    const uint64_t pixels = uint64_t(width) * uint64_t(height);
-    const uint64_t perPixel
-        = sizeof(Shown) * 5 + sizeof(PixelNeed) + sizeof(Shown) + sizeof(Choice) * 6;
-    if (pixels * perPixel > CXIMAGE_MAX_MEMORY)
-        return false;
-    const int32_t disposal = disposalMethod & 7;
-    gifopt::Screen source(width, height);
-    source.Show(*frames[0], disposal);
-    std::vector<Shown> current = source.Pixels();
-    const std::vector<Shown> first = count > 1 ? current : std::vector<Shown>();
-    std::vector<Shown> before(current.size(), 0);
-    FramePlanner planner(width);
-
-    planned.resize(size_t(count));
-    for (int k = 0; k < count; k++) {
-        std::vector<Shown> next;
-        if (k + 1 < count) {
-            source.Show(*frames[k + 1], disposal);
-            next = source.Pixels();
-        } else {
-            next = first; // a viewer that doesn't clear before the next loop
-        }
-        // Where the next frame shows transparency over what this one shows, this one has
-        // to cover those pixels and be cleared away.
-        const Rect clearing
-            = next.empty() ? Rect() : Differences(current, next, width, height, true);
-        Rect rect = k == 0 ? Rect { 0, 0, width, height }
-                           : Differences(before, current, width, height, false);
-        rect.Add(clearing);
-        if (rect.Empty())
-            rect = Rect { 0, 0, 1, 1 }; // nothing changes, but a frame has a pixel
-        PlannedFrame& frame = planned[size_t(k)];
-        if (!planner.Plan(rect, before, current, k == 0 ? nullptr : &planned[0], frame))
-            return false;
-        if (k == 0)
-            planner.SetGlobal(frame);
-        frame.disposal = clearing.Empty() ? 1 : 2;
-        frame.delay = frames[k]->GetFrameDelay();
-
-        before = current;
-        if (frame.disposal == 2)
-            for (int32_t y = rect.top; y < rect.bottom; y++)
-                std::fill_n(
-                    before.begin() + std::ptrdiff_t(size_t(y) * size_t(width) + size_t(rect.left)),
-                    rect.Width(), Shown(0));
-        current = std::move(next);
-        if (progress && !progress(k + 1, count)) {
-            stopped = true;
-            return false;
-        }
-    }
-    return true;
-}
-
 void WriteTable(CxStream* stream, const std::vector<Shown>& colours, int32_t bits)
 {
     std::vector<uint8_t> table(size_t(3) << bits, 0);
@@ -656,6 +602,328 @@ void WriteTable(CxStream* stream, const std::vector<Shown>& colours, int32_t bit
 
 } // namespace
 
+namespace {
+
+void WritePlanned(CxStream* stream, const PlannedFrame& frame, bool firstFrame, int32_t loops,
+    const std::string& comment)
+{
+    if (firstFrame) {
+        // A global table, 8-bit colour resolution.
+        gifblocks::Header(stream, frame.rect.Width(), frame.rect.Height(),
+            uint8_t(0x80 | 0x70 | (frame.bits - 1)));
+        WriteTable(stream, frame.table, frame.bits);
+        if (loops != 1)
+            PutGifLoopBlock(stream, loops);
+    }
+    gifblocks::GraphicControl(stream,
+        uint8_t((frame.disposal << 2) | (frame.transIndex >= 0 ? 1 : 0)),
+        uint16_t(frame.delay & 0xFFFF), uint8_t(frame.transIndex >= 0 ? frame.transIndex : 0));
+    if (firstFrame && !comment.empty())
+        PutGifComment(stream, comment.c_str());
+    const bool local = !firstFrame && frame.local;
+    gifblocks::ImageDescriptor(stream, frame.rect.left, frame.rect.top, frame.rect.Width(),
+        frame.rect.Height(), uint8_t(local ? 0x80 | (frame.bits - 1) : 0x00));
+    if (local)
+        WriteTable(stream, frame.table, frame.bits);
+    stream->Write(frame.data.data(), 1, uint32_t(frame.data.size()));
+}
+
+} // namespace
+
+// What the optimising writer keeps between frames: the screen as the plain file shows it
+// after the frame before the one being planned, after that one and after the newest; the
+// first frame's screen (a viewer that doesn't clear shows it next after the last); and
+// what stays of the written frame before the one being planned.
+// One frame to plan: the screen before it and the one it has to show, within rect.
+struct PlanJob {
+    Rect rect;
+    std::vector<Shown> before, target;
+    int32_t disposal = 1;
+    uint32_t delay = 0;
+    bool done = false;
+    bool planned = false;
+    bool shortOfMemory = false; // then the writing fails: not the plain file instead
+    PlannedFrame frame;
+};
+
+// Screens' buffers kept for the next frames.
+constexpr size_t SPARE_SCREENS = 4;
+
+struct GifOptimizedWriter::State {
+    State(int32_t width, int32_t height)
+        : source(width, height)
+        , planner(width)
+    {
+        // Giving a buffer back allocates nothing, on whatever thread.
+        spare.reserve(SPARE_SCREENS);
+    }
+    ~State()
+    {
+        {
+            std::lock_guard lock(mutex);
+            closing = true;
+        }
+        changed.notify_all();
+        workers.JoinAll();
+    }
+
+    // Plans the jobs other threads leave, with a planner of its own that knows the
+    // global table.
+    void Work()
+    {
+        std::unique_ptr<FramePlanner> own;
+        try {
+            own = std::make_unique<FramePlanner>(source.Width());
+            own->SetGlobal(global);
+        } catch (const std::bad_alloc&) {
+            own.reset();
+        }
+        const bool ownMade = own != nullptr;
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return closing || !waiting.empty(); });
+            if (closing)
+                return;
+            PlanJob* job = waiting.front();
+            waiting.pop_front();
+            lock.unlock();
+            bool planned = false;
+            const platform::AllocationWatch watch;
+            bool shortOfMemory = !ownMade;
+            try {
+                planned
+                    = own && own->Plan(job->rect, job->before, job->target, &global, job->frame);
+            } catch (const std::bad_alloc&) {
+                shortOfMemory = true;
+            }
+            shortOfMemory = shortOfMemory || watch.RanShort();
+            lock.lock();
+            Give(job->before);
+            Give(job->target);
+            job->planned = planned && !shortOfMemory;
+            job->shortOfMemory = shortOfMemory;
+            job->done = true;
+            changed.notify_all();
+        }
+    }
+
+    // A screen's buffer, one given back before or a new one; under the lock.
+    std::vector<Shown> Take()
+    {
+        if (spare.empty())
+            return std::vector<Shown>();
+        std::vector<Shown> buffer = std::move(spare.back());
+        spare.pop_back();
+        return buffer;
+    }
+    // Keeps a screen's buffer for the next frame (fresh pages cost the kernel a clearing
+    // each); under the lock.
+    void Give(std::vector<Shown>& buffer)
+    {
+        if (buffer.capacity() > 0 && spare.size() < SPARE_SCREENS)
+            spare.push_back(std::move(buffer));
+        std::vector<Shown>().swap(buffer);
+    }
+    // current, with the lock.
+    std::vector<Shown> CopyOf(const std::vector<Shown>& screen)
+    {
+        std::vector<Shown> copy;
+        {
+            std::lock_guard lock(mutex);
+            copy = Take();
+        }
+        copy.assign(screen.begin(), screen.end());
+        return copy;
+    }
+
+    gifopt::Screen source;
+    std::vector<Shown> current, first, before;
+    std::vector<std::vector<Shown>> spare;
+    FramePlanner planner;
+    uint32_t delay = 0; // of the frame still to be planned
+    PlannedFrame global; // the first frame's plan, whose table is the global one
+
+    // Frames after the first are planned on several threads and written in order.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::unique_ptr<PlanJob>> unwritten; // in frame order
+    std::deque<PlanJob*> waiting; // not begun
+    platform::ThreadGroup workers;
+    bool closing = false;
+};
+
+GifOptimizedWriter::GifOptimizedWriter(
+    CxStream* stream, const char* comment, int32_t loops, int32_t disposalMethod, unsigned threads)
+    : stream(stream)
+    , comment(comment ? std::string(comment, strnlen(comment, 255)) : std::string())
+    , loops(loops)
+    , disposal(disposalMethod & 7)
+    , threads(platform::ThreadsFor(threads))
+{
+}
+
+GifOptimizedWriter::~GifOptimizedWriter() = default;
+
+bool GifOptimizedWriter::Add(const CxImage& frame)
+{
+    if (failed || unplannable)
+        return false;
+    if (!state) {
+        const int32_t width = frame.GetWidth(), height = frame.GetHeight();
+        // Held at a time: five screens, and the planner's needs, colours and choices of a
+        // frame with the relabelled choices of each table it tries (five at most). The
+        // coded frames come on top; memory that runs short for them fails the writing.
+        const uint64_t pixels = uint64_t(width) * uint64_t(height);
+        const uint64_t perPixel
+            = sizeof(Shown) * 5 + sizeof(PixelNeed) + sizeof(Shown) + sizeof(Choice) * 6;
+        if (GifFrameProblem(&frame) || pixels * perPixel > CXIMAGE_MAX_MEMORY) {
+            unplannable = true;
+            return false;
+        }
+        state = std::make_unique<State>(width, height);
+        state->source.Show(frame, disposal);
+        state->current = state->source.Pixels();
+        state->first = state->current;
+        state->before.assign(state->current.size(), 0);
+        state->delay = frame.GetFrameDelay();
+        added = 1;
+        return true;
+    }
+    if (GifFrameProblem(&frame)) {
+        unplannable = true;
+        return false;
+    }
+    state->source.Show(frame, disposal);
+    std::vector<Shown> next = state->CopyOf(state->source.Pixels());
+    if (!PlanAndWrite(std::move(next)))
+        return false;
+    state->delay = frame.GetFrameDelay();
+    added++;
+    return true;
+}
+
+bool GifOptimizedWriter::End()
+{
+    if (failed || unplannable || !state)
+        return false;
+    // A viewer that doesn't clear before the next loop shows the first frame next.
+    if (!PlanAndWrite(added > 1 ? state->first : std::vector<Shown>()) || !WriteDone(true))
+        return false;
+    stream->PutC(';');
+    stream->Flush();
+    failed = stream->Error() != 0;
+    return !failed;
+}
+
+bool GifOptimizedWriter::PlanAndWrite(std::vector<Shown> next)
+{
+    State& s = *state;
+    const int32_t width = s.source.Width(), height = s.source.Height();
+    const bool firstFrame = prepared == 0;
+    // Where the next frame shows transparency over what this one shows, this one has to
+    // cover those pixels and be cleared away.
+    const Rect clearing = next.empty() ? Rect() : Differences(s.current, next, width, height, true);
+    Rect rect = firstFrame ? Rect { 0, 0, width, height }
+                           : Differences(s.before, s.current, width, height, false);
+    rect.Add(clearing);
+    if (rect.Empty())
+        rect = Rect { 0, 0, 1, 1 }; // nothing changes, but a frame has a pixel
+    auto job = std::make_unique<PlanJob>();
+    job->rect = rect;
+    job->disposal = clearing.Empty() ? 1 : 2;
+    job->delay = s.delay;
+    // What this frame leaves on the screen is what the next one is drawn over.
+    std::vector<Shown> after = s.CopyOf(s.current);
+    if (job->disposal == 2)
+        for (int32_t y = rect.top; y < rect.bottom; y++)
+            std::fill_n(
+                after.begin() + std::ptrdiff_t(size_t(y) * size_t(width) + size_t(rect.left)),
+                rect.Width(), Shown(0));
+    job->before = std::move(s.before);
+    job->target = std::move(s.current);
+    s.before = std::move(after);
+    s.current = std::move(next);
+    prepared++;
+
+    if (firstFrame || threads <= 1) {
+        // The first frame's table serves the others, so it is planned before them.
+        job->planned = s.planner.Plan(
+            job->rect, job->before, job->target, firstFrame ? nullptr : &s.global, job->frame);
+        if (firstFrame && job->planned) {
+            s.planner.SetGlobal(job->frame);
+            s.global.table = job->frame.table;
+            s.global.bits = job->frame.bits;
+        }
+        job->done = true;
+        {
+            std::lock_guard lock(s.mutex);
+            s.unwritten.push_back(std::move(job));
+        }
+        return WriteDone(false);
+    }
+    if (s.workers.Size() == 0) {
+        // A thread the system refuses leaves the work to those it gave.
+        s.workers.StartUpTo(threads, [&s] { s.Work(); });
+        if (s.workers.Size() == 0)
+            threads = 1;
+    }
+    {
+        std::lock_guard lock(s.mutex);
+        if (threads > 1)
+            s.waiting.push_back(job.get());
+        s.unwritten.push_back(std::move(job));
+    }
+    if (threads <= 1) {
+        PlanJob& last = *s.unwritten.back();
+        last.planned = s.planner.Plan(last.rect, last.before, last.target, &s.global, last.frame);
+        last.done = true;
+        return WriteDone(false);
+    }
+    s.changed.notify_all();
+    return WriteDone(false);
+}
+
+bool GifOptimizedWriter::WriteDone(bool all)
+{
+    State& s = *state;
+    // A few frames are planned ahead of the one written next.
+    const size_t window = size_t(threads) * 2;
+    std::unique_lock lock(s.mutex);
+    while (!s.unwritten.empty()) {
+        PlanJob& job = *s.unwritten.front();
+        if (!job.done) {
+            if (!all && s.unwritten.size() <= window)
+                return true;
+            s.changed.wait(lock, [&] { return job.done; });
+        }
+        std::unique_ptr<PlanJob> ready = std::move(s.unwritten.front());
+        s.unwritten.pop_front();
+        s.Give(ready->before);
+        s.Give(ready->target);
+        lock.unlock();
+        if (ready->shortOfMemory) {
+            // Told on this thread, which the making watches.
+            platform::NoteAllocationFailure();
+            failed = true;
+            return false;
+        }
+        if (!ready->planned) {
+            unplannable = true;
+            return false;
+        }
+        ready->frame.disposal = ready->disposal;
+        ready->frame.delay = ready->delay;
+        WritePlanned(stream, ready->frame, written == 0, loops, comment);
+        written++;
+        if (stream->Error() != 0) {
+            failed = true;
+            return false;
+        }
+        lock.lock();
+    }
+    return true;
+}
+
 bool CxImageGIF::EncodeOptimized(CxStream* stream, CxImage** frames, int count)
 {
     if (!stream || !frames || count <= 0)
@@ -664,40 +932,30 @@ bool CxImageGIF::EncodeOptimized(CxStream* stream, CxImage** frames, int count)
         if (!frames[k] || GifFrameProblem(frames[k]))
             return Encode(stream, frames, count, true);
 
-    std::vector<PlannedFrame> planned;
-    bool stopped = false;
-    if (!PlanAnimation(frames, count, disposalMethod, planned, frameProgress, stopped)) {
-        if (stopped) {
+    // The whole file is planned before any of it goes out: a frame that can't be planned
+    // means the plain file after all.
+    CxMemStream file;
+    GifOptimizedWriter writer(&file, comment, loops, disposalMethod, threadCount);
+    const auto goOn = [&](int done) { return !frameProgress || frameProgress(done, count); };
+    bool planned = true;
+    for (int k = 0; k < count && planned; k++) {
+        planned = writer.Add(*frames[k]);
+        if (planned && k > 0 && !goOn(k)) {
             SetLastError("Cancelled");
             return false;
         }
+    }
+    planned = planned && writer.End();
+    if (writer.Unplannable())
         return Encode(stream, frames, count, true);
+    if (planned && !goOn(count)) {
+        SetLastError("Cancelled");
+        return false;
     }
-
-    const PlannedFrame& first = planned[0];
-    // A global table, 8-bit colour resolution.
-    gifblocks::Header(
-        stream, first.rect.Width(), first.rect.Height(), uint8_t(0x80 | 0x70 | (first.bits - 1)));
-    WriteTable(stream, first.table, first.bits);
-    if (loops != 1)
-        EncodeLoopBlock(stream, loops);
-    for (size_t k = 0; k < planned.size(); k++) {
-        const PlannedFrame& frame = planned[k];
-        gifblocks::GraphicControl(stream,
-            uint8_t((frame.disposal << 2) | (frame.transIndex >= 0 ? 1 : 0)),
-            uint16_t(frame.delay & 0xFFFF), uint8_t(frame.transIndex >= 0 ? frame.transIndex : 0));
-        if (k == 0 && comment[0])
-            EncodeComment(stream, comment);
-        const bool local = k > 0 && frame.local;
-        gifblocks::ImageDescriptor(stream, frame.rect.left, frame.rect.top, frame.rect.Width(),
-            frame.rect.Height(), uint8_t(local ? 0x80 | (frame.bits - 1) : 0x00));
-        if (local)
-            WriteTable(stream, frame.table, frame.bits);
-        stream->Write(frame.data.data(), 1, uint32_t(frame.data.size()));
-    }
-    stream->PutC(';');
+    if (planned)
+        stream->Write(file.Data(), 1, uint32_t(file.Length()));
     stream->Flush();
-    if (stream->Error() != 0) {
+    if (!planned || stream->Error() != 0) {
         SetLastError("Write Error in GIF file");
         return false;
     }

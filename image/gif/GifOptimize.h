@@ -5,9 +5,57 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 class CxImage;
+class CxStream;
+
+// The size-optimising writer fed a frame at a time (indexed; the first one's size is the
+// screen's): it holds
+// a few screens, not the frames, and writes each frame once the next one is known. The
+// file is the one CxImageGIF::EncodeOptimized writes from the same frames, unless some
+// frame's colours can't be put in one table: then Unplannable() tells that the plain file
+// is to be written instead (what went out so far is of no use).
+class GifOptimizedWriter {
+public:
+    // loops: the loop block's count as CxImageGIF::SetLoops takes it; comment: after the
+    // first control block (null or empty: none); threads: frames planned at once (0: one
+    // per core), the file the same whatever the number.
+    GifOptimizedWriter(CxStream* stream, const char* comment, int32_t loops, int32_t disposalMethod,
+        unsigned threads = 0);
+    ~GifOptimizedWriter();
+    GifOptimizedWriter(const GifOptimizedWriter&) = delete;
+    GifOptimizedWriter& operator=(const GifOptimizedWriter&) = delete;
+
+    // The frame's delay is the one it holds now. False when it can't be planned or a write
+    // failed.
+    bool Add(const CxImage& frame);
+    // Writes the last frame and the trailer.
+    bool End();
+    bool Unplannable() const { return unplannable; }
+    size_t Written() const { return written; }
+
+private:
+    struct State;
+    bool PlanAndWrite(std::vector<uint32_t> next);
+    // Writes the planned frames at the head of the queue; all: every frame, waiting for
+    // them; else only while more than a window's worth are waiting.
+    bool WriteDone(bool all);
+
+    CxStream* stream;
+    std::string comment;
+    int32_t loops;
+    int32_t disposal;
+    std::unique_ptr<State> state;
+    unsigned threads;
+    size_t added = 0;
+    size_t prepared = 0;
+    size_t written = 0;
+    bool failed = false;
+    bool unplannable = false;
+};
 
 namespace gifopt {
 

@@ -269,6 +269,27 @@ TEST(CliMake, WithoutOptionsTheFileStaysAsItWas)
     EXPECT_EQ(Fnv1a(bvtest::ReadFileBytes(folder + "/one.gif")), 0x7b445efed36ce66fu);
 }
 
+// Frames made for the eye go into the file as they are made, in order, on however many
+// threads.
+TEST(CliMake, AQualityFileIsTheSameWhateverTheThreads)
+{
+    const std::string folder = bvtest::MakeTempDir("cli-make-quality");
+    const std::string examples = bvtest::SourceDir() + "/examples/";
+    for (const char* optimize : { "--quiet", "--optimize" }) {
+        std::vector<uint64_t> hashes;
+        for (const char* threads : { "1", "3" }) {
+            std::vector<std::string> arguments { "--quiet", optimize, "--quality", "60",
+                "--threads", threads, "--width", "200", "--height", "150", "--photo-size", "150",
+                "-o", folder + "/q.gif" };
+            for (const char* name : { "sunset.jpg", "plasma.jpg", "shapes.png", "grad.gif" })
+                arguments.push_back(examples + name);
+            ASSERT_EQ(RunMake(arguments).status, 0) << optimize;
+            hashes.push_back(Fnv1a(bvtest::ReadFileBytes(folder + "/q.gif")));
+        }
+        EXPECT_EQ(hashes[0], hashes[1]) << optimize;
+    }
+}
+
 TEST(CliMake, IgnoringProfilesAndOrientationKeepsPhotosAsStored)
 {
     const std::string folder = bvtest::MakeTempDir("cli-make-ignore");

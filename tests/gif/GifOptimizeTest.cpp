@@ -1,5 +1,7 @@
 // The size-optimised writer must show, frame for frame, exactly what the plain writer's
 // file shows; giflib decodes both and the frames are composed as browsers compose them.
+#include "image/gif/GifOptimize.h"
+
 #include "GifPeer.h"
 #include "GifTestFrames.h"
 
@@ -148,6 +150,23 @@ TEST(GifOptimize, RepeatedFramesAndAOneFrameFileStayAsTheyAre)
 
     frames.resize(1);
     ExpectSameShown(frames, 2);
+}
+
+TEST(GifOptimize, TheFileIsTheSameWhateverTheThreads)
+{
+    const Frames frames = MovingObjects(9, 120, 90, 12);
+    std::vector<uint8_t> files[3];
+    for (unsigned threads : { 1u, 2u, 3u }) {
+        CxMemStream stream;
+        GifOptimizedWriter writer(&stream, "optimised", 3, 2, threads);
+        for (const auto& frame : frames)
+            ASSERT_TRUE(writer.Add(*frame));
+        ASSERT_TRUE(writer.End());
+        files[threads - 1] = stream.TakeBuffer();
+    }
+    EXPECT_EQ(files[1], files[0]);
+    EXPECT_EQ(files[2], files[0]);
+    EXPECT_EQ(files[0], Write(frames, 2, true)); // as the encoder writes it
 }
 
 namespace {

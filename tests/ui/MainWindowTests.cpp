@@ -5,6 +5,7 @@
 #include "app/ProjectSettings.h"
 #include "image/core/CxStream.h"
 #include "image/gif/CxImageGIF.h"
+#include "image/gif/GifAnimationWriter.h"
 #include "tests/support/TestSupport.h"
 #include "ui/CAnimationPreview.h"
 #include "ui/CMainDialog.h"
@@ -651,7 +652,8 @@ TEST_F(MainWindowTest, PreviewPlaysTheFramesInListOrderAndFollowsTheList)
 
     // The frame shown is the list's frame at that place, exactly as it will be written.
     auto showsListFrame = [&](int index) {
-        const QImage expected = ToQImage(*window.Photos().Entry(size_t(index))->gifFrame);
+        const auto frame = DecodeGifFrame(*window.Photos().Entry(size_t(index))->codedFrame);
+        const QImage expected = ToQImage(*frame);
         return preview->FrameImage(index) == expected;
     };
     ASSERT_EQ(preview->FrameCount(), 3);

@@ -21,14 +21,19 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLinearGradient>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPointer>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
@@ -664,6 +669,92 @@ TEST(RealPointer, ALongListAtALargeCanvasAndAMakingCancelledMidway)
     EXPECT_EQ(bvtest::ReadFileBytes(settings.outputPath), old);
     EXPECT_EQ(bvtest::ListFiles(bench.folder.toStdString()).size(), 63u); // no half-made file
     EXPECT_FALSE(bench.ViewerOpened());
+}
+
+// The most memory the process has held since the mark was reset, in bytes.
+uint64_t PeakResident()
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').front().toULongLong() << 10;
+    return 0;
+}
+
+TEST(RealPointer, ALongListStaysSmallAndMakesTheFileTheToolMakes)
+{
+    // BRIMVALE_LONG_LIST sets the number of photos (a long run: 480).
+    const char* asked = std::getenv("BRIMVALE_LONG_LIST");
+    const int count = asked ? std::clamp(std::atoi(asked), 2, 2000) : 16;
+    Bench bench("bv-real-x-many");
+    Names names;
+    QStringList paths;
+    for (int i = 0; i < count; i++) {
+        QImage photo(800, 600, QImage::Format_RGB32);
+        photo.fill(QColor::fromHsv(i * 7 % 360, 120, 200));
+        QPainter painter(&photo);
+        QLinearGradient gradient(0, 0, 800, 600);
+        gradient.setColorAt(0, QColor::fromHsv(i * 13 % 360, 200, 250));
+        gradient.setColorAt(1, QColor::fromHsv(i * 29 % 360, 180, 60));
+        painter.setBrush(gradient);
+        painter.drawEllipse(QPoint(100 + i * 37 % 600, 300), 250, 200);
+        painter.end();
+        names.push_back(QString::asprintf("p%04d.jpg", i).toStdString());
+        paths.append(bench.Path(QString::fromStdString(names.back())));
+        ASSERT_TRUE(photo.save(paths.back(), "JPG", 85));
+    }
+    ProjectSettings& settings = TheProjectSettings();
+    settings.overallWidth = 800;
+    settings.overallHeight = 600;
+    settings.photoSize = 600;
+    const QString output = bench.Path("made.gif");
+    settings.outputPath = output.toStdString();
+
+    CMainDialog window;
+    window.Photos().ResetPhotoList(800, 600);
+    window.List()->ResetView();
+    window.show();
+    // The mark of the process's peak memory starts again here.
+    QFile marks("/proc/self/clear_refs");
+    ASSERT_TRUE(marks.open(QIODevice::WriteOnly) && marks.write("5") == 1);
+    marks.close();
+    const std::string failure = Drive(window, [&](XTestInput& input) -> std::string {
+        input.Click(OnUi([&] { return CentreOf(window.AddButton()); }));
+        if (!WaitFor([] { return ActiveModal<CPhotoOpenDialog>() != nullptr; }))
+            return "Add Photo... didn't open the photo dialog";
+        std::string typed;
+        for (const std::string& name : names)
+            typed += "\"" + name + "\" ";
+        if (!TypeFileName(input, typed))
+            return "the photo dialog didn't take the names";
+        if (!WaitFor([&] { return window.List()->count() == count; }, 900))
+            return "the photos weren't added";
+        input.Tap(XTestInput::Key::Return);
+        if (!WaitFor([] { return ActiveModal<CMakeGifDialog>() != nullptr; }))
+            return "Enter didn't open the Make dialog";
+        input.Click(OnUi([] { return CentreOf(ActiveModal<CMakeGifDialog>()->OkButton()); }));
+        if (!WaitFor([&] { return window.StatusLine()->text().contains("GIF written"); }, 600))
+            return "the GIF wasn't written";
+        return std::string();
+    });
+    ASSERT_EQ(failure, "");
+    const uint64_t peak = PeakResident();
+    std::printf("%d photos at 800 x 600: peak resident %llu MB\n", count,
+        static_cast<unsigned long long>(peak >> 20));
+    EXPECT_LE(peak, uint64_t(300) << 20);
+
+    // The command-line tool makes the same file from the same photos.
+    QStringList arguments { "make", "--quiet", "--width", "800", "--height", "600", "--photo-size",
+        "600", "-o", bench.Path("tool.gif") };
+    arguments += paths;
+    QProcess tool;
+    tool.start(QStringLiteral(BRIMVALE_CLI), arguments);
+    ASSERT_TRUE(tool.waitForFinished(600000));
+    ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    EXPECT_EQ(bvtest::ReadFileBytes(output.toStdString()),
+        bvtest::ReadFileBytes(bench.Path("tool.gif").toStdString()));
 }
 
 int main(int argc, char** argv)
