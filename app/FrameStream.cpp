@@ -215,13 +215,15 @@ bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSetting
                 }
             }
             if (outcome.shortOfMemory) {
-                // Again, here, alone: no photo is composed beside it. Short even then,
-                // nothing is written.
+                // Again, here, alone: no photo is composed beside it, and the decoders'
+                // chunks kept for reuse are given back first. Short even then, nothing is
+                // written.
                 {
                     std::unique_lock lock(mutex);
                     alone = true;
                     changed.wait(lock, [&] { return composing == 0; });
                 }
+                platform::ReleaseKeptChunks();
                 outcome = ComposeOutcome(
                     paths[next], settings, options.photos.backgroundCache, plans[next]);
                 {

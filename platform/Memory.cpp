@@ -6,7 +6,9 @@
 #include <malloc.h>
 #endif
 #include <mutex>
+#include <new>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <vector>
 
 namespace platform {
@@ -39,6 +41,42 @@ namespace {
 
     thread_local uint64_t allocationFailures = 0;
 
+    // Set while the calling thread holds the pool's lock: an allocation that fails then
+    // can't free the kept chunks.
+    thread_local bool holdingPool = false;
+
+    class PoolLock {
+    public:
+        explicit PoolLock(ChunkPool& pool)
+            : lock(pool.mutex)
+        {
+            holdingPool = true;
+        }
+        ~PoolLock() { holdingPool = false; }
+
+    private:
+        std::lock_guard<std::mutex> lock;
+    };
+
+    std::new_handler previousNewHandler = nullptr;
+
+    // operator new's last resort while chunks are kept: free them, then try again.
+    void FreeKeptChunksOrFail()
+    {
+        if (holdingPool || ReleaseKeptChunks() == 0)
+            throw std::bad_alloc();
+    }
+
+    template <typename Allocate> void* AllocateOrFreeKept(Allocate allocate)
+    {
+        void* block = allocate();
+        if (!block && ReleaseKeptChunks() > 0)
+            block = allocate();
+        if (!block)
+            NoteAllocationFailure();
+        return block;
+    }
+
 } // namespace
 
 void NoteAllocationFailure() { allocationFailures++; }
@@ -55,19 +93,26 @@ bool ReturnFreedBlocksFrom(size_t bytes)
 #endif
 }
 
+bool ShareOneHeapUnderAddressLimit()
+{
+#if defined(__GLIBC__)
+    rlimit limit {};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return false;
+    return mallopt(M_ARENA_MAX, 1) == 1;
+#else
+    return false;
+#endif
+}
+
 void* AllocateBuffer(size_t bytes)
 {
-    void* block;
-    if (bytes < LARGE_BLOCK) {
-        block = std::malloc(bytes);
-    } else {
-        const size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
-        block = std::aligned_alloc(HUGE_PAGE, rounded);
-        if (block)
-            madvise(block, rounded, MADV_HUGEPAGE); // advice only: failure changes nothing
-    }
-    if (!block)
-        NoteAllocationFailure();
+    if (bytes < LARGE_BLOCK)
+        return AllocateOrFreeKept([bytes] { return std::malloc(bytes); });
+    const size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+    void* block = AllocateOrFreeKept([rounded] { return std::aligned_alloc(HUGE_PAGE, rounded); });
+    if (block)
+        madvise(block, rounded, MADV_HUGEPAGE); // advice only: failure changes nothing
     return block;
 }
 
@@ -75,7 +120,7 @@ void* AcquireChunk()
 {
     ChunkPool& pool = Pool();
     {
-        std::lock_guard lock(pool.mutex);
+        const PoolLock lock(pool);
         if (!pool.kept.empty()) {
             void* chunk = pool.kept.back();
             pool.kept.pop_back();
@@ -86,12 +131,10 @@ void* AcquireChunk()
     // Small pages: reused chunks are already mapped, and a fresh huge page can cost far
     // more to fault in than the small ones it spares, right after other processes have
     // freed their memory.
-    void* chunk = std::malloc(CHUNK_BYTES);
-    if (!chunk) {
-        NoteAllocationFailure();
+    void* chunk = AllocateOrFreeKept([] { return std::malloc(CHUNK_BYTES); });
+    if (!chunk)
         return nullptr;
-    }
-    std::lock_guard lock(pool.mutex);
+    const PoolLock lock(pool);
     pool.inUse++;
     return chunk;
 }
@@ -102,12 +145,16 @@ void ReleaseChunk(void* chunk)
         return;
     ChunkPool& pool = Pool();
     {
-        std::lock_guard lock(pool.mutex);
+        const PoolLock lock(pool);
         pool.inUse--;
         if (pool.scopes > 0
             && (pool.inUse + pool.kept.size() + 1) * CHUNK_BYTES <= pool.keepBytes) {
-            pool.kept.push_back(chunk);
-            return;
+            try {
+                pool.kept.push_back(chunk);
+                return;
+            } catch (const std::bad_alloc&) {
+                // not kept, then
+            }
         }
     }
     std::free(chunk);
@@ -116,9 +163,10 @@ void ReleaseChunk(void* chunk)
 ChunkReuse::ChunkReuse(size_t keepBytes)
 {
     ChunkPool& pool = Pool();
-    std::lock_guard lock(pool.mutex);
+    const PoolLock lock(pool);
     pool.keepBytes = pool.scopes == 0 ? keepBytes : std::max(pool.keepBytes, keepBytes);
-    pool.scopes++;
+    if (pool.scopes++ == 0)
+        previousNewHandler = std::set_new_handler(FreeKeptChunksOrFail);
 }
 
 ChunkReuse::~ChunkReuse()
@@ -126,11 +174,26 @@ ChunkReuse::~ChunkReuse()
     ChunkPool& pool = Pool();
     std::vector<void*> freed;
     {
-        std::lock_guard lock(pool.mutex);
-        if (--pool.scopes == 0)
+        const PoolLock lock(pool);
+        if (--pool.scopes == 0) {
             freed.swap(pool.kept);
+            std::set_new_handler(previousNewHandler);
+        }
     }
     FreeAll(freed);
+}
+
+size_t ReleaseKeptChunks()
+{
+    ChunkPool& pool = Pool();
+    std::vector<void*> freed;
+    {
+        const PoolLock lock(pool);
+        freed.swap(pool.kept);
+    }
+    const size_t count = freed.size();
+    FreeAll(freed);
+    return count;
 }
 
 size_t ChunksInUse()

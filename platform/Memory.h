@@ -32,6 +32,12 @@ private:
 // (the allocator's mmap threshold); false where the allocator has none.
 bool ReturnFreedBlocksFrom(size_t bytes);
 
+// Under a limit on the process's address space (ulimit -v), makes every thread allocate
+// from one shared heap: each further heap the allocator opens for a thread reserves 64 MiB
+// of that space up front, which a large photo may then be refused. False when there is no
+// such limit (nothing changes) or the allocator has no such setting.
+bool ShareOneHeapUnderAddressLimit();
+
 // Allocates a buffer that std::free releases. Blocks of 4 MiB and more are aligned to
 // 2 MiB and offered to the kernel for transparent huge pages, so that filling a photo's
 // pixels faults a few large pages instead of thousands of small ones. Null on failure.
@@ -48,7 +54,9 @@ void ReleaseChunk(void* chunk);
 
 // Keeps released chunks for reuse from its construction to its end (several may live at
 // once, on any threads), as long as the chunks in use and those kept take no more than
-// keepBytes; when the last one ends, the kept chunks are freed.
+// keepBytes; when the last one ends, the kept chunks are freed. The kept chunks are only
+// a saving: memory that runs short meanwhile (an allocation of AllocateBuffer or
+// AcquireChunk, or of operator new) frees them and is tried again before it fails.
 class ChunkReuse {
 public:
     explicit ChunkReuse(size_t keepBytes);
@@ -56,6 +64,9 @@ public:
     ChunkReuse(const ChunkReuse&) = delete;
     ChunkReuse& operator=(const ChunkReuse&) = delete;
 };
+
+// Frees the chunks kept for reuse (those acquired later are kept again); how many.
+size_t ReleaseKeptChunks();
 
 // Chunks now in use and kept for reuse (for tests).
 size_t ChunksInUse();

@@ -53,3 +53,27 @@ TEST(AllocationWatch, SeesTheFailuresOfItsOwnThreadOnly)
     EXPECT_EQ(platform::AllocateBuffer(SIZE_MAX / 2), nullptr);
     EXPECT_TRUE(watch.RanShort());
 }
+
+// The chunks kept for reuse are a saving only: memory that runs short gives them back
+// before an allocation fails.
+TEST(ChunkReuse, GivesItsKeptChunksBackWhenMemoryRunsShort)
+{
+    using platform::ChunksKept;
+    const platform::ChunkReuse reuse { 4 * platform::CHUNK_BYTES };
+    const auto keepTwo = [] {
+        void* first = platform::AcquireChunk();
+        void* second = platform::AcquireChunk();
+        platform::ReleaseChunk(first);
+        platform::ReleaseChunk(second);
+    };
+    keepTwo();
+    ASSERT_EQ(ChunksKept(), 2u);
+    EXPECT_EQ(platform::AllocateBuffer(SIZE_MAX / 2), nullptr);
+    EXPECT_EQ(ChunksKept(), 0u);
+#if !defined(__SANITIZE_ADDRESS__) // its operator new ends the program instead of failing
+    keepTwo();
+    volatile size_t huge = SIZE_MAX / 2;
+    EXPECT_THROW(::operator delete(::operator new(huge)), std::bad_alloc);
+    EXPECT_EQ(ChunksKept(), 0u);
+#endif
+}
