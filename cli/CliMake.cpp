@@ -375,6 +375,7 @@ static int Make(int argc, char** argv)
     // space of its earlier photos, and the peak would add up to two large photos and then
     // some. This is the process's choice, so it is made here and not in the library.
     platform::ReturnFreedBlocksFrom(size_t(4) << 20);
+    platform::ShareOneHeapUnderAddressLimit();
     SetReadingNoteHandler(PrintReadingNote);
     // The background picture is read and stretched over the canvas beside the first
     // photos (when a thread can start for it), into the cache every frame takes it from;
