@@ -349,7 +349,7 @@ std::unique_ptr<CxImage> ColorQuantizer::Quantize(
     for (uint32_t i = 0; i < n; i++)
         entries[i] = RGBQUAD { palette[i].rgbBlue, palette[i].rgbGreen, palette[i].rgbRed, 0 };
 
-    NearestIndexCache cache(palette.data(), n, int32_t(w));
+    PaletteSearch search(palette.data(), n);
     RowReader reader(source);
     const uint32_t stride = frame->GetRowStride();
     for (uint32_t k = 0; k < h; k++) {
@@ -357,7 +357,7 @@ std::unique_ptr<CxImage> ColorQuantizer::Quantize(
         const std::vector<Rgb>& colors = reader.Read(int32_t(k));
         for (uint32_t x = 0; x < w; x++) {
             const Rgb& c = colors[x];
-            row[x] = uint8_t(cache.Lookup(c.red, c.green, c.blue, int32_t(x)));
+            row[x] = uint8_t(search.Nearest(c.red, c.green, c.blue));
         }
         std::fill(row + w, row + stride, uint8_t(0));
     }

@@ -86,28 +86,3 @@ uint32_t PaletteSearch::Nearest(uint8_t red, uint8_t green, uint8_t blue)
     memoIndex[slot] = uint16_t(index);
     return index;
 }
-
-// ----------------------------------------------------------------------------------------
-
-NearestIndexCache::NearestIndexCache(const RGBQUAD* palette, uint32_t count, int32_t columns)
-    : search(palette, count)
-    , columns(size_t(std::max(columns, 0)), Slot { 0, 0, 0, -1 })
-{
-}
-
-int32_t NearestIndexCache::Lookup(uint8_t red, uint8_t green, uint8_t blue, int32_t x)
-{
-    if (last.index >= 0 && last.red == red && last.green == green && last.blue == blue)
-        return last.index;
-    const bool inColumns = x >= 0 && size_t(x) < columns.size();
-    if (inColumns) {
-        const Slot& slot = columns[size_t(x)];
-        if (slot.index >= 0 && slot.red == red && slot.green == green && slot.blue == blue)
-            return slot.index;
-    }
-    const Slot found { red, green, blue, int32_t(search.Nearest(red, green, blue)) };
-    if (inColumns)
-        columns[size_t(x)] = found;
-    last = found;
-    return found.index;
-}

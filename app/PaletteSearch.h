@@ -11,7 +11,9 @@
 // entries that can be nearest to any colour of the cell (those whose distance to the cell
 // is no more than the smallest farthest-corner distance of any entry), ordered by that
 // distance, so a lookup stops as soon as the next entry can't come closer than the best
-// one found. Colours already looked up are remembered in a small table.
+// one found. Colours already looked up are remembered in a small table, which is all the
+// caching a frame's pixels need: checks in front of it (the last colour, the colour above)
+// cost more in missed branches than they save.
 class PaletteSearch {
 public:
     PaletteSearch(const RGBQUAD* palette, uint32_t count);
@@ -38,21 +40,4 @@ private:
     std::vector<uint32_t> memoColour; // 0x00RRGGBB, or EMPTY
     std::vector<uint16_t> memoIndex;
     static constexpr uint32_t EMPTY = 0xFFFFFFFF;
-};
-
-// The last colour looked up overall and the last one of each pixel column, in front of the
-// nearest-entry search: flat areas and runs of one colour skip the search.
-class NearestIndexCache {
-public:
-    NearestIndexCache(const RGBQUAD* palette, uint32_t count, int32_t columns);
-    int32_t Lookup(uint8_t red, uint8_t green, uint8_t blue, int32_t x);
-
-private:
-    struct Slot {
-        uint8_t red, green, blue;
-        int32_t index;
-    };
-    PaletteSearch search;
-    std::vector<Slot> columns;
-    Slot last { 0, 0, 0, -1 };
 };
