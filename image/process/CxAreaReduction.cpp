@@ -42,6 +42,13 @@ void AddToSums(uint16_t* __restrict sums, const uint8_t* __restrict row, size_t 
         sums[i] = uint16_t(sums[i] + row[i]);
 }
 
+// sums[i] = row[i] for n bytes: the first row of a band, so that no pass clears the sums.
+void SetSums(uint16_t* __restrict sums, const uint8_t* __restrict row, size_t n)
+{
+    for (size_t i = 0; i < n; i++)
+        sums[i] = row[i];
+}
+
 } // namespace
 
 // Which result row a source row feeds: all of it to r, or (split) the part 1000 - fy to r
@@ -184,7 +191,6 @@ void CxAreaReduction::FoldBand()
     const RunSums run = SumRun(columnSums.data(), sx, width);
     for (int c = 0; c < 3; c++)
         a[c] += run.channel[c] * WHOLE;
-    std::fill(columnSums.begin(), columnSums.end(), 0);
     const int32_t rows = bandRows;
     bandRows = 0;
     Contributed(bandRow, rows);
@@ -244,7 +250,10 @@ void CxAreaReduction::AddRow(int32_t sy, const uint8_t* pixels)
     // Whole rows only add, so they are summed per source column first and weighted once
     // per band of rows.
     bandRow = row.r;
-    AddToSums(columnSums.data(), pixels, size_t(width) * 3);
+    if (bandRows == 0)
+        SetSums(columnSums.data(), pixels, size_t(width) * 3);
+    else
+        AddToSums(columnSums.data(), pixels, size_t(width) * 3);
     if (++bandRows == MAX_BAND_ROWS)
         FoldBand();
 }
