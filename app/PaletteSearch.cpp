@@ -58,19 +58,16 @@ uint32_t PaletteSearch::Search(uint8_t red, uint8_t green, uint8_t blue)
         BuildCell(cell);
     const Entry* e = candidates.data() + (cellStart[cell] - 1);
     const Entry* end = e + cellCount[cell];
-    uint32_t best = e->index;
-    int32_t bestDistance = INT32_MAX;
-    // No entry after one whose distance to the cell exceeds the best distance can be
-    // nearer; one at the same distance may still tie, and then the lower index wins.
-    for (; e != end && e->cellDistance <= bestDistance; ++e) {
+    // The distance above the index: the smallest key is the nearest entry, and of equal
+    // distances the lowest index. No entry after one whose distance to the cell exceeds
+    // the best distance can be nearer; one at the same distance may still tie.
+    uint64_t best = UINT64_MAX;
+    for (; e != end && uint64_t(e->cellDistance) <= (best >> 32); ++e) {
         const int32_t dr = e->red - red, dg = e->green - green, db = e->blue - blue;
-        const int32_t d = dr * dr + dg * dg + db * db;
-        if (d < bestDistance || (d == bestDistance && e->index < best)) {
-            bestDistance = d;
-            best = e->index;
-        }
+        const uint64_t key = (uint64_t(uint32_t(dr * dr + dg * dg + db * db)) << 32) | e->index;
+        best = std::min(best, key);
     }
-    return best;
+    return uint32_t(best);
 }
 
 uint32_t PaletteSearch::Nearest(uint8_t red, uint8_t green, uint8_t blue)
