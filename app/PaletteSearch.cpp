@@ -70,15 +70,11 @@ uint32_t PaletteSearch::Search(uint8_t red, uint8_t green, uint8_t blue)
     return uint32_t(best);
 }
 
-uint32_t PaletteSearch::Nearest(uint8_t red, uint8_t green, uint8_t blue)
+uint32_t PaletteSearch::SearchAndRemember(uint32_t colour, uint32_t slot)
 {
     if (entries.empty())
         return 0;
-    const uint32_t colour = (uint32_t(red) << 16) | (uint32_t(green) << 8) | blue;
-    const uint32_t slot = (colour * 2654435761u) >> (32 - MEMO_BITS);
-    if (memoColour[slot] == colour)
-        return memoIndex[slot];
-    const uint32_t index = Search(red, green, blue);
+    const uint32_t index = Search(uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour));
     memoColour[slot] = colour;
     memoIndex[slot] = uint16_t(index);
     return index;

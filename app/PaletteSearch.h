@@ -17,7 +17,14 @@
 class PaletteSearch {
 public:
     PaletteSearch(const RGBQUAD* palette, uint32_t count);
-    uint32_t Nearest(uint8_t red, uint8_t green, uint8_t blue);
+    uint32_t Nearest(uint8_t red, uint8_t green, uint8_t blue)
+    {
+        const uint32_t colour = (uint32_t(red) << 16) | (uint32_t(green) << 8) | blue;
+        const uint32_t slot = (colour * 2654435761u) >> (32 - MEMO_BITS);
+        if (memoColour[slot] == colour)
+            return memoIndex[slot];
+        return SearchAndRemember(colour, slot);
+    }
     uint32_t Count() const { return uint32_t(entries.size()); }
 
 private:
@@ -32,6 +39,7 @@ private:
     static constexpr uint32_t MEMO_SIZE = 1u << MEMO_BITS;
     void BuildCell(uint32_t cell);
     uint32_t Search(uint8_t red, uint8_t green, uint8_t blue);
+    uint32_t SearchAndRemember(uint32_t colour, uint32_t slot);
 
     std::vector<Entry> entries;
     std::vector<uint32_t> cellStart; // offset into candidates + 1; 0 = not built yet
