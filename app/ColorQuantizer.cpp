@@ -97,6 +97,23 @@ private:
     std::vector<Rgb> row;
 };
 
+// Calls visit(x, red, green, blue) for the pixels of stored row k, left to right: the
+// bytes of a 24-bit row are read in place, other rows through the reader.
+template <typename Visit>
+void VisitRow(const LoadedDib& dib, RowReader& reader, int32_t k, Visit visit)
+{
+    if (dib.header.biBitCount == 24) {
+        const uint8_t* p = dib.BottomUpRow(k);
+        const int32_t w = dib.Width();
+        for (int32_t x = 0; x < w; x++, p += 3)
+            visit(x, p[2], p[1], p[0]);
+        return;
+    }
+    const std::vector<Rgb>& row = reader.Read(k);
+    for (size_t x = 0; x < row.size(); x++)
+        visit(int32_t(x), row[x].red, row[x].green, row[x].blue);
+}
+
 bool WriteAll(CxStream* stream, const void* data, size_t size)
 {
     return size == 0 || stream->Write(data, 1, uint32_t(size)) == size;
@@ -180,6 +197,7 @@ bool LoadDib(CxStream* stream, LoadedDib& dib)
         return false;
     dib.stride = uint32_t(stride);
     dib.bits.assign(data + pixelStart, data + pixelStart + imageBytes);
+    dib.borrowed = nullptr;
     return true;
 }
 
@@ -296,11 +314,11 @@ bool ColorQuantizer::FeedImage(const LoadedDib& source)
     RowReader reader(source);
     const int32_t height = source.Height();
     for (int32_t k = 0; k < height; k++) {
-        for (const Rgb& c : reader.Read(k)) {
-            AddColor(c.red, c.green, c.blue);
+        VisitRow(source, reader, k, [this](int32_t, uint8_t red, uint8_t green, uint8_t blue) {
+            AddColor(red, green, blue);
             while (leafCount > uint32_t(std::max(maxColors, 1)))
                 ReduceTree();
-        }
+        });
     }
     return true;
 }
@@ -349,16 +367,15 @@ std::unique_ptr<CxImage> ColorQuantizer::Quantize(
     for (uint32_t i = 0; i < n; i++)
         entries[i] = RGBQUAD { palette[i].rgbBlue, palette[i].rgbGreen, palette[i].rgbRed, 0 };
 
-    NearestIndexCache cache(palette.data(), n, int32_t(w));
+    PaletteSearch search(palette.data(), n);
     RowReader reader(source);
     const uint32_t stride = frame->GetRowStride();
     for (uint32_t k = 0; k < h; k++) {
         uint8_t* row = frame->GetBits(k);
-        const std::vector<Rgb>& colors = reader.Read(int32_t(k));
-        for (uint32_t x = 0; x < w; x++) {
-            const Rgb& c = colors[x];
-            row[x] = uint8_t(cache.Lookup(c.red, c.green, c.blue, int32_t(x)));
-        }
+        VisitRow(
+            source, reader, int32_t(k), [&](int32_t x, uint8_t red, uint8_t green, uint8_t blue) {
+                row[x] = uint8_t(search.Nearest(red, green, blue));
+            });
         std::fill(row + w, row + stride, uint8_t(0));
     }
     if (paletteOut)

@@ -34,6 +34,9 @@ struct LoadedDib {
     std::vector<RGBQUAD> colors;
     uint32_t stride = 0;
     std::vector<uint8_t> bits; // height rows of stride bytes, in file order
+    // Rows laid out as bits would hold them, borrowed from their owner (who keeps them
+    // while the bitmap is used) instead of copied into bits.
+    const uint8_t* borrowed = nullptr;
 
     int32_t Width() const { return header.biWidth; }
     int32_t Height() const { return header.biHeight < 0 ? -header.biHeight : header.biHeight; }
@@ -41,7 +44,7 @@ struct LoadedDib {
     const uint8_t* BottomUpRow(int32_t k) const
     {
         const int32_t fileRow = topDown ? Height() - 1 - k : k;
-        return bits.data() + size_t(fileRow) * stride;
+        return (borrowed ? borrowed : bits.data()) + size_t(fileRow) * stride;
     }
 };
 

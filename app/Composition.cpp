@@ -339,7 +339,7 @@ namespace {
 
 // The canvas as the quantiser loads the 24-bit BMP file of it (bottom-up rows of the
 // pixels the bitmap gives out), taken from the bitmap without writing and reading that
-// file: four copies of the canvas fewer for every frame.
+// file. A 24-bit canvas lends its own rows, which are laid out as that file's.
 bool LoadCanvasDib(const platform::Bitmap& canvas, LoadedDib& dib)
 {
     const platform::BitmapInfo object = canvas.GetObject();
@@ -355,11 +355,18 @@ bool LoadCanvasDib(const platform::Bitmap& canvas, LoadedDib& dib)
     info.bmiHeader.biHeight = object.bmHeight;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
-    dib.bits.resize(size_t(imageBytes));
-    platform::DeviceContext screen = platform::DeviceContext::Screen();
-    if (platform::GetDIBits(&screen, &canvas, 0, uint32_t(object.bmHeight), dib.bits.data(), &info)
-        == 0)
-        return false;
+    dib.bits.clear();
+    dib.borrowed = nullptr;
+    if (canvas.BitsPerPixel() == 24 && canvas.Stride() == stride) {
+        dib.borrowed = canvas.Bits();
+    } else {
+        dib.bits.resize(size_t(imageBytes));
+        platform::DeviceContext screen = platform::DeviceContext::Screen();
+        if (platform::GetDIBits(
+                &screen, &canvas, 0, uint32_t(object.bmHeight), dib.bits.data(), &info)
+            == 0)
+            return false;
+    }
     dib.header = info.bmiHeader;
     dib.header.biSize = sizeof(BITMAPINFOHEADER);
     dib.header.biBitCount = 24;

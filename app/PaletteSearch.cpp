@@ -58,56 +58,24 @@ uint32_t PaletteSearch::Search(uint8_t red, uint8_t green, uint8_t blue)
         BuildCell(cell);
     const Entry* e = candidates.data() + (cellStart[cell] - 1);
     const Entry* end = e + cellCount[cell];
-    uint32_t best = e->index;
-    int32_t bestDistance = INT32_MAX;
-    // No entry after one whose distance to the cell exceeds the best distance can be
-    // nearer; one at the same distance may still tie, and then the lower index wins.
-    for (; e != end && e->cellDistance <= bestDistance; ++e) {
+    // The distance above the index: the smallest key is the nearest entry, and of equal
+    // distances the lowest index. No entry after one whose distance to the cell exceeds
+    // the best distance can be nearer; one at the same distance may still tie.
+    uint64_t best = UINT64_MAX;
+    for (; e != end && uint64_t(e->cellDistance) <= (best >> 32); ++e) {
         const int32_t dr = e->red - red, dg = e->green - green, db = e->blue - blue;
-        const int32_t d = dr * dr + dg * dg + db * db;
-        if (d < bestDistance || (d == bestDistance && e->index < best)) {
-            bestDistance = d;
-            best = e->index;
-        }
+        const uint64_t key = (uint64_t(uint32_t(dr * dr + dg * dg + db * db)) << 32) | e->index;
+        best = std::min(best, key);
     }
-    return best;
+    return uint32_t(best);
 }
 
-uint32_t PaletteSearch::Nearest(uint8_t red, uint8_t green, uint8_t blue)
+uint32_t PaletteSearch::SearchAndRemember(uint32_t colour, uint32_t slot)
 {
     if (entries.empty())
         return 0;
-    const uint32_t colour = (uint32_t(red) << 16) | (uint32_t(green) << 8) | blue;
-    const uint32_t slot = (colour * 2654435761u) >> (32 - MEMO_BITS);
-    if (memoColour[slot] == colour)
-        return memoIndex[slot];
-    const uint32_t index = Search(red, green, blue);
+    const uint32_t index = Search(uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour));
     memoColour[slot] = colour;
     memoIndex[slot] = uint16_t(index);
     return index;
-}
-
-// ----------------------------------------------------------------------------------------
-
-NearestIndexCache::NearestIndexCache(const RGBQUAD* palette, uint32_t count, int32_t columns)
-    : search(palette, count)
-    , columns(size_t(std::max(columns, 0)), Slot { 0, 0, 0, -1 })
-{
-}
-
-int32_t NearestIndexCache::Lookup(uint8_t red, uint8_t green, uint8_t blue, int32_t x)
-{
-    if (last.index >= 0 && last.red == red && last.green == green && last.blue == blue)
-        return last.index;
-    const bool inColumns = x >= 0 && size_t(x) < columns.size();
-    if (inColumns) {
-        const Slot& slot = columns[size_t(x)];
-        if (slot.index >= 0 && slot.red == red && slot.green == green && slot.blue == blue)
-            return slot.index;
-    }
-    const Slot found { red, green, blue, int32_t(search.Nearest(red, green, blue)) };
-    if (inColumns)
-        columns[size_t(x)] = found;
-    last = found;
-    return found.index;
 }

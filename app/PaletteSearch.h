@@ -11,11 +11,20 @@
 // entries that can be nearest to any colour of the cell (those whose distance to the cell
 // is no more than the smallest farthest-corner distance of any entry), ordered by that
 // distance, so a lookup stops as soon as the next entry can't come closer than the best
-// one found. Colours already looked up are remembered in a small table.
+// one found. Colours already looked up are remembered in a small table, which is all the
+// caching a frame's pixels need: checks in front of it (the last colour, the colour above)
+// cost more in missed branches than they save.
 class PaletteSearch {
 public:
     PaletteSearch(const RGBQUAD* palette, uint32_t count);
-    uint32_t Nearest(uint8_t red, uint8_t green, uint8_t blue);
+    uint32_t Nearest(uint8_t red, uint8_t green, uint8_t blue)
+    {
+        const uint32_t colour = (uint32_t(red) << 16) | (uint32_t(green) << 8) | blue;
+        const uint32_t slot = (colour * 2654435761u) >> (32 - MEMO_BITS);
+        if (memoColour[slot] == colour)
+            return memoIndex[slot];
+        return SearchAndRemember(colour, slot);
+    }
     uint32_t Count() const { return uint32_t(entries.size()); }
 
 private:
@@ -30,6 +39,7 @@ private:
     static constexpr uint32_t MEMO_SIZE = 1u << MEMO_BITS;
     void BuildCell(uint32_t cell);
     uint32_t Search(uint8_t red, uint8_t green, uint8_t blue);
+    uint32_t SearchAndRemember(uint32_t colour, uint32_t slot);
 
     std::vector<Entry> entries;
     std::vector<uint32_t> cellStart; // offset into candidates + 1; 0 = not built yet
@@ -38,21 +48,4 @@ private:
     std::vector<uint32_t> memoColour; // 0x00RRGGBB, or EMPTY
     std::vector<uint16_t> memoIndex;
     static constexpr uint32_t EMPTY = 0xFFFFFFFF;
-};
-
-// The last colour looked up overall and the last one of each pixel column, in front of the
-// nearest-entry search: flat areas and runs of one colour skip the search.
-class NearestIndexCache {
-public:
-    NearestIndexCache(const RGBQUAD* palette, uint32_t count, int32_t columns);
-    int32_t Lookup(uint8_t red, uint8_t green, uint8_t blue, int32_t x);
-
-private:
-    struct Slot {
-        uint8_t red, green, blue;
-        int32_t index;
-    };
-    PaletteSearch search;
-    std::vector<Slot> columns;
-    Slot last { 0, 0, 0, -1 };
 };

@@ -361,6 +361,12 @@ int32_t DeviceContext::SetDIBitsToDevice(int32_t x, int32_t y, int32_t cx, int32
     const uint32_t dibStride = StrideFor(header.biWidth, depth);
     const uint32_t colorCount = DibColorCount(header);
     const auto* dibBits = static_cast<const uint8_t*>(bits);
+    // Rows of 24 bits onto a 24-bit bitmap are copied as runs, unless they are the
+    // bitmap's own.
+    const uint8_t* own = bitmap->Bits();
+    const uint8_t* ownEnd = own + size_t(bitmap->Stride()) * size_t(bitmap->Height());
+    const bool copiesRuns = depth == 24 && bitmap->BitsPerPixel() == 24
+        && (dibBits + size_t(numScans) * dibStride <= own || dibBits >= ownEnd);
 
     for (const RECT& visible : VisibleRects()) {
         const RECT area = Intersect(visible, RECT { x, y, x + cx, y + cy });
@@ -370,6 +376,16 @@ int32_t DeviceContext::SetDIBitsToDevice(int32_t x, int32_t y, int32_t cx, int32
             if (dibRow < int64_t(startScan) || dibRow >= int64_t(startScan) + numScans)
                 continue;
             const uint8_t* row = dibBits + size_t(dibRow - startScan) * dibStride;
+            if (copiesRuns) {
+                // The same bytes the pixels would get one by one.
+                const int64_t left = std::max<int64_t>(area.left, int64_t(x) - xSource);
+                const int64_t right
+                    = std::min<int64_t>(area.right, int64_t(x) - xSource + header.biWidth);
+                if (left < right)
+                    std::memcpy(bitmap->DeviceRow(dy) + size_t(left) * 3,
+                        row + size_t(int64_t(xSource) + (left - x)) * 3, size_t(right - left) * 3);
+                continue;
+            }
             for (int32_t dx = area.left; dx < area.right; dx++) {
                 const int64_t column = int64_t(xSource) + (dx - x);
                 if (column < 0 || column >= header.biWidth)

@@ -1,13 +1,18 @@
 // The making pipeline's own stages on canvases of the sizes the program makes: the
 // quantiser (octree and nearest-entry search), the nearest-entry search against the
-// all-entries scan it replaces, and one photo's whole composition.
+// all-entries scan it replaces, and one photo's whole composition. Set BRIMVALE_BENCH_PHOTOS
+// to a few photos (separated by ':') for the stages on canvases made of real photographs over
+// a background picture (the last of them); without it those cases are skipped.
 #include "app/ColorQuantizer.h"
 #include "app/Composition.h"
+#include "image/core/CxImage.h"
 #include "image/core/CxStream.h"
 #include "platform/DeviceBitmap.h"
 
 #include <benchmark/benchmark.h>
+#include <cstdlib>
 #include <random>
+#include <sstream>
 
 namespace {
 
@@ -43,6 +48,57 @@ void BM_QuantizeCanvas(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * w * h);
 }
 BENCHMARK(BM_QuantizeCanvas)->Args({ 120, 120 })->Args({ 800, 600 })->Unit(benchmark::kMillisecond);
+
+std::vector<std::string> BenchPhotos()
+{
+    std::vector<std::string> photos;
+    if (const char* list = std::getenv("BRIMVALE_BENCH_PHOTOS")) {
+        std::stringstream in(list);
+        for (std::string path; std::getline(in, path, ':');)
+            if (!path.empty())
+                photos.push_back(path);
+    }
+    return photos;
+}
+
+// The 800 x 600 canvases of the photos, each reduced to 600 over the last as background.
+const std::vector<std::unique_ptr<platform::Bitmap>>& PhotoCanvases()
+{
+    static std::vector<std::unique_ptr<platform::Bitmap>> canvases = [] {
+        std::vector<std::unique_ptr<platform::Bitmap>> made;
+        const std::vector<std::string> photos = BenchPhotos();
+        if (photos.empty())
+            return made;
+        ProjectSettings settings;
+        settings.overallWidth = 800;
+        settings.overallHeight = 600;
+        settings.photoSize = 600;
+        settings.backgroundImagePath = photos.back();
+        for (const std::string& path : photos)
+            if (auto photo = ReadReducedPhoto(path, settings, nullptr))
+                if (auto canvas = ComposeCanvas(*photo, settings, nullptr))
+                    made.push_back(std::move(canvas));
+        return made;
+    }();
+    return canvases;
+}
+
+// Octree and nearest-entry mapping of canvases made of real photographs.
+void BM_QuantizePhotoCanvas(benchmark::State& state)
+{
+    const auto& canvases = PhotoCanvases();
+    if (canvases.empty()) {
+        state.SkipWithError("BRIMVALE_BENCH_PHOTOS names no readable photo");
+        return;
+    }
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(QuantizeCanvas(*canvases[i], nullptr));
+        i = (i + 1) % canvases.size();
+    }
+    state.SetItemsProcessed(state.iterations() * 800 * 600);
+}
+BENCHMARK(BM_QuantizePhotoCanvas)->Unit(benchmark::kMillisecond);
 
 std::vector<RGBQUAD> RandomPalette()
 {

@@ -48,12 +48,12 @@ void BM_MapNearest(benchmark::State& state)
     const int32_t w = canvas.GetWidth(), h = canvas.GetHeight();
     std::vector<uint8_t> indices(size_t(w) * size_t(h));
     for (auto _ : state) {
-        NearestIndexCache cache(frame.GetPalette(), frame.GetNumColors(), w);
+        PaletteSearch search(frame.GetPalette(), frame.GetNumColors());
         for (int32_t y = 0; y < h; y++) {
             const uint8_t* p = canvas.GetBits(uint32_t(y));
             for (int32_t x = 0; x < w; x++, p += 3)
                 indices[size_t(y) * size_t(w) + size_t(x)]
-                    = uint8_t(cache.Lookup(p[2], p[1], p[0], x));
+                    = uint8_t(search.Nearest(p[2], p[1], p[0]));
         }
         benchmark::DoNotOptimize(indices.data());
     }

@@ -340,53 +340,118 @@ void CxImageGIF::StartCodes(int32_t initBits, CxStream* stream)
     blockFill = 0;
 }
 
+void CxImageGIF::SendCode(int32_t code)
+{
+    bitAccumulator &= (1u << bitsHeld) - 1;
+    if (bitsHeld > 0)
+        bitAccumulator |= uint32_t(code) << bitsHeld;
+    else
+        bitAccumulator = uint32_t(code);
+    bitsHeld += codeBits;
+    while (bitsHeld >= 8) {
+        AppendByte(uint8_t(bitAccumulator & 0xFF));
+        bitAccumulator >>= 8;
+        bitsHeld -= 8;
+    }
+
+    if (nextCode > maxCode || clearPending) [[unlikely]] {
+        if (clearPending) {
+            codeBits = startBits;
+            maxCode = int16_t((1 << codeBits) - 1);
+            clearPending = 0;
+        } else {
+            ++codeBits;
+            maxCode = int16_t(codeBits == 12 ? MAX_CODES : (1 << codeBits) - 1);
+        }
+    }
+
+    if (code == endCode) [[unlikely]] {
+        [this]() __attribute__((noinline))
+        {
+            while (bitsHeld > 0) {
+                AppendByte(uint8_t(bitAccumulator & 0xFF));
+                bitAccumulator >>= 8;
+                bitsHeld -= 8;
+            }
+            if (blockFill > 0)
+                WriteBlock();
+            outStream->Flush();
+            if (outStream->Error() != 0)
+                writeFailed = true;
+        }
+        ();
+    }
+}
+
 void CxImageGIF::CompressLzw(int32_t initBits, CxStream* stream)
 {
     StartCodes(initBits, stream);
-    int32_t ent = NextPixel();
     std::fill(hashKeys, hashKeys + HASH_SLOTS, -1);
-    SendCode(clearCode);
-
-    int32_t pixel;
-    while ((pixel = NextPixel()) != -1) {
-        const int32_t key = (pixel << 12) + ent;
-        int32_t i = (pixel << HASH_SHIFT) ^ ent;
-        if (hashKeys[i] == key) {
-            ent = hashCodes[i];
-            continue;
-        }
-        if (hashKeys[i] >= 0) {
-            // Double hashing; a slot holding key 0 ends the probe like an empty one.
-            const int32_t step = i == 0 ? 1 : HASH_SLOTS - i;
-            bool found = false;
-            do {
-                i -= step;
-                if (i < 0)
-                    i += HASH_SLOTS;
-                if (hashKeys[i] == key) {
-                    found = true;
-                    break;
-                }
-            } while (hashKeys[i] > 0);
-            if (found) {
-                ent = hashCodes[i];
+    const auto compress = [this](auto nextPixel) {
+        int32_t* const keys = hashKeys;
+        uint16_t* const codes = hashCodes;
+        int32_t ent = nextPixel();
+        SendCode(clearCode);
+        int32_t pixel;
+        while ((pixel = nextPixel()) != -1) {
+            const int32_t key = (pixel << 12) + ent;
+            int32_t i = (pixel << HASH_SHIFT) ^ ent;
+            if (keys[i] == key) {
+                ent = codes[i];
                 continue;
             }
+            if (keys[i] >= 0) {
+                // Double hashing; a slot holding key 0 ends the probe like an empty one.
+                const int32_t step = i == 0 ? 1 : HASH_SLOTS - i;
+                bool found = false;
+                do {
+                    i -= step;
+                    if (i < 0)
+                        i += HASH_SLOTS;
+                    if (keys[i] == key) {
+                        found = true;
+                        break;
+                    }
+                } while (keys[i] > 0);
+                if (found) {
+                    ent = codes[i];
+                    continue;
+                }
+            }
+            SendCode(ent);
+            if (nextCode < MAX_CODES) {
+                codes[i] = uint16_t(nextCode++);
+                keys[i] = key;
+            } else {
+                std::fill(keys, keys + HASH_SLOTS, -1);
+                nextCode = int16_t(clearCode + 2);
+                clearPending = 1;
+                SendCode(clearCode);
+            }
+            ent = pixel;
         }
         SendCode(ent);
-        if (nextCode < MAX_CODES) {
-            hashCodes[i] = uint16_t(nextCode++);
-            hashKeys[i] = key;
-        } else {
-            std::fill(hashKeys, hashKeys + HASH_SLOTS, -1);
-            nextCode = int16_t(clearCode + 2);
-            clearPending = 1;
-            SendCode(clearCode);
-        }
-        ent = pixel;
+        SendCode(endCode);
+    };
+    if (head.biBitCount != 8 || pixelsLeft <= 0) {
+        compress([this] { return NextPixel(); });
+        return;
     }
-    SendCode(ent);
-    SendCode(endCode);
+    // Rows of 8 bits are read straight, top row first, as the walker would.
+    const int32_t width = head.biWidth;
+    int32_t row = head.biHeight - 1;
+    const uint8_t* p = info.pixels + size_t(row) * info.rowStride;
+    const uint8_t* end = p + width;
+    compress([&]() -> int32_t {
+        if (p == end) {
+            if (row == 0)
+                return -1;
+            --row;
+            p = info.pixels + size_t(row) * info.rowStride;
+            end = p + width;
+        }
+        return *p++;
+    });
 }
 
 // Every pixel becomes a code of its own; the code width still follows the table that a
@@ -410,45 +475,6 @@ void CxImageGIF::CompressPlain(int32_t initBits, CxStream* stream)
         ent = pixel;
     }
     SendCode(endCode);
-}
-
-void CxImageGIF::SendCode(int32_t code)
-{
-    bitAccumulator &= (1u << bitsHeld) - 1;
-    if (bitsHeld > 0)
-        bitAccumulator |= uint32_t(code) << bitsHeld;
-    else
-        bitAccumulator = uint32_t(code);
-    bitsHeld += codeBits;
-    while (bitsHeld >= 8) {
-        AppendByte(uint8_t(bitAccumulator & 0xFF));
-        bitAccumulator >>= 8;
-        bitsHeld -= 8;
-    }
-
-    if (nextCode > maxCode || clearPending) {
-        if (clearPending) {
-            codeBits = startBits;
-            maxCode = int16_t((1 << codeBits) - 1);
-            clearPending = 0;
-        } else {
-            ++codeBits;
-            maxCode = int16_t(codeBits == 12 ? MAX_CODES : (1 << codeBits) - 1);
-        }
-    }
-
-    if (code == endCode) {
-        while (bitsHeld > 0) {
-            AppendByte(uint8_t(bitAccumulator & 0xFF));
-            bitAccumulator >>= 8;
-            bitsHeld -= 8;
-        }
-        if (blockFill > 0)
-            WriteBlock();
-        outStream->Flush();
-        if (outStream->Error() != 0)
-            writeFailed = true;
-    }
 }
 
 void CxImageGIF::AppendByte(uint8_t byte)
