@@ -166,6 +166,20 @@ private:
     bool failed = false;
 };
 
+// Photos composed ahead of the first frame not written yet: four per thread at least, and
+// as many as 16 MiB of frames waiting for their turn would come to (an indexed frame is a
+// byte a pixel; its coding is smaller as a rule). The costliest photos of the window are
+// begun first, so a short list with its largest photos at the end still keeps every
+// thread busy to the last photo.
+size_t DefaultWindow(const ProjectSettings& settings, unsigned threads)
+{
+    const uint64_t frameBytes
+        = std::max<uint64_t>(uint64_t(settings.overallWidth) * settings.overallHeight, 1);
+    const uint64_t byBytes = (uint64_t(16) << 20) / frameBytes;
+    return size_t(
+        std::max<uint64_t>({ uint64_t(threads) * 4, 8, std::min<uint64_t>(byBytes, 4096) }));
+}
+
 } // namespace
 
 bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSettings& settings,
@@ -252,7 +266,7 @@ bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSetting
     BatchOptions batch;
     batch.threads = options.photos.threads;
     batch.memoryBudget = options.photos.memoryBudget;
-    batch.window = options.window ? options.window : std::max<size_t>(size_t(threads) * 4, 8);
+    batch.window = options.window ? options.window : DefaultWindow(settings, threads);
     batch.stopRequested
         = [&] { return stop || (options.photos.stopRequested && options.photos.stopRequested()); };
     batch.progress = [&](size_t done, size_t all) {

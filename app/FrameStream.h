@@ -25,7 +25,7 @@ struct StreamOptions {
     // written out of the photos given.
     AnimationOptions animation;
     // How many photos may be composed ahead of the first one whose frame is not written
-    // yet; 0 = four per thread (at least eight).
+    // yet; 0 = four per thread (at least eight), or as many as 16 MiB of indexed frames.
     size_t window = 0;
     // Asked before the first frame is written (or a photo that memory ran short for is
     // composed again); false abandons the making.
