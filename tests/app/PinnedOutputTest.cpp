@@ -89,4 +89,33 @@ TEST(PinnedOutput, GifsOfEveryFormatKeepTheirBytes)
     }
 }
 
+// The optimised coding (frames as changes to the last, choices of table and clearing)
+// keeps its bytes too.
+TEST(PinnedOutput, OptimisedGifsKeepTheirBytes)
+{
+    const uint64_t pinnedHashes[] = { 0x8b046da387b11d36ull, 0x820704fc7edeec5cull };
+    for (size_t k = 0; k < 2; k++) {
+        const PinnedGif& pinned = PINNED[k];
+        ProjectSettings settings;
+        settings.overallWidth = 320; // large enough to fill the string table often
+        settings.overallHeight = 240;
+        settings.photoSize = 300;
+        settings.backgroundColor = 0x3080C0;
+        settings.optimizeSize = true;
+        std::vector<std::string> paths;
+        for (const char* photo : pinned.photos)
+            paths.push_back(bvtest::TestData(photo));
+        paths.push_back(paths.front()); // an unchanged frame after a change
+        paths.push_back(paths.front());
+        PhotoList list(false);
+        AddPhotosOptions options;
+        options.threads = 1;
+        ASSERT_TRUE(list.AddPhotos(paths, settings, options).empty()) << pinned.name;
+        CxMemStream gif;
+        ASSERT_TRUE(EncodeAnimation(list, settings, &gif)) << pinned.name;
+        const uint64_t hash = Fnv1a64(gif.Data(), gif.Length());
+        EXPECT_EQ(hash, pinnedHashes[k]) << pinned.name << ": 0x" << std::hex << hash;
+    }
+}
+
 } // namespace
