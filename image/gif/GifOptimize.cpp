@@ -213,10 +213,11 @@ ChoiceLzw::Match ChoiceLzw::LongestMatch(
     return best;
 }
 
-void ChoiceLzw::Encode(const std::vector<Choice>& pixels, int32_t minimumCodeSize,
-    size_t clearWindow, std::vector<uint8_t>& destination)
+bool ChoiceLzw::Encode(const std::vector<Choice>& pixels, int32_t minimumCodeSize,
+    size_t clearWindow, std::vector<uint8_t>& destination, size_t limit)
 {
     out = &destination;
+    const size_t base = destination.size();
     out->push_back(uint8_t(minimumCodeSize));
     block.clear();
     accumulator = 0;
@@ -244,6 +245,11 @@ void ChoiceLzw::Encode(const std::vector<Choice>& pixels, int32_t minimumCodeSiz
         i += match.length;
         if (i >= n)
             break;
+        // What is written so far only grows. The beginning left in out is as long.
+        if (out->size() - base + block.size() >= limit) {
+            out->insert(out->end(), block.begin(), block.end());
+            return false;
+        }
         bool clear = false;
         if (clearWindow > 0 && i - windowStart >= clearWindow) {
             const double rate = double(bitsSent - windowBits) / double(i - windowStart);
@@ -266,26 +272,30 @@ void ChoiceLzw::Encode(const std::vector<Choice>& pixels, int32_t minimumCodeSiz
         }
         // The new string (this one and the next pixel) may serve the next match at once,
         // so a flexible next pixel takes the value whose match then goes further.
+        // The table then is the one the chosen value's match was found in, so that match
+        // is the next one.
         const Choice& c = pixels[i];
-        uint8_t first = c.value;
         if (c.flexible) {
             uint32_t slot = Add(match.code, c.value, nextCode);
-            const size_t byValue = LongestMatch(pixels, i, c.value).length;
+            const Match byValue = LongestMatch(pixels, i, c.value);
             strings[slot] = 0;
             slot = Add(match.code, c.alt, nextCode);
-            const size_t byAlt = LongestMatch(pixels, i, c.alt).length;
+            const Match byAlt = LongestMatch(pixels, i, c.alt);
             strings[slot] = 0;
-            if (byAlt > byValue)
-                first = c.alt;
+            const Match& chosen = byAlt.length > byValue.length ? byAlt : byValue;
+            Add(match.code, chosen.first, nextCode);
+            match = chosen;
+        } else {
+            Add(match.code, c.value, nextCode);
+            match = LongestMatch(pixels, i, c.value);
         }
-        Add(match.code, first, nextCode);
         ++nextCode;
-        match = LongestMatch(pixels, i, first);
     }
     if (n == 0)
         Send(0);
     Send(clearCode + 1);
     Flush();
+    return out->size() - base < limit;
 }
 
 } // namespace gifopt
@@ -535,16 +545,20 @@ private:
 
     // The shortest of some ways of clearing the string table; only the first when that
     // comes out far longer than the frame's best so far, unless every way is asked for.
+    // A coding that can't be kept stops as soon as that is sure: then data may hold only
+    // its beginning, whose length is still more than the best's.
     void Encode(int32_t codeSize, std::vector<uint8_t>& data, bool everyWay = false)
     {
         std::vector<uint8_t> other;
-        lzw.Encode(choices, codeSize, 0, data);
-        if (!everyWay && !best.data.empty() && data.size() > Cost(best) + Cost(best) / 16)
+        const bool farLonger = !everyWay && !best.data.empty();
+        const size_t tooLong = farLonger ? Cost(best) + Cost(best) / 16 + 1 : SIZE_MAX;
+        if (!lzw.Encode(choices, codeSize, 0, data, tooLong))
+            return;
+        if (farLonger && data.size() >= tooLong)
             return;
         for (size_t window : { 1024, 4096, 16384 }) {
             other.clear();
-            lzw.Encode(choices, codeSize, window, other);
-            if (other.size() < data.size())
+            if (lzw.Encode(choices, codeSize, window, other, data.size()))
                 data.swap(other);
         }
     }

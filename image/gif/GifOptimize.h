@@ -107,9 +107,10 @@ public:
     static constexpr int32_t SEARCH_BUDGET = 256;
     // clearWindow: 0 clears the string table as soon as it is full; otherwise it is kept
     // until a window of that many pixels codes looser than the last window before it
-    // filled.
-    void Encode(const std::vector<Choice>& pixels, int32_t minimumCodeSize, size_t clearWindow,
-        std::vector<uint8_t>& out);
+    // filled. False, with out holding a beginning at least limit bytes long, when the
+    // coding would come to limit bytes or more (it stops there).
+    bool Encode(const std::vector<Choice>& pixels, int32_t minimumCodeSize, size_t clearWindow,
+        std::vector<uint8_t>& out, size_t limit = SIZE_MAX);
 
 private:
     // The strings in a small open-addressed table (it stays in the cache): each slot holds
