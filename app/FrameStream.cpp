@@ -166,6 +166,50 @@ private:
     bool failed = false;
 };
 
+// Which photos may be composed now: a photo that memory ran short for is composed again
+// alone, and none is begun meanwhile.
+struct Admission {
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t composing = 0;
+    bool alone = false;
+
+    void Enter()
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return !alone; });
+        composing++;
+    }
+
+    // done runs under the lock as the photo leaves.
+    template <typename Done> void Leave(Done done)
+    {
+        {
+            std::lock_guard lock(mutex);
+            done();
+            composing--;
+        }
+        changed.notify_all();
+    }
+
+    // Runs compose once no photo is being composed; none is begun until it returns.
+    template <typename Compose> Outcome Alone(Compose compose)
+    {
+        {
+            std::unique_lock lock(mutex);
+            alone = true;
+            changed.wait(lock, [&] { return composing == 0; });
+        }
+        Outcome made = compose();
+        {
+            std::lock_guard lock(mutex);
+            alone = false;
+        }
+        changed.notify_all();
+        return made;
+    }
+};
+
 // Photos composed ahead of the first frame not written yet: four per thread at least, and
 // as many as 16 MiB of frames waiting for their turn would come to (an indexed frame is a
 // byte a pixel; its coding is smaller as a rule). The costliest photos of the window are
@@ -197,13 +241,12 @@ bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSetting
         plans[i] = PlanPhoto(paths[i], settings);
         jobs[i] = BatchJob { plans[i].cost, plans[i].memoryBytes };
     }
+    const auto compose = [&](size_t i) {
+        return ComposeOutcome(paths[i], settings, options.photos.backgroundCache, plans[i]);
+    };
 
-    std::mutex mutex;
-    // Photos being composed, and whether one is to be composed alone (none is begun then).
-    std::condition_variable changed;
-    size_t composing = 0;
-    bool alone = false;
-    std::vector<Outcome> outcomes(total);
+    Admission admission;
+    std::vector<Outcome> outcomes(total); // guarded by the admission's mutex
     FrameWriter writer(settings, options, stream, total);
     std::atomic<bool> stop { false };
     size_t next = 0;
@@ -213,7 +256,7 @@ bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSetting
         while (!stop && next < total) {
             Outcome outcome;
             {
-                std::lock_guard lock(mutex);
+                std::lock_guard lock(admission.mutex);
                 if (!outcomes[next].done)
                     return;
                 outcome = std::move(outcomes[next]);
@@ -232,19 +275,10 @@ bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSetting
                 // Again, here, alone: no photo is composed beside it, and the decoders'
                 // chunks kept for reuse are given back first. Short even then, nothing is
                 // written.
-                {
-                    std::unique_lock lock(mutex);
-                    alone = true;
-                    changed.wait(lock, [&] { return composing == 0; });
-                }
-                platform::ReleaseKeptChunks();
-                outcome = ComposeOutcome(
-                    paths[next], settings, options.photos.backgroundCache, plans[next]);
-                {
-                    std::lock_guard lock(mutex);
-                    alone = false;
-                }
-                changed.notify_all();
+                outcome = admission.Alone([&] {
+                    platform::ReleaseKeptChunks();
+                    return compose(next);
+                });
                 if (outcome.shortOfMemory) {
                     result.failures.push_back(PhotoFailure { paths[next], outcome.error, true });
                     stop = true;
@@ -277,19 +311,9 @@ bool StreamAnimation(const std::vector<std::string>& paths, const ProjectSetting
     RunBatch(
         jobs,
         [&](size_t i) {
-            {
-                std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return !alone; });
-                composing++;
-            }
-            Outcome made
-                = ComposeOutcome(paths[i], settings, options.photos.backgroundCache, plans[i]);
-            {
-                std::lock_guard lock(mutex);
-                outcomes[i] = std::move(made);
-                composing--;
-            }
-            changed.notify_all();
+            admission.Enter();
+            Outcome made = compose(i);
+            admission.Leave([&] { outcomes[i] = std::move(made); });
         },
         batch);
     drain();
