@@ -373,9 +373,12 @@ static int Make(int argc, char** argv)
     // streamed). A fixed threshold hands every buffer of a few megabytes and more straight
     // back to the system when freed; otherwise each thread's heap would keep the free
     // space of its earlier photos, and the peak would add up to two large photos and then
-    // some. This is the process's choice, so it is made here and not in the library.
+    // some. For the same reason all threads share one heap: their hot loops don't
+    // allocate, and the free space of several heaps made a long making's peak grow with
+    // its number of photos. These are the process's choices, so they are made here and not
+    // in the library.
     platform::ReturnFreedBlocksFrom(size_t(4) << 20);
-    platform::ShareOneHeapUnderAddressLimit();
+    platform::ShareOneHeap();
     SetReadingNoteHandler(PrintReadingNote);
     // The background picture is read and stretched over the canvas beside the first
     // photos (when a thread can start for it), into the cache every frame takes it from;

@@ -8,7 +8,6 @@
 #include <mutex>
 #include <new>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <vector>
 
 namespace platform {
@@ -93,12 +92,9 @@ bool ReturnFreedBlocksFrom(size_t bytes)
 #endif
 }
 
-bool ShareOneHeapUnderAddressLimit()
+bool ShareOneHeap()
 {
 #if defined(__GLIBC__)
-    rlimit limit {};
-    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return false;
     return mallopt(M_ARENA_MAX, 1) == 1;
 #else
     return false;

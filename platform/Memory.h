@@ -32,11 +32,12 @@ private:
 // (the allocator's mmap threshold); false where the allocator has none.
 bool ReturnFreedBlocksFrom(size_t bytes);
 
-// Under a limit on the process's address space (ulimit -v), makes every thread allocate
-// from one shared heap: each further heap the allocator opens for a thread reserves 64 MiB
-// of that space up front, which a large photo may then be refused. False when there is no
-// such limit (nothing changes) or the allocator has no such setting.
-bool ShareOneHeapUnderAddressLimit();
+// Makes every thread allocate from one shared heap (the allocator's arenas). Each further
+// heap keeps the memory freed in it for its own thread, so over a long run the peak grows
+// with the mix of sizes that pass through the threads; under a limit on the address space
+// (ulimit -v) each one also reserves 64 MiB of it up front. False where the allocator has
+// no such setting.
+bool ShareOneHeap();
 
 // Allocates a buffer that std::free releases. Blocks of 4 MiB and more are aligned to
 // 2 MiB and offered to the kernel for transparent huge pages, so that filling a photo's
