@@ -93,6 +93,13 @@ CxAreaReduction::CxAreaReduction(int32_t width, int32_t height, CxImage& result)
     const float yScale = float(height) / float(newHeight);
     divisor = std::max<int64_t>(int64_t(yScale * xScale * float(WHOLE)), 1);
     reciprocal = 1.0 / double(divisor);
+    // With inverse = ceil(2^64 / divisor) = (2^64 + e) / divisor, the high half of
+    // sum x inverse is floor(sum / divisor) while sum x e < 2^64, and e < divisor.
+    if (divisor > 1) {
+        const uint64_t d = uint64_t(divisor);
+        inverse = UINT64_MAX / d + 1;
+        exactBelow = UINT64_MAX / d;
+    }
 
     // Where the columns split depends only on the column and the limit stepping along
     // the row, so it is found once for every row.
@@ -159,13 +166,22 @@ void CxAreaReduction::WriteRow(int32_t r)
 {
     uint8_t* out = result.GetBits(0) + size_t(r) * result.GetRowStride();
     std::vector<int64_t>& sums = accumulators[size_t(r)];
-    for (int32_t i = 0; i < newWidth * 3; i++) {
-        const int64_t sum = sums.empty() ? 0 : sums[size_t(i)];
-        // Exact truncating division: below 2^53 the estimate is off by at most one.
-        int64_t q = int64_t(double(sum) * reciprocal);
-        q -= int64_t(q * divisor > sum);
-        q += int64_t((q + 1) * divisor <= sum);
-        out[i] = q > 255 ? 255 : uint8_t(q);
+    if (sums.empty()) {
+        std::memset(out, 0, size_t(newWidth) * 3);
+    } else {
+        for (int32_t i = 0; i < newWidth * 3; i++) {
+            const int64_t sum = sums[size_t(i)];
+            int64_t q;
+            if (uint64_t(sum) < exactBelow) {
+                q = int64_t((unsigned __int128)uint64_t(sum) * inverse >> 64);
+            } else {
+                // Exact truncating division: below 2^53 the estimate is off by at most one.
+                q = int64_t(double(sum) * reciprocal);
+                q -= int64_t(q * divisor > sum);
+                q += int64_t((q + 1) * divisor <= sum);
+            }
+            out[i] = q > 255 ? 255 : uint8_t(q);
+        }
     }
     written[size_t(r)] = true;
     // The row's storage serves a later row.

@@ -53,6 +53,10 @@ private:
     CxImage& result;
     int64_t divisor;
     double reciprocal;
+    // Division by the divisor as a multiplication: the high half of sum x inverse is the
+    // quotient for every sum below exactBelow (0: never).
+    uint64_t inverse = 0;
+    uint64_t exactBelow = 0;
 
     std::vector<RowPlan> plan;
     std::vector<ColumnSplit> splits;
