@@ -35,7 +35,7 @@ private:
     };
     static constexpr int CELL_SHIFT = 5;
     static constexpr int CELLS_PER_AXIS = 256 >> CELL_SHIFT;
-    static constexpr int MEMO_BITS = 14;
+    static constexpr int MEMO_BITS = 16;
     static constexpr uint32_t MEMO_SIZE = 1u << MEMO_BITS;
     void BuildCell(uint32_t cell);
     uint32_t Search(uint8_t red, uint8_t green, uint8_t blue);
