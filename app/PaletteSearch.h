@@ -3,6 +3,7 @@
 
 #include "platform/DibTypes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -16,6 +17,7 @@
 // cost more in missed branches than they save.
 class PaletteSearch {
 public:
+    // count: at most 256 entries.
     PaletteSearch(const RGBQUAD* palette, uint32_t count);
     uint32_t Nearest(uint8_t red, uint8_t green, uint8_t blue)
     {
@@ -42,9 +44,15 @@ private:
     uint32_t SearchAndRemember(uint32_t colour, uint32_t slot);
 
     std::vector<Entry> entries;
-    std::vector<uint32_t> cellStart; // offset into candidates + 1; 0 = not built yet
-    std::vector<uint16_t> cellCount;
-    std::vector<Entry> candidates;
+    std::vector<uint32_t> cellStart; // offset into the candidates + 1; 0 = not built yet
+    std::vector<uint16_t> cellCount; // in whole blocks of BLOCK
+    // A cell's candidates, nearest to the cell first, one array per field so that a block
+    // of them is measured at once; the last block is filled up with entries too far away
+    // to be chosen.
+    static constexpr size_t BLOCK = 8;
+    static constexpr int32_t FAR = 1000;
+    std::vector<int32_t> candidateRed, candidateGreen, candidateBlue;
+    std::vector<int32_t> candidateIndex, candidateCellDistance;
     std::vector<uint32_t> memoColour; // 0x00RRGGBB, or EMPTY
     std::vector<uint16_t> memoIndex;
     static constexpr uint32_t EMPTY = 0xFFFFFFFF;

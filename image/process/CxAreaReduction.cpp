@@ -1,5 +1,7 @@
 #include "CxAreaReduction.h"
 
+#include "platform/Vectors.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -29,17 +31,9 @@ template <typename T> RunSums SumRun(const T* row, int32_t from, int32_t to)
     return sums;
 }
 
-// On processors that have them the whole rows are added with the wider vector
-// instructions; the sums are the same integers either way.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define WIDEST_VECTORS __attribute__((target_clones("avx2", "default")))
-#else
-#define WIDEST_VECTORS
-#endif
-
 // sums[i] += row[i] for n bytes; the sums and the row never overlap, which lets the
 // compiler add 16 or 32 bytes at a time.
-WIDEST_VECTORS void AddToSums(uint16_t* __restrict sums, const uint8_t* __restrict row, size_t n)
+BV_WIDEST_VECTORS void AddToSums(uint16_t* __restrict sums, const uint8_t* __restrict row, size_t n)
 {
     size_t i = 0;
     for (; i + 32 <= n; i += 32) {
@@ -51,7 +45,7 @@ WIDEST_VECTORS void AddToSums(uint16_t* __restrict sums, const uint8_t* __restri
 }
 
 // sums[i] = row[i] for n bytes: the first row of a band, so that no pass clears the sums.
-WIDEST_VECTORS void SetSums(uint16_t* __restrict sums, const uint8_t* __restrict row, size_t n)
+BV_WIDEST_VECTORS void SetSums(uint16_t* __restrict sums, const uint8_t* __restrict row, size_t n)
 {
     size_t i = 0;
     for (; i + 32 <= n; i += 32) {
