@@ -168,15 +168,16 @@ ChunkReuse::ChunkReuse(size_t keepBytes)
 ChunkReuse::~ChunkReuse()
 {
     ChunkPool& pool = Pool();
-    std::vector<void*> freed;
+    bool last;
     {
         const PoolLock lock(pool);
-        if (--pool.scopes == 0) {
-            freed.swap(pool.kept);
+        last = --pool.scopes == 0;
+        if (last)
             std::set_new_handler(previousNewHandler);
-        }
     }
-    FreeAll(freed);
+    // No chunk is kept any more once the last one has ended.
+    if (last)
+        ReleaseKeptChunks();
 }
 
 size_t ReleaseKeptChunks()

@@ -550,11 +550,10 @@ private:
     void Encode(int32_t codeSize, std::vector<uint8_t>& data, bool everyWay = false)
     {
         std::vector<uint8_t> other;
-        const bool farLonger = !everyWay && !best.data.empty();
-        const size_t tooLong = farLonger ? Cost(best) + Cost(best) / 16 + 1 : SIZE_MAX;
+        // Far longer than the best so far: the other ways are not tried.
+        const bool bounded = !everyWay && !best.data.empty();
+        const size_t tooLong = bounded ? Cost(best) + Cost(best) / 16 + 1 : SIZE_MAX;
         if (!lzw.Encode(choices, codeSize, 0, data, tooLong))
-            return;
-        if (farLonger && data.size() >= tooLong)
             return;
         for (size_t window : { 1024, 4096, 16384 }) {
             other.clear();
